@@ -1,0 +1,38 @@
+// Channel policy: which findings count on a channel, when a draft is too short
+// to judge, and how the channel is gated and AI-checked.
+var KestrelPolicy = (function () {
+  'use strict';
+
+  var CHANNELS = {
+    email: { ai: 'live', gate: true, label: 'Email', drop: {} },
+    // Chat apps send files as separate messages and links usually follow in the
+    // next message; a chat line has no sign-off. Those reminders would only nag.
+    chat: { ai: 'send', gate: true, label: 'Chat', drop: { attach: true, link: true, signoff: true } }
+  };
+
+  function entry(channel) {
+    return Object.prototype.hasOwnProperty.call(CHANNELS, channel) ? CHANNELS[channel] : null;
+  }
+
+  function apply(channel, findings) {
+    var c = entry(channel);
+    var out = [];
+    for (var i = 0; i < (findings || []).length; i++) {
+      var f = findings[i];
+      if (!f || typeof f.id !== 'string') continue;
+      if (c && c.drop[f.id]) continue;
+      out.push(f);
+    }
+    return out;
+  }
+
+  function tooShort(channel, text, scoped) {
+    return String(text || '').replace(/^\s+|\s+$/g, '').length === 0;
+  }
+
+  function aiMode(channel) { var c = entry(channel); return c ? c.ai : 'off'; }
+  function gates(channel) { var c = entry(channel); return c ? c.gate : false; }
+  function label(channel) { var c = entry(channel); return c ? c.label : String(channel); }
+
+  return { apply: apply, tooShort: tooShort, aiMode: aiMode, gates: gates, label: label };
+})();
