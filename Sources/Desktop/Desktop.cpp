@@ -1,0 +1,23 @@
+#include "Desktop/Desktop.h"
+
+#include <atomic>
+#include <cassert>
+
+namespace desktop {
+
+namespace {
+std::atomic<Desktop*> installed{nullptr};
+}
+
+Desktop& current() {
+    Desktop* d = installed.load();
+    assert(d && "no desktop installed");
+    return *d;
+}
+
+bool isInstalled() { return installed.load() != nullptr; }
+
+InstallGuard::InstallGuard(Desktop& desktop) : previous_(installed.exchange(&desktop)) {}
+InstallGuard::~InstallGuard() { installed.store(previous_); }
+
+}  // namespace desktop

@@ -1,0 +1,100 @@
+// The simulated desktop: every service in memory, plus the driver verbs that tests, scenarios and
+// the console use (advance the clock, inspect the log). Main thread, except the executor.
+#pragma once
+
+#include <filesystem>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "Desktop/Desktop.h"
+
+namespace desktop::sim {
+
+class SimBundle final : public Bundle {
+public:
+    std::string identifier() const override { return identifier_; }
+    std::optional<nlohmann::json> infoValue(const std::string& key) const override;
+    std::optional<std::filesystem::path> resourceDirectory() const override { return resources_; }
+
+    void setIdentifier(std::string id) { identifier_ = std::move(id); }
+    void setInfoValue(const std::string& key, nlohmann::json value) { info_[key] = std::move(value); }
+    void removeInfoValue(const std::string& key) { info_.erase(key); }
+    void setResourceDirectory(std::optional<std::filesystem::path> dir) { resources_ = std::move(dir); }
+
+private:
+    std::string identifier_ = "app.kestrel.Kestrel";
+    nlohmann::json info_ = nlohmann::json::object();
+    std::optional<std::filesystem::path> resources_;
+};
+
+// In memory; with a file, loaded from it at start and rewritten atomically on every change.
+class SimDefaults final : public Defaults {
+public:
+    explicit SimDefaults(std::optional<std::filesystem::path> file = std::nullopt);
+    std::optional<DefaultValue> object(std::string_view key) const override;
+    void set(std::string_view key, DefaultValue value) override;
+    void remove(std::string_view key) override;
+    size_t writes() const { return writes_; }
+
+private:
+    void persist();
+    std::map<std::string, DefaultValue, std::less<>> values_;
+    std::optional<std::filesystem::path> file_;
+    size_t writes_ = 0;
+};
+
+class SimLog final : public Log {
+public:
+    void write(std::string line) override;
+    std::vector<std::string> lines() const;
+    // The program also mirrors every line to standard error.
+    void setEcho(bool echo) { echo_ = echo; }
+
+private:
+    mutable std::mutex mutex_;
+    std::vector<std::string> lines_;
+    bool echo_ = false;
+};
+
+struct SimOptions {
+    Clock clock = Clock::virtualTime;
+    // Where the console keeps its state between runs; none keeps everything in memory.
+    std::optional<std::filesystem::path> stateDirectory;
+};
+
+class SimDesktop final : public Desktop {
+public:
+    explicit SimDesktop(SimOptions options = {});
+    ~SimDesktop() override;
+
+    RunLoop& runLoop() override { return runLoop_; }
+    Executor& executor() override { return *executor_; }
+    const Bundle& bundle() const override { return bundle_; }
+    Defaults& defaults() override { return defaults_; }
+    Log& log() override { return log_; }
+
+    SimBundle& simBundle() { return bundle_; }
+    SimDefaults& simDefaults() { return defaults_; }
+    SimLog& simLog() { return log_; }
+    const SimLog& simLog() const { return log_; }
+
+    // Driver verbs.
+    void advance(double seconds) { runLoop_.advance(seconds); }
+    void drain() { runLoop_.drain(); }
+    // Waits (in real time, at most `timeoutSeconds`) until background work and what it posted
+    // back to the main queue are done; answers whether the desktop became quiet.
+    bool settle(double timeoutSeconds = 10);
+
+private:
+    RunLoop runLoop_;
+    SimBundle bundle_;
+    SimDefaults defaults_;
+    SimLog log_;
+    std::unique_ptr<Executor> executor_;  // last member: joined first, before what it may touch
+};
+
+}  // namespace desktop::sim

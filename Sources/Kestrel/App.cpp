@@ -1,0 +1,69 @@
+#include "Kestrel/App.h"
+
+#include <algorithm>
+
+#include "Kestrel/Config.h"
+#include "Kestrel/Engine.h"
+
+namespace kestrel {
+
+namespace {
+
+constexpr std::string_view kSampleSentence =
+    "Hi team, I hope this email finds you well. Please see the attached deck and use key "
+    "sk-zyxwvutsrqponmlkjihgfedcba987654 to log in.";
+
+constexpr std::string_view kUsage =
+    "usage: kestrel --selftest | --check [--channel email|chat] [FILE|-]";
+
+std::string joinIds(const std::vector<Finding>& findings) {
+    std::string out;
+    for (const auto& f : findings) {
+        if (!out.empty()) out += ", ";
+        out += f.id;
+    }
+    return out;
+}
+
+bool hasId(const std::vector<Finding>& findings, std::string_view id) {
+    return std::any_of(findings.begin(), findings.end(), [&](const Finding& f) { return f.id == id; });
+}
+
+}  // namespace
+
+int selfTest(std::ostream& out) {
+    auto engine = Engine::create(Resources::engineDirectory());
+    if (!engine) {
+        out << "SELFTEST FAILED: " << engine.error().text() << '\n';
+        return 1;
+    }
+    auto email = (*engine)->check(kSampleSentence, "email");
+    auto chat = (*engine)->check(kSampleSentence, "chat");
+
+    out << "email: " << joinIds(email.findings) << '\n';
+    out << "chat:  " << joinIds(chat.findings) << '\n';
+    out << "slop:  " << (email.slop ? email.slop->level : "-")
+        << " gate(email): " << ((*engine)->channelInfo("email").gate ? "true" : "false")
+        << " ai(chat): " << (*engine)->channelInfo("chat").ai << '\n';
+
+    bool passed = hasId(email.findings, "secret") && hasId(email.findings, "attach") &&
+                  !hasId(chat.findings, "attach") &&
+                  std::any_of(email.findings.begin(), email.findings.end(),
+                              [](const Finding& f) { return f.level == "risk"; });
+    if (!passed) {
+        out << "SELFTEST FAILED: unexpected findings\n";
+        return 1;
+    }
+    out << "SELFTEST OK\n";
+    return 0;
+}
+
+int AppDelegate::main(const std::vector<std::string>& arguments) {
+    if (std::find(arguments.begin(), arguments.end(), "--selftest") != arguments.end())
+        return selfTest();
+    // The menu-bar application comes with the application shell; until then only the tools run.
+    std::cerr << kUsage << '\n';
+    return 2;
+}
+
+}  // namespace kestrel

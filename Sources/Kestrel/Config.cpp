@@ -1,0 +1,150 @@
+#include "Kestrel/Config.h"
+
+#include <algorithm>
+#include <random>
+#include <set>
+
+#include "Desktop/Desktop.h"
+
+namespace kestrel {
+
+bool KeyChord::matches(const desktop::KeyEvent& event) const {
+    if (event.keyCode != keyCode && !(keyCode == kReturn && event.keyCode == kKeypadEnter))
+        return false;
+    auto held = [&](uint64_t mask) { return (event.flags & mask) != 0; };
+    return held(desktop::keyflags::command) == command && held(desktop::keyflags::shift) == shift &&
+           held(desktop::keyflags::option) == option && held(desktop::keyflags::control) == control;
+}
+
+const std::vector<SupportedApp>& SupportedApp::all() {
+    static const std::vector<SupportedApp> table = {
+        {"com.apple.mail", "mail", "Mail", "email", {2, true, true, false, false, "⇧⌘D"}, false},
+        {"com.microsoft.Outlook", "outlook", "Outlook", "email",
+         {KeyChord::kReturn, true, false, false, false, "⌘↩"}, false},
+        {"com.tinyspeck.slackmacgap", "slack", "Slack", "chat",
+         {KeyChord::kReturn, false, false, false, false, "↩"}, true},
+        {"com.microsoft.teams2", "teams", "Microsoft Teams", "chat",
+         {KeyChord::kReturn, false, false, false, false, "↩"}, true},
+        {"com.hnc.Discord", "discord", "Discord", "chat",
+         {KeyChord::kReturn, false, false, false, false, "↩"}, true},
+        {"com.apple.MobileSMS", "messages", "Messages", "chat",
+         {KeyChord::kReturn, false, false, false, false, "↩"}, false},
+    };
+    return table;
+}
+
+std::optional<SupportedApp> SupportedApp::forBundle(const std::optional<std::string>& bundleID) {
+    if (!bundleID) return std::nullopt;
+    for (const auto& app : all()) {
+        if (app.bundleID == *bundleID) return app;
+    }
+    return std::nullopt;
+}
+
+namespace Prefs {
+
+namespace {
+std::string randomUUID() {
+    static thread_local std::mt19937_64 generator{std::random_device{}()};
+    std::uniform_int_distribution<uint64_t> dist;
+    uint64_t hi = dist(generator), lo = dist(generator);
+    hi = (hi & ~0xF000ULL) | 0x4000ULL;                              // version 4
+    lo = (lo & ~0xC000000000000000ULL) | 0x8000000000000000ULL;  // RFC 4122 variant
+    char text[37];
+    std::snprintf(text, sizeof text, "%08x-%04x-%04x-%04x-%012llx",
+                  static_cast<unsigned>(hi >> 32), static_cast<unsigned>((hi >> 16) & 0xFFFF),
+                  static_cast<unsigned>(hi & 0xFFFF), static_cast<unsigned>(lo >> 48),
+                  static_cast<unsigned long long>(lo & 0xFFFFFFFFFFFFULL));
+    return text;
+}
+}  // namespace
+
+std::string installID() {
+    auto& defaults = desktop::current().defaults();
+    if (auto id = defaults.string(kInstallID)) return *id;
+    auto id = randomUUID();
+    defaults.set(kInstallID, id);
+    return id;
+}
+
+std::vector<std::string> disabledRules() {
+    return desktop::current().defaults().stringArray(kDisabledRules).value_or(
+        std::vector<std::string>{});
+}
+
+void setRule(const std::string& id, bool disabled) {
+    auto stored = disabledRules();
+    std::set<std::string> rules(stored.begin(), stored.end());
+    if (disabled) rules.insert(id);
+    else rules.erase(id);
+    desktop::current().defaults().set(kDisabledRules,
+                                      std::vector<std::string>(rules.begin(), rules.end()));
+}
+
+const std::unordered_map<std::string, std::string>& ruleNames() {
+    static const std::unordered_map<std::string, std::string> names = {
+        {"attach", "Missing attachment"},
+        {"link", "Missing link"},
+        {"secret", "Leaked API key / token"},
+        {"pii", "Sensitive number (SSN / card)"},
+        {"external", "External recipients"},
+        {"subject", "Empty subject"},
+        {"signoff", "No sign-off"},
+        {"prompt", "AI phrasing"},
+        {"banned", "Banned phrases"},
+        {"slop", "AI-slop"},
+        {"voice", "Off-voice"},
+    };
+    return names;
+}
+
+std::string muteKey(const std::string& bundleID) { return kMutedPrefix + bundleID; }
+
+bool isMuted(const std::string& bundleID) {
+    return desktop::current().defaults().boolean(muteKey(bundleID)).value_or(false);
+}
+
+}  // namespace Prefs
+
+namespace Config {
+
+desktop::Url backend() {
+    std::string text =
+        desktop::current().defaults().string(kBackendUrl).value_or(kDefaultBackend);
+    auto first = text.find_first_not_of("/ ");
+    std::string_view trimmed;
+    if (first != std::string::npos)
+        trimmed = std::string_view(text).substr(first, text.find_last_not_of("/ ") - first + 1);
+    if (auto url = desktop::Url::parse(trimmed)) return *url;
+    return *desktop::Url::parse(kDefaultBackend);
+}
+
+std::string version() {
+    auto value = desktop::current().bundle().infoValue("CFBundleShortVersionString");
+    if (value && value->is_string()) return value->get<std::string>();
+    return "dev";
+}
+
+const desktop::Url& dashboard() {
+    static const desktop::Url url = *desktop::Url::parse(std::string(kDashboardOrigin) + "/dashboard");
+    return url;
+}
+
+}  // namespace Config
+
+namespace Resources {
+
+std::filesystem::path engineDirectory() {
+    if (auto resources = desktop::current().bundle().resourceDirectory()) {
+        auto engine = *resources / "engine";
+        std::error_code ec;
+        if (std::filesystem::is_regular_file(engine / "rules.js", ec)) return engine;
+    }
+    // This file is Sources/Kestrel/Config.cpp: three components up is the project root.
+    return std::filesystem::path(__FILE__).parent_path().parent_path().parent_path() /
+           "Resources" / "engine";
+}
+
+}  // namespace Resources
+
+}  // namespace kestrel

@@ -1,0 +1,139 @@
+#include "Kestrel/Config.h"
+
+#include <gmock/gmock.h>
+
+#include "TestSupport.h"
+
+using namespace kestrel;
+namespace flags = desktop::keyflags;
+
+namespace {
+const SupportedApp& app(std::string_view name) {
+    for (const auto& a : SupportedApp::all())
+        if (a.name == name) return a;
+    throw std::logic_error("no such app");
+}
+desktop::KeyEvent key(int64_t code, uint64_t modifiers) {
+    return desktop::KeyEvent{desktop::KeyEventType::keyDown, code, modifiers, 0};
+}
+}  // namespace
+
+TEST(KeyChordTests, MatchesExactlyTheHeldModifiers) {
+    struct Case {
+        const char* app;
+        int64_t keyCode;
+        uint64_t flags;
+        bool matches;
+    };
+    const Case cases[] = {
+        {"outlook", KeyChord::kKeypadEnter, flags::command, true},
+        {"slack", KeyChord::kKeypadEnter, flags::numericPad, true},
+        {"mail", KeyChord::kKeypadEnter, flags::command | flags::shift, false},
+        {"slack", KeyChord::kReturn, flags::shift, false},
+        {"slack", KeyChord::kReturn, flags::capsLock, true},
+        {"slack", KeyChord::kReturn, flags::function | 0x100, true},
+        {"mail", 2, flags::command | flags::shift, true},
+        {"mail", 2, flags::command | flags::shift | flags::option, false},
+        {"mail", 2, flags::command, false},
+        {"outlook", KeyChord::kReturn, 0, false},
+        {"teams", KeyChord::kReturn, flags::control, false},
+        {"messages", 0, 0, false},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(app(c.app).send.matches(key(c.keyCode, c.flags)), c.matches)
+            << c.app << " " << c.keyCode << " " << std::hex << c.flags;
+    }
+}
+
+TEST(SupportedAppTests, LooksUpByExactBundleID) {
+    EXPECT_EQ(SupportedApp::all().size(), 6u);
+    EXPECT_EQ(SupportedApp::forBundle("com.apple.mail")->label, "Mail");
+    EXPECT_EQ(SupportedApp::forBundle("com.microsoft.teams2")->label, "Microsoft Teams");
+    EXPECT_FALSE(SupportedApp::forBundle("com.apple.Mail"));
+    EXPECT_FALSE(SupportedApp::forBundle(std::nullopt));
+    EXPECT_FALSE(SupportedApp::forBundle(""));
+    const auto electron = std::count_if(SupportedApp::all().begin(), SupportedApp::all().end(),
+                                        [](const SupportedApp& a) { return a.electron; });
+    EXPECT_EQ(electron, 3);
+}
+
+class PrefsTests : public testing_support::SimDesktopTest {};
+
+TEST_F(PrefsTests, InstallIDIsCreatedOnceInLowerCase) {
+    auto first = Prefs::installID();
+    auto writes = sim.simDefaults().writes();
+    EXPECT_EQ(Prefs::installID(), first);
+    EXPECT_EQ(sim.simDefaults().writes(), writes);
+    EXPECT_THAT(first, testing::MatchesRegex("[0-9a-f]{8}-[0-9a-f]{4}-4[0-9a-f]{3}-[89ab][0-9a-f]{3}-[0-9a-f]{12}"));
+    sim.defaults().set("installID", std::string("Kept-As-Is"));
+    EXPECT_EQ(Prefs::installID(), "Kept-As-Is");
+}
+
+TEST_F(PrefsTests, DisabledRulesAreStoredSortedOnce) {
+    Prefs::setRule("pii", true);
+    Prefs::setRule("pii", true);
+    EXPECT_EQ(Prefs::disabledRules(), std::vector<std::string>{"pii"});
+    Prefs::setRule("voice", true);
+    Prefs::setRule("attach", true);
+    Prefs::setRule("pii", false);
+    Prefs::setRule("absent", false);
+    EXPECT_EQ(sim.defaults().stringArray("disabledRules"),
+              (std::vector<std::string>{"attach", "voice"}));
+    sim.defaults().set("disabledRules", std::string("not an array"));
+    EXPECT_TRUE(Prefs::disabledRules().empty());
+    Prefs::setRule("link", true);
+    EXPECT_EQ(Prefs::disabledRules(), std::vector<std::string>{"link"});
+}
+
+TEST_F(PrefsTests, RuleNamesAndMuteKeys) {
+    EXPECT_EQ(Prefs::ruleNames().size(), 11u);
+    EXPECT_EQ(Prefs::ruleNames().at("pii"), "Sensitive number (SSN / card)");
+    EXPECT_EQ(Prefs::muteKey("com.apple.mail"), "muted.com.apple.mail");
+    EXPECT_FALSE(Prefs::isMuted("com.apple.mail"));
+    sim.defaults().set("muted.com.apple.mail", true);
+    EXPECT_TRUE(Prefs::isMuted("com.apple.mail"));
+}
+
+TEST_F(PrefsTests, BackendUrlIsTrimmedOrFallsBack) {
+    EXPECT_EQ(Config::backend().text, Config::kDefaultBackend);
+    struct Case {
+        const char* stored;
+        const char* expected;
+    };
+    const Case cases[] = {
+        {"  http://127.0.0.1:8080/// ", "http://127.0.0.1:8080"},
+        {"https://api.example.test/v1/", "https://api.example.test/v1"},
+        {"not a url", Config::kDefaultBackend},
+        {"/// ", Config::kDefaultBackend},
+        {"ftp://files.example.test", Config::kDefaultBackend},
+        {"", Config::kDefaultBackend},
+    };
+    for (const auto& c : cases) {
+        sim.defaults().set("backendUrl", std::string(c.stored));
+        EXPECT_EQ(Config::backend().text, c.expected) << '"' << c.stored << '"';
+    }
+    sim.defaults().set("backendUrl", int64_t{3});
+    EXPECT_EQ(Config::backend().text, Config::kDefaultBackend);
+}
+
+TEST_F(PrefsTests, VersionAndDashboard) {
+    EXPECT_EQ(Config::version(), KESTREL_VERSION);
+    sim.simBundle().setInfoValue("CFBundleShortVersionString", 3);
+    EXPECT_EQ(Config::version(), "dev");
+    sim.simBundle().removeInfoValue("CFBundleShortVersionString");
+    EXPECT_EQ(Config::version(), "dev");
+    EXPECT_TRUE(Config::dashboard().text.ends_with("/dashboard"));
+}
+
+TEST_F(PrefsTests, EngineDirectoryPrefersTheBundleWhenItHasRules) {
+    const auto sourceTree = std::filesystem::path(KESTREL_SOURCE_ENGINE);
+    EXPECT_EQ(std::filesystem::weakly_canonical(Resources::engineDirectory()),
+              std::filesystem::weakly_canonical(sourceTree));
+    testing_support::ScratchDirectory resources;
+    resources.write("engine/slop.js", "");
+    sim.simBundle().setResourceDirectory(resources.path());
+    EXPECT_EQ(std::filesystem::weakly_canonical(Resources::engineDirectory()),
+              std::filesystem::weakly_canonical(sourceTree));
+    resources.write("engine/rules.js", "");
+    EXPECT_EQ(Resources::engineDirectory(), resources.path() / "engine");
+}
