@@ -26,8 +26,15 @@ var KestrelPolicy = (function () {
     return out;
   }
 
+  // Below this many words a draft is still being started: nothing found yet
+  // means "too short to judge", not "nothing to flag". A risk always counts.
+  var MIN_WORDS = { email: 5, chat: 2 };
+
   function tooShort(channel, text, scoped) {
-    return String(text || '').replace(/^\s+|\s+$/g, '').length === 0;
+    for (var i = 0; i < (scoped || []).length; i++) if (scoped[i] && scoped[i].level === 'risk') return false;
+    var words = String(text || '').split(/\s+/).filter(function (w) { return w.length > 0; }).length;
+    var min = Object.prototype.hasOwnProperty.call(MIN_WORDS, channel) ? MIN_WORDS[channel] : 3;
+    return words < min;
   }
 
   function aiMode(channel) { var c = entry(channel); return c ? c.ai : 'off'; }

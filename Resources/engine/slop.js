@@ -1,22 +1,622 @@
-// AI-writing lint: counts nameable tells of generated prose.
+// AI-writing lint: counts nameable tells of generated prose in a draft and
+// gives a verdict ("slop", "traces" or "human") normalised by length, so that
+// one listed word in a short human message never reads as AI-written.
+//
+// Phrases are matched by tokenising once and looking phrases up by their first
+// word (a flat alternation of hundreds of phrases is slow in JavaScriptCore);
+// the few structural patterns are bounded regexes gated by a cheap indexOf.
 var KestrelSlop = (function () {
   'use strict';
 
-  var OPENERS = ['I hope this email finds you well', 'I hope this message finds you well'];
+  // --------------------------------------------------------------------------
+  // Phrase lists. w = weight; fix = suggestion replacing the matched span
+  // ("" removes it); start = must begin a sentence; after = the character
+  // class that must follow the phrase (kept in the span).
 
-  function lint(text) {
-    text = String(text || '');
-    var findings = [];
-    var cats = [];
-    for (var i = 0; i < OPENERS.length; i++) {
-      var at = text.indexOf(OPENERS[i]);
-      if (at >= 0) {
-        findings.push({ id: 'slop', level: 'info', title: 'Stock opener', original: OPENERS[i], occurrence: 0 });
-        if (cats.indexOf('stock_opener') < 0) cats.push('stock_opener');
-      }
-    }
-    return { level: 'human', tells: findings.length, cats: cats, findings: findings };
+  var CATS = {
+    chatbot_residue: { cap: 99, title: 'Assistant wrapper text' },
+    knowledge_cutoff: { cap: 99, title: 'AI self-reference' },
+    citation_artifact: { cap: 99, title: 'Chat citation marker' },
+    placeholder: { cap: 6, title: 'Template placeholder' },
+    sycophancy: { cap: 4, title: 'Flattering filler' },
+    helpful_closer: { cap: 4, title: 'Assistant-style closer' },
+    stock_opener: { cap: 2, title: 'Stock opener' },
+    ai_vocabulary: { cap: 2, title: 'AI-typical word' },
+    puffery: { cap: 4, title: 'Promotional filler' },
+    signposting: { cap: 2, title: 'Signposting phrase' },
+    negative_parallelism: { cap: 2, title: '"Not just X, it\'s Y" pattern' },
+    triad: { cap: 2, title: 'List of three abstractions' },
+    em_dash: { cap: 2, title: 'Many em dashes' },
+    markdown: { cap: 2, title: 'Markdown formatting' },
+    emoji_bullets: { cap: 2, title: 'Emoji bullets' },
+    participle_tail: { cap: 4, title: 'Significance tail' },
+    stacked_hedge: { cap: 3, title: 'Stacked hedge' },
+    vague_attribution: { cap: 2, title: 'Vague attribution' },
+    generic_conclusion: { cap: 2, title: 'Generic conclusion' }
+  };
+
+  // Categories whose hits are residue of a chat assistant; the "prompt" rule
+  // reports them, the lint only counts them.
+  var PROMPT_CATS = { chatbot_residue: 1, knowledge_cutoff: 1, citation_artifact: 1, placeholder: 1, assistant_closer: 1 };
+
+  var PHRASES = [
+    // helpful closers: assistant-only ones belong to the prompt rule
+    ['i hope this helps', 'helpful_closer', 2, { prompt: true, fix: '', sentence: true }],
+    ['i hope this clarifies things', 'helpful_closer', 2, { prompt: true, fix: '', sentence: true }],
+    ['i hope this information is helpful', 'helpful_closer', 2, { prompt: true, fix: '', sentence: true }],
+    ["i'm here to help", 'helpful_closer', 2, { prompt: true, fix: '', sentence: true }],
+    ['is there anything else i can help you with', 'helpful_closer', 2, { prompt: true, fix: '', sentence: true }],
+    ["let me know if you'd like a deeper dive", 'helpful_closer', 2, { prompt: true, fix: '', sentence: true }],
+    ['hope this helps', 'helpful_closer', 1],
+    ['let me know if you have any questions', 'helpful_closer', 1],
+    ['let me know if you have any other questions', 'helpful_closer', 1],
+    ['let me know if you have any further questions', 'helpful_closer', 1],
+    ['feel free to reach out', 'helpful_closer', 1],
+    ["please don't hesitate to reach out", 'helpful_closer', 1],
+    ["please don't hesitate to contact me", 'helpful_closer', 1],
+    ["don't hesitate to reach out", 'helpful_closer', 1],
+    ['let me know if you need anything else', 'helpful_closer', 1],
+    ["i'd be more than happy to help", 'helpful_closer', 1],
+    ['if you have any further questions', 'helpful_closer', 1],
+    // chatbot offers: talk to the person who asked for the text
+    ['would you like me to', 'chatbot_residue', 2, { prompt: true }],
+    ["let me know if you'd like me to", 'chatbot_residue', 2, { prompt: true }],
+    ['let me know if you want me to adjust', 'chatbot_residue', 2, { prompt: true }],
+    ['feel free to adjust', 'chatbot_residue', 2, { prompt: true }],
+    ['feel free to tweak', 'chatbot_residue', 2, { prompt: true }],
+    ['feel free to modify', 'chatbot_residue', 2, { prompt: true }],
+    // knowledge cutoff: hard
+    ['as an ai language model', 'knowledge_cutoff', 9, { prompt: true, hard: true, fix: '', sentence: true }],
+    ['as an ai model', 'knowledge_cutoff', 9, { prompt: true, hard: true, fix: '', sentence: true }],
+    ['as an ai assistant', 'knowledge_cutoff', 9, { prompt: true, hard: true, fix: '', sentence: true }],
+    ['as a large language model', 'knowledge_cutoff', 9, { prompt: true, hard: true, fix: '', sentence: true }],
+    ['as an ai', 'knowledge_cutoff', 9, { prompt: true, hard: true, after: ',' }],
+    ['as of my last knowledge update', 'knowledge_cutoff', 9, { prompt: true, hard: true }],
+    ['as of my last training update', 'knowledge_cutoff', 9, { prompt: true, hard: true }],
+    ['as of my last training data', 'knowledge_cutoff', 9, { prompt: true, hard: true }],
+    ['as of my knowledge cutoff', 'knowledge_cutoff', 9, { prompt: true, hard: true }],
+    ['my knowledge cutoff', 'knowledge_cutoff', 9, { prompt: true, hard: true }],
+    ["i don't have real-time access", 'knowledge_cutoff', 9, { prompt: true, hard: true }],
+    ['i cannot browse the internet', 'knowledge_cutoff', 9, { prompt: true, hard: true }],
+    ["i don't have personal opinions", 'knowledge_cutoff', 9, { prompt: true, hard: true }],
+    // sycophancy
+    ['great question', 'sycophancy', 2, { start: true, after: '!', fix: '' }],
+    ['what a great question', 'sycophancy', 2, { start: true, after: '!', fix: '' }],
+    ["that's a great point", 'sycophancy', 2, { start: true, after: '!', fix: '' }],
+    ['what a fantastic idea', 'sycophancy', 2, { start: true, after: '!', fix: '' }],
+    ["you're absolutely right", 'sycophancy', 2, { after: '!' }],
+    ['i completely understand your frustration', 'sycophancy', 2],
+    ['i truly appreciate your patience and understanding', 'sycophancy', 2],
+    ['thank you for bringing this to my attention', 'sycophancy', 2, { fix: 'Thanks for flagging this' }],
+    ['your feedback is invaluable', 'sycophancy', 2],
+    ['i appreciate you taking the time to', 'sycophancy', 2],
+    ['love this idea', 'sycophancy', 2, { after: '!' }],
+    ['certainly', 'sycophancy', 1, { start: true, after: '!' }],
+    ['absolutely', 'sycophancy', 1, { start: true, after: '!' }],
+    ['of course', 'sycophancy', 1, { start: true, after: '!' }],
+    // stock openers
+    ['i hope this email finds you well', 'stock_opener', 1, { fix: '', sentence: true }],
+    ['i hope this message finds you well', 'stock_opener', 1, { fix: '', sentence: true }],
+    ['i trust this email finds you well', 'stock_opener', 1, { fix: '', sentence: true }],
+    ['i trust this message finds you well', 'stock_opener', 1, { fix: '', sentence: true }],
+    ['i hope this finds you well', 'stock_opener', 1, { fix: '', sentence: true }],
+    ['i hope this note finds you well', 'stock_opener', 1, { fix: '', sentence: true }],
+    ['i wanted to reach out', 'stock_opener', 1],
+    ["i'm reaching out", 'stock_opener', 1],
+    ['i am reaching out', 'stock_opener', 1],
+    ['i wanted to take a moment to', 'stock_opener', 1],
+    ['thank you for reaching out', 'stock_opener', 1],
+    ["i hope you're having a wonderful week", 'stock_opener', 1, { fix: '', sentence: true }],
+    ['i hope you are having a wonderful week', 'stock_opener', 1, { fix: '', sentence: true }],
+    ['i am writing to express my enthusiastic interest', 'stock_opener', 1],
+    // puffery
+    ['plays a pivotal role', 'puffery', 2], ['plays a crucial role', 'puffery', 2],
+    ['plays a vital role', 'puffery', 2], ['plays a key role', 'puffery', 2],
+    ['play a pivotal role', 'puffery', 2], ['play a crucial role', 'puffery', 2],
+    ['play a vital role', 'puffery', 2],
+    ['is a testament to', 'puffery', 2], ['stands as a testament', 'puffery', 2],
+    ['a testament to', 'puffery', 2],
+    ['serves as a reminder', 'puffery', 2], ['marks a significant milestone', 'puffery', 2],
+    ['paves the way for', 'puffery', 2], ['pave the way for', 'puffery', 2],
+    ['at the forefront of', 'puffery', 2], ['nothing short of', 'puffery', 2],
+    ["in today's fast-paced world", 'puffery', 2, { fix: '', lead: true }],
+    ["in today's competitive landscape", 'puffery', 2, { fix: '', lead: true }],
+    ["in today's digital landscape", 'puffery', 2, { fix: '', lead: true }],
+    ["in today's rapidly evolving", 'puffery', 2],
+    ['the ever-evolving landscape', 'puffery', 2], ['ever-evolving landscape', 'puffery', 2],
+    ['unlock the full potential', 'puffery', 2], ['unlock your full potential', 'puffery', 2],
+    ['a game-changer', 'puffery', 2], ['game-changer', 'puffery', 2], ['game changer', 'puffery', 2],
+    ['cutting-edge', 'puffery', 2], ['state-of-the-art', 'puffery', 2], ['groundbreaking', 'puffery', 2],
+    ['world-class', 'puffery', 2], ['nestled in the heart of', 'puffery', 2],
+    ['commitment to excellence', 'puffery', 2], ['shape the future of', 'puffery', 2],
+    ['meticulous attention to detail', 'puffery', 2], ['foster a culture of', 'puffery', 2],
+    ['a unique blend of', 'puffery', 2], ['lasting impact', 'puffery', 2],
+    ['rich tapestry', 'puffery', 2], ['vibrant tapestry', 'puffery', 2],
+    // signposting
+    ["it's important to note that", 'signposting', 1, { fix: '', lead: true }],
+    ['it is important to note that', 'signposting', 1, { fix: '', lead: true }],
+    ["it's worth noting that", 'signposting', 1, { fix: '', lead: true }],
+    ['it is worth noting that', 'signposting', 1, { fix: '', lead: true }],
+    ["it's worth mentioning that", 'signposting', 1, { fix: '', lead: true }],
+    ['it is worth mentioning that', 'signposting', 1, { fix: '', lead: true }],
+    ['notably', 'signposting', 1, { start: true, after: ',' }],
+    ['additionally', 'signposting', 1, { start: true, after: ',', fix: 'Also,' }],
+    ['furthermore', 'signposting', 1, { start: true, after: ',', fix: 'Also,' }],
+    ['moreover', 'signposting', 1, { start: true, after: ',', fix: 'Also,' }],
+    ['in essence', 'signposting', 1, { start: true, after: ',' }],
+    ['at its core', 'signposting', 1, { start: true, after: ',' }],
+    ["let's dive in", 'signposting', 1], ["let's dive into", 'signposting', 1],
+    ["let's break it down", 'signposting', 1], ["here's the thing", 'signposting', 1, { after: ':' }],
+    ['key takeaways', 'signposting', 1, { after: ':' }],
+    // stacked hedges
+    ['may potentially', 'stacked_hedge', 1, { fix: 'may' }], ['could potentially', 'stacked_hedge', 1, { fix: 'could' }],
+    ['might potentially', 'stacked_hedge', 1, { fix: 'might' }], ['could possibly', 'stacked_hedge', 1, { fix: 'could' }],
+    ['might perhaps', 'stacked_hedge', 1, { fix: 'might' }], ['it might be worth considering', 'stacked_hedge', 1],
+    ['it may be beneficial to', 'stacked_hedge', 1], ['generally speaking', 'stacked_hedge', 1],
+    ['while there are many factors to consider', 'stacked_hedge', 1], ['it depends on various factors', 'stacked_hedge', 1],
+    // vague attribution
+    ['studies show', 'vague_attribution', 1], ['research suggests', 'vague_attribution', 1],
+    ['research shows', 'vague_attribution', 1], ['experts agree', 'vague_attribution', 1],
+    ['many believe', 'vague_attribution', 1], ['it is widely recognized', 'vague_attribution', 1],
+    ['it is widely recognised', 'vague_attribution', 1], ['industry reports indicate', 'vague_attribution', 1],
+    ['observers have noted', 'vague_attribution', 1],
+    // generic conclusions
+    ['in conclusion', 'generic_conclusion', 1, { start: true, after: ',' }],
+    ['in summary', 'generic_conclusion', 1, { start: true, after: ',' }],
+    ['to summarize', 'generic_conclusion', 1, { start: true, after: ',' }],
+    ['together, we can achieve great things', 'generic_conclusion', 1],
+    ['together we can achieve great things', 'generic_conclusion', 1],
+    ["let's make it happen", 'generic_conclusion', 1, { after: '!' }],
+    ["let's keep the momentum going", 'generic_conclusion', 1],
+    ["here's to new beginnings", 'generic_conclusion', 1],
+    ['stay tuned for more exciting updates', 'generic_conclusion', 1],
+    ['we truly value your business', 'generic_conclusion', 1],
+    ['exciting times ahead', 'generic_conclusion', 1],
+    ['well-positioned for continued growth', 'generic_conclusion', 1]
+  ];
+
+  // Words generators over-use, with safe same-inflection swaps where one exists.
+  // `not` lists neighbouring words that mark a technical or literal sense.
+  var VOCAB = {
+    delve: { fix: 'dig' }, delves: { fix: 'digs' }, delving: { fix: 'digging' }, delved: { fix: 'dug' },
+    tapestry: {}, testament: {}, pivotal: { fix: 'key' }, intricate: {}, multifaceted: {},
+    underscore: { not: ['character', 'characters', 'key', 'prefix', 'suffix', 'sign', 'symbol', 'an', 'the', 'single', 'double', 'with', 'or'] },
+    underscores: { not: ['character', 'characters', 'with', 'and', 'or', 'instead', 'in'] },
+    showcase: { fix: 'show' }, showcases: { fix: 'shows' }, showcasing: { fix: 'showing' }, showcased: { fix: 'showed' },
+    foster: { not: ['care', 'parent', 'parents', 'home', 'homes', 'child', 'children', 'family', 'families', 'kid', 'kids', 'dog', 'cat', 'mom', 'dad', 'kittens', 'puppies'] },
+    fostering: { not: ['care', 'kittens', 'puppies', 'a', 'dogs', 'cats'] },
+    leverage: { not: ['ratio', 'ratios', 'plot', 'point', 'points', 'effect', 'buyout', 'buyouts', 'high', 'financial', 'operating', 'more', 'less', 'of', 'have', 'has', 'had', 'some', 'any', 'no', 'our', 'negotiating', 'bargaining'] },
+    leveraging: { fix: 'using', not: ['ratio'] }, leveraged: { not: ['buyout', 'buyouts', 'loan', 'loans', 'etf', 'etfs', 'position', 'positions', 'finance', 'funds', 'fund'] },
+    realm: { not: ['kerberos', 'krb5', 'ad', 'default_realm', 'the', 'your', 'our', 'this', 'that', 'realm'] },
+    landscape: { not: ['mode', 'orientation', 'view', 'format', 'photo', 'photos', 'architect', 'architects', 'architecture', 'design', 'designer', 'painting', 'paintings', 'garden', 'lighting', 'and', 'page', 'pages', 'print', 'layout'] },
+    seamless: { fix: 'smooth' }, seamlessly: { fix: 'smoothly' },
+    robust: { not: ['regression', 'estimator', 'estimators', 'standard', 'statistics', 'optimization', 'control', 'errors', 'error'] },
+    elevate: { fix: 'improve' }, elevates: { fix: 'improves' }, elevating: { fix: 'improving' },
+    embark: { fix: 'start', before: 'on' }, embarked: { fix: 'started', before: 'on' }, embarking: { fix: 'starting', before: 'on' },
+    meticulous: { fix: 'careful' }, meticulously: { fix: 'carefully' }, commendable: {}, bolster: { fix: 'strengthen' },
+    garner: { fix: 'gain' }, garnered: { fix: 'gained' }, vibrant: {}, paramount: {}, holistic: {},
+    synergy: {}, synergies: {}, unwavering: {}, invaluable: { fix: 'very useful' }, nuanced: {},
+    streamline: { fix: 'simplify' }, streamlines: { fix: 'simplifies' }, streamlined: { fix: 'simplified' }, streamlining: { fix: 'simplifying' },
+    empower: {}, empowers: {}, empowering: {}, resonate: {}, resonates: {},
+    crucial: {}, utilize: { fix: 'use' }, utilizes: { fix: 'uses' }, utilized: { fix: 'used' }, utilizing: { fix: 'using' },
+    utilise: { fix: 'use' }, utilises: { fix: 'uses' }, utilised: { fix: 'used' }, utilising: { fix: 'using' },
+    navigate: { not: ['to', 'back', 'away', 'from', 'the'] }, navigating: { not: ['to', 'back', 'away', 'from'] },
+    insights: {}, enhance: { fix: 'improve' }, enhances: { fix: 'improves' }
+  };
+
+  var RESIDUE_WRAPPER = /(?:^|\n)[ \t]*(?:(?:sure|certainly|absolutely|of course|great)[!,.][ \t]*)?(?:here(?:'s| is| are)|below is|i've (?:rewritten|revised|polished|edited|updated)|i have (?:rewritten|revised|polished|edited|updated))[ \t]+(?:a |an |the |your )?(?:(?:more|slightly|much|bit more|an updated|a revised)[ \t]+)?(?:polished|revised|refined|rewritten|corrected|improved|updated|professional|concise|formal|friendlier|shorter|edited|reworded|cleaner|draft|version|message|email)(?:[ \t]+[a-z']{1,15}){0,6}[ \t]*:?[ \t]*(?=\n|$)/g;
+  var RESIDUE_SURE = /(?:^|[\n.!?][ \t]*)((?:certainly|sure|absolutely|of course)[!,.][ \t]+here(?:'s| is| are)\b)/g;
+  var CITATION = /(?::contentreference\[oaicite:\d{1,3}\]\{index=\d{1,3}\}|\[oaicite:\d{1,3}\]|oaicite|\u3010\d{1,3}(?::\d{1,3})?\u2020[^\u3011\n]{0,40}\u3011|\bturn\d{1,2}(?:search|news|view)\d{1,3}|\[cite_start\]|\[cite: ?\d{1,3}(?:, ?\d{1,3}){0,5}\])/g;
+  var UTM_AI = /[?&]utm_source=(?:chatgpt\.com|openai|chatgpt|perplexity|copilot)/g;
+  var PLACEHOLDER = /\[(?:your|recipient|recipient's|client|client's|company|company's|project|insert|name|first name|last name|full name|date|title|manager|manager's|contact|phone|position|address|organization|organisation|team|role|job title|email|number|amount|product|department|city|location|time|day|topic|event)(?:[ \t][^\]\n]{0,30})?\]/g;
+
+  // --------------------------------------------------------------------------
+  // Tokens.
+
+  function isWordCode(c) {
+    if ((c >= 97 && c <= 122) || (c >= 65 && c <= 90) || (c >= 48 && c <= 57)) return true;
+    if (c < 0xc0) return false;
+    if (c >= 0x300 && c <= 0x36f) return true;
+    var s = String.fromCharCode(c);
+    return s.toLowerCase() !== s.toUpperCase();
   }
 
-  return { lint: lint };
+  function lowerSame(text) {
+    if (typeof KestrelRules === 'object' && KestrelRules && KestrelRules.lowerSame) return KestrelRules.lowerSame(text);
+    var l = text.toLowerCase();
+    return (l.length === text.length ? l : text).replace(/[\u2018\u2019\u02bc]/g, "'");
+  }
+
+  // Words with offsets; an apostrophe or hyphen between letters stays inside
+  // the word ("it's", "fast-paced").
+  function tokenize(lower, limit) {
+    var starts = [], ends = [], words = [], i = 0, n = limit;
+    while (i < n) {
+      var c = lower.charCodeAt(i);
+      if (!isWordCode(c)) { i++; continue; }
+      var s = i;
+      i++;
+      while (i < n) {
+        c = lower.charCodeAt(i);
+        if (isWordCode(c)) { i++; continue; }
+        if ((c === 39 || c === 45) && i + 1 < n && isWordCode(lower.charCodeAt(i + 1)) && isWordCode(lower.charCodeAt(i - 1))) { i += 2; continue; }
+        break;
+      }
+      starts.push(s); ends.push(i); words.push(lower.slice(s, i));
+    }
+    return { starts: starts, ends: ends, words: words };
+  }
+
+  var INDEX = Object.create(null);
+  (function build() {
+    for (var i = 0; i < PHRASES.length; i++) {
+      var p = PHRASES[i], o = p[3] || {};
+      var toks = tokenize(p[0], p[0].length).words;
+      var e = { toks: toks, cat: p[1], w: p[2], fix: o.fix, start: !!o.start, after: o.after || null,
+        hard: !!o.hard, prompt: !!o.prompt, sentence: !!o.sentence, lead: !!o.lead, text: p[0] };
+      (INDEX[toks[0]] = INDEX[toks[0]] || []).push(e);
+    }
+    for (var k in INDEX) INDEX[k].sort(function (a, b) { return b.toks.length - a.toks.length; });
+  })();
+
+  function atSentenceStart(text, at) {
+    var j = at - 1;
+    while (j >= 0 && /[ \t"'\u201c(*_]/.test(text.charAt(j))) j--;
+    return j < 0 || /[.!?\n:\u2026]/.test(text.charAt(j));
+  }
+
+  function capitalize(s) { return s.charAt(0).toUpperCase() + s.slice(1); }
+
+  function matchCase(orig, repl) {
+    if (!repl) return repl;
+    if (orig.charAt(0) !== orig.charAt(0).toLowerCase()) return capitalize(repl);
+    return repl;
+  }
+
+  function insideQuotes(text, at) {
+    var ls = text.lastIndexOf('\n', at - 1) + 1, q = 0;
+    for (var i = ls; i < at; i++) {
+      var c = text.charAt(i);
+      if (c === '"' || c === '\u201c' || c === '\u201d') q++;
+    }
+    return q % 2 === 1;
+  }
+
+  // --------------------------------------------------------------------------
+  // Analysis.
+
+  function quoteStart(text, lower) {
+    if (typeof KestrelRules === 'object' && KestrelRules && KestrelRules.quoteStart) return KestrelRules.quoteStart(text, lower);
+    return text.length;
+  }
+
+  function notEnglish(text, tk) {
+    var ascii = 0, other = 0;
+    for (var i = 0; i < text.length && i < 20000; i++) {
+      var c = text.charCodeAt(i);
+      if ((c >= 65 && c <= 90) || (c >= 97 && c <= 122)) ascii++;
+      else if (c >= 0xc0 && isWordCode(c)) other++;
+    }
+    if (other > 0.25 * (ascii + other)) return true;
+    var en = 0, fo = 0;
+    for (var j = 0; j < tk.words.length && j < 4000; j++) {
+      var w = tk.words[j];
+      if (EN_FUNC[w]) en++; else if (FOREIGN_FUNC[w]) fo++;
+    }
+    return fo > en && fo >= 3;
+  }
+  var EN_FUNC = {}, FOREIGN_FUNC = {};
+  'the and to of is you i we a in for this that it on with be are have will please can our your my'.split(' ').forEach(function (w) { EN_FUNC[w] = 1; });
+  'der die das und ist nicht ich wir sie mit f\u00fcr le la les et est pas je nous vous avec pour el los las y es que por para con una il di che per sono het een niet ik wij voor met zijn os um uma n\u00e3o com'.split(' ').forEach(function (w) { FOREIGN_FUNC[w] = 1; });
+
+  function Hits(text) { this.text = text; this.list = []; this.spans = []; }
+  Hits.prototype.add = function (h) {
+    for (var i = 0; i < this.spans.length; i++) {
+      var s = this.spans[i];
+      if (h.at < s[1] && h.at + h.len > s[0]) return false; // first, longest match wins
+    }
+    this.spans.push([h.at, h.at + h.len]);
+    this.list.push(h);
+    return true;
+  };
+
+  // Extends a hit over the rest of its sentence and the spaces after it, so
+  // deleting it leaves a clean draft; null when the phrase does not open it.
+  function sentenceSpan(text, at, end) {
+    if (!atSentenceStart(text, at)) return null;
+    var j = end, lim = Math.min(text.length, end + 200);
+    while (j < lim && !/[.!?\n]/.test(text.charAt(j))) j++;
+    if (j >= lim && j < text.length) return null;
+    while (j < text.length && /[.!?]/.test(text.charAt(j))) j++;
+    while (j < text.length && (text.charAt(j) === ' ' || text.charAt(j) === '\t')) j++;
+    return [at, j];
+  }
+
+  function phraseHits(text, lower, tk, hits) {
+    var W = tk.words, S = tk.starts, E = tk.ends;
+    for (var i = 0; i < W.length; i++) {
+      var vocab = VOCAB[W[i]];
+      var cands = INDEX[W[i]];
+      var matched = false;
+      if (cands) {
+        for (var c = 0; c < cands.length && !matched; c++) {
+          var p = cands[c], k = p.toks.length;
+          if (i + k > W.length) continue;
+          var ok = true;
+          for (var t = 1; t < k; t++) {
+            if (W[i + t] !== p.toks[t]) { ok = false; break; }
+            // Only spaces between the words of a phrase (", " where the phrase has one).
+            var gap = lower.slice(E[i + t - 1], S[i + t]);
+            if (!/^[ \t\r\n\u00a0]{1,3}$/.test(gap) && !(gap === ', ' && p.text.indexOf(',') >= 0)) { ok = false; break; }
+          }
+          if (!ok) continue;
+          var at = S[i], end = E[i + k - 1];
+          if (p.start && !atSentenceStart(text, at)) continue;
+          if (p.after) {
+            if (text.charAt(end) !== p.after) continue;
+            end++;
+          }
+          var h = { at: at, len: end - at, cat: p.cat, w: p.w, hard: p.hard, prompt: p.prompt, phrase: p.text };
+          if (p.fix !== undefined) {
+            if (p.sentence) {
+              var sp = sentenceSpan(text, at, end);
+              if (sp) { h.len = sp[1] - sp[0]; h.fix = ''; }
+            } else if (p.lead && atSentenceStart(text, at)) {
+              // Drop a leading frame and capitalise the word after it.
+              var j = end;
+              while (j < text.length && /[ ,\t]/.test(text.charAt(j))) j++;
+              var nx = j < W.length ? j : j;
+              var wEnd = j;
+              while (wEnd < text.length && isWordCode(text.charCodeAt(wEnd))) wEnd++;
+              if (wEnd > j) { h.len = wEnd - at; h.fix = capitalize(text.slice(j, wEnd)); }
+            } else if (!p.lead) {
+              h.fix = p.fix === '' ? '' : matchCase(text.slice(at, end), p.fix);
+              if (h.fix === '') {
+                var e2 = end;
+                while (e2 < text.length && text.charAt(e2) === ' ') e2++;
+                h.len = e2 - at;
+              }
+            }
+          }
+          if (p.hard && insideQuotes(text, at)) { h.hard = false; h.w = 2; h.quoted = true; }
+          if (hits.add(h)) { i += k - 1; matched = true; }
+        }
+      }
+      if (matched || !vocab) continue;
+      var prev = i > 0 ? W[i - 1] : '', next = i + 1 < W.length ? W[i + 1] : '';
+      if (vocab.not && (vocab.not.indexOf(next) >= 0 || vocab.not.indexOf(prev) >= 0)) continue;
+      var vh = { at: S[i], len: E[i] - S[i], cat: 'ai_vocabulary', w: 1, word: W[i], phrase: W[i] };
+      if (vocab.fix && (!vocab.before || next === vocab.before)) vh.fix = matchCase(text.slice(S[i], E[i]), vocab.fix);
+      hits.add(vh);
+    }
+  }
+
+  function regexHits(re, lower, limit, fn) {
+    re.lastIndex = 0;
+    var m, n = 0;
+    while ((m = re.exec(lower)) && n++ < 200) {
+      if (m.index >= limit) break;
+      fn(m);
+      if (m[0].length === 0) re.lastIndex++;
+    }
+  }
+
+  function structuralHits(text, lower, limit, tk, hits) {
+    if (lower.indexOf('[') >= 0) {
+      regexHits(PLACEHOLDER, lower, limit, function (m) {
+        if (/^\[(?:insert )?(?:link|url)\b/.test(m[0])) return; // the link rule owns these
+        hits.add({ at: m.index, len: m[0].length, cat: 'placeholder', w: 3, prompt: true, placeholder: true, phrase: m[0] });
+      });
+    }
+    if (/here|below|i've|i have/.test(lower)) {
+      regexHits(RESIDUE_WRAPPER, lower, limit, function (m) {
+        var at = m.index + (m[0].charAt(0) === '\n' ? 1 : 0);
+        var end = m.index + m[0].length;
+        if (end < text.length && text.charAt(end) === '\n') end++;
+        if (!/polished|revised|refined|rewritten|corrected|improved|updated|professional|concise|formal|friendlier|shorter|edited|reworded|cleaner/.test(lower.slice(at, end))) return;
+        hits.add({ at: at, len: end - at, cat: 'chatbot_residue', w: 9, hard: !insideQuotes(text, at), prompt: true, fix: '', phrase: 'wrapper' });
+      });
+      regexHits(RESIDUE_SURE, lower, limit, function (m) {
+        var at = m.index + m[0].length - m[1].length;
+        hits.add({ at: at, len: m[1].length, cat: 'chatbot_residue', w: 2, prompt: true, phrase: 'sure-here' });
+      });
+    }
+    if (/oaicite|\u3010|turn\d|cite/.test(lower)) {
+      regexHits(CITATION, lower, limit, function (m) {
+        hits.add({ at: m.index, len: m[0].length, cat: 'citation_artifact', w: 9, hard: true, prompt: true, fix: '', phrase: 'citation' });
+      });
+    }
+    if (lower.indexOf('utm_source=') >= 0) {
+      regexHits(UTM_AI, lower, limit, function (m) {
+        hits.add({ at: m.index + 1, len: m[0].length - 1, cat: 'citation_artifact', w: 2, phrase: 'utm' });
+      });
+    }
+    if (lower.indexOf('not ') >= 0 || lower.indexOf("n't ") >= 0) {
+      var NP = /\b(?:it's|it is|this is|that's|this isn't|it isn't|that isn't|isn't|aren't|wasn't)(?: not)? (?:just|only|merely|simply|about)\b[^.!?\n,;\u2014\u2013]{1,60}(?:[,;\u2014\u2013]| -)\s{0,2}(?:it's|it is|but|they're|this is|that's|we're|it was)\b/g;
+      regexHits(NP, lower, limit, function (m) {
+        if (/^(?:it's|it is) not just (?:you|me)\b/.test(m[0])) return;
+        hits.add({ at: m.index, len: m[0].length, cat: 'negative_parallelism', w: 2, phrase: 'np' });
+      });
+      regexHits(/\bnot only\b[^.!?\n]{1,80}\bbut (?:also )?\b/g, lower, limit, function (m) {
+        hits.add({ at: m.index, len: m[0].length, cat: 'negative_parallelism', w: 2, phrase: 'np' });
+      });
+    }
+    if (lower.indexOf(', ') >= 0) {
+      regexHits(/, (highlighting|underscoring|emphasizing|emphasising|showcasing|fostering|reflecting|solidifying|cementing|reinforcing|symbolizing|symbolising|paving the way for|ensuring)\b/g, lower, limit, function (m) {
+        var w = m[1] === 'ensuring' ? 1 : 2;
+        hits.add({ at: m.index + 2, len: m[1].length, cat: 'participle_tail', w: w, phrase: m[1] });
+      });
+      regexHits(/\b([a-z]{4,20}), ([a-z]{4,20}),? and ([a-z]{4,20})\b/g, lower, limit, function (m) {
+        var abstract = 0;
+        for (var i = 1; i <= 3; i++) if (/(?:tion|ity|ness|ment|ence|ance|ship|ive|ful)$/.test(m[i]) || BUZZ[m[i]]) abstract++;
+        if (abstract >= 2) hits.add({ at: m.index, len: m[0].length, cat: 'triad', w: 1, phrase: 'triad' });
+      });
+    }
+    // Em dashes (and spaced en dashes / double hyphens).
+    var dashes = [], dre = /\u2014| \u2013 | -- /g, dm;
+    while ((dm = dre.exec(text)) && dashes.length < 500) { if (dm.index < limit) dashes.push(dm); }
+    if (dashes.length >= 2) {
+      var words = Math.max(1, tk.words.length);
+      var w = dashes.length >= 3 || dashes.length * 40 > words ? 2 : 1;
+      var d0 = dashes[0], dAt = d0.index, dLen = d0[0].length, spaced = false;
+      if (text.charAt(dAt - 1) === ' ' && d0[0] === '\u2014' && text.charAt(dAt + 1) === ' ') { dAt--; dLen += 2; spaced = true; }
+      else if (d0[0] !== '\u2014') spaced = true;
+      hits.add({ at: dAt, len: dLen, cat: 'em_dash', w: w, fix: spaced ? ', ' : undefined, phrase: 'dash', count: dashes.length });
+    }
+    // Markdown headings and bold labels pasted raw.
+    if (lower.indexOf('#') >= 0 || lower.indexOf('**') >= 0) {
+      regexHits(/(?:^|\n)(#{1,6} ([^\n#]{1,80}))/g, text, limit, function (m) {
+        var at = m.index + m[0].length - m[1].length;
+        hits.add({ at: at, len: m[1].length, cat: 'markdown', w: 2, fix: m[2], phrase: 'md' });
+      });
+      regexHits(/\*\*([^*\n]{1,40}?:?)\*\*(:?)/g, text, limit, function (m) {
+        if (!/:$/.test(m[1]) && m[2] !== ':') return;
+        hits.add({ at: m.index, len: m[0].length, cat: 'markdown', w: 2, fix: m[1] + m[2], phrase: 'md' });
+      });
+    }
+    // Lines that start with an emoji.
+    var lines = 0, first = null, from = 0;
+    while (from < limit && lines < 100) {
+      var ls = from;
+      while (ls < limit && (text.charAt(ls) === ' ' || text.charAt(ls) === '\t')) ls++;
+      var len = emojiAt(text, ls);
+      if (len) {
+        lines++;
+        if (!first) { var e = ls + len; while (e < text.length && text.charAt(e) === ' ') e++; first = [ls, e - ls]; }
+      }
+      var nl = text.indexOf('\n', from);
+      if (nl < 0) break;
+      from = nl + 1;
+    }
+    if (lines >= 2 && first) hits.add({ at: first[0], len: first[1], cat: 'emoji_bullets', w: 2, fix: '- ', phrase: 'emoji' });
+  }
+
+  var BUZZ = {};
+  'innovation collaboration agility clarity excellence integrity efficiency resilience transparency growth impact accountability empathy creativity scalable efficient robust reliable secure compelling authentic impactful concise clear engaging seamless dynamic strategic'.split(' ').forEach(function (w) { BUZZ[w] = 1; });
+
+  function emojiAt(text, i) {
+    var c = text.charCodeAt(i);
+    var len = 0;
+    if (c >= 0xd83c && c <= 0xd83e) len = 2;
+    else if ((c >= 0x2600 && c <= 0x27bf) || c === 0x2b50 || c === 0x2705 || c === 0x2b06 || c === 0x27a1) len = 1;
+    if (!len) return 0;
+    if (text.charCodeAt(i + len) === 0xfe0f) len++;
+    return len;
+  }
+
+  var cache = { text: null, result: null };
+
+  function analyse(text) {
+    text = String(text == null ? '' : text);
+    if (cache.text === text) return cache.result;
+    var lower = lowerSame(text);
+    var limit = quoteStart(text, lower);
+    // Quoted ">" lines are someone else's words: blank them for matching.
+    var masked = lower.indexOf('>') < 0 ? lower : lower.slice(0, limit).replace(/(^|\n)([ \t]*>[^\n]*)/g, function (s, nl, body) {
+      return nl + new Array(body.length + 1).join(' ');
+    }) + lower.slice(limit);
+    var tk = tokenize(masked, limit);
+    var hits = new Hits(text);
+    structuralHits(text, masked, limit, tk, hits);
+    var foreign = notEnglish(text.slice(0, limit), tk);
+    if (!foreign) phraseHits(text, masked, tk, hits);
+    var result = verdict(text, tk, hits.list, foreign);
+    cache.text = text; cache.result = result;
+    return result;
+  }
+
+  function verdict(text, tk, list, foreign) {
+    var points = {}, order = [], hard = false;
+    var vocabSeen = {};
+    var counted = [];
+    for (var i = 0; i < list.length; i++) {
+      var h = list[i];
+      if (foreign && !h.prompt) continue;
+      if (h.cat === 'ai_vocabulary') {
+        if (vocabSeen[h.word]) { counted.push(h); continue; }
+        vocabSeen[h.word] = 1;
+      }
+      if (h.hard) hard = true;
+      if (points[h.cat] === undefined) { points[h.cat] = 0; order.push(h.cat); }
+      points[h.cat] = Math.min(CATS[h.cat].cap, points[h.cat] + (h.hard ? 0 : h.w));
+      counted.push(h);
+    }
+    var score = 0, distinct = 0;
+    for (var c in points) { score += points[c]; if (points[c] > 0 || hard) distinct++; }
+    var words = tk.words.length;
+    var density = 100 * score / Math.max(words, 40);
+    var level = 'human';
+    if (hard || (score >= 6 && distinct >= 3 && density >= 4) || (score >= 5 && distinct >= 2 && density >= 10)) level = 'slop';
+    else if (score >= 3) level = 'traces';
+    return { level: level, hits: counted, cats: order, score: score, words: words };
+  }
+
+  function detailFor(level, tells) {
+    var head = level === 'slop' ? 'Reads as AI-written (' + tells + ' tells).' : 'A few AI traces.';
+    return head + ' Reword it in your own voice, or fix this one in a click.';
+  }
+
+  function hitTitle(h, text) {
+    var span = text.substr(h.at, h.len).replace(/\s+$/, '');
+    if (span.length > 48) span = span.slice(0, 45) + '\u2026';
+    return CATS[h.cat].title + ': \u201c' + span + '\u201d';
+  }
+
+  function occurrenceOf(text, original, at) {
+    if (typeof KestrelRules === 'object' && KestrelRules && KestrelRules.occurrenceAt) return KestrelRules.occurrenceAt(text, original, at);
+    var n = 0, from = 0, i;
+    while ((i = text.indexOf(original, from)) >= 0) { if (i === at) return n; if (i > at) return -1; n++; from = i + original.length; }
+    return -1;
+  }
+
+  function lint(text) {
+    text = String(text == null ? '' : text);
+    var r = analyse(text);
+    var own = [];
+    for (var i = 0; i < r.hits.length; i++) if (!r.hits[i].prompt) own.push(r.hits[i]);
+    var findings = [];
+    if (r.level !== 'human') {
+      var level = r.level === 'slop' ? 'warn' : 'info';
+      // One-click fixes first: the panel shows one row per rule.
+      own.sort(function (a, b) {
+        var fa = a.fix !== undefined ? 0 : 1, fb = b.fix !== undefined ? 0 : 1;
+        return fa - fb || a.at - b.at;
+      });
+      for (var j = 0; j < own.length && findings.length < 30; j++) {
+        var h = own[j];
+        var original = text.substr(h.at, h.len);
+        var f = { id: 'slop', level: level, title: hitTitle(h, text), detail: detailFor(r.level, r.hits.length), original: original };
+        var k = occurrenceOf(text, original, h.at);
+        f.occurrence = k < 0 ? 0 : k;
+        if (h.fix !== undefined && k >= 0) f.suggestion = h.fix;
+        findings.push(f);
+      }
+    }
+    return { level: r.level, tells: r.hits.length, cats: r.cats, findings: findings };
+  }
+
+  var RESIDUE_TEXT = {
+    placeholder: ['Template placeholder left in', 'Fill this in or remove it before sending.'],
+    chatbot_residue: ['Text from an AI assistant left in', 'This line talks to whoever asked for the draft, not to your reader.'],
+    knowledge_cutoff: ['AI self-reference left in', 'The draft still says it was written by an AI model.'],
+    citation_artifact: ['Chat citation marker left in', 'Pasted from a chat assistant; the marker means nothing to your reader.'],
+    helpful_closer: ['Assistant-style closer', 'A chat assistant\'s sign-off; a person rarely ends a message this way.']
+  };
+
+  // Spans of pasted assistant output, for the prompt rule.
+  function residue(text) {
+    text = String(text == null ? '' : text);
+    var r = analyse(text), out = [];
+    for (var i = 0; i < r.hits.length; i++) {
+      var h = r.hits[i];
+      if (!h.prompt || h.quoted) continue;
+      var t = RESIDUE_TEXT[h.cat] || RESIDUE_TEXT.chatbot_residue;
+      var original = text.substr(h.at, h.len);
+      out.push({ at: h.at, original: original, title: t[0], detail: t[1],
+        suggestion: h.fix, placeholder: !!h.placeholder });
+    }
+    return out;
+  }
+
+  return { lint: lint, residue: residue };
 })();
