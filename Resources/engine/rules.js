@@ -751,8 +751,8 @@ var KestrelRules = (function () {
   }
 
   // "api_key = …", "DB_PASSWORD: …", "the wifi password is …".
-  var NAME_RE = /(?:passw(?:or)?d|passwd|pwd|passcode|passphrase|pass|pw|api[_.-]?key|apikey|secret|token|access[_-]?key|private[_-]?key|auth[_-]?key|credentials?|client[_-]?secret|signing[_-]?key|account[_-]?key|master[_-]?key|app[_-]?key|sas[_-]?key)/g;
-  var PASSWORD_NAME = /(?:^|[^a-z])(?:passw(?:or)?d|passwd|pwd|passcode|passphrase|pass|pw)s?$|passw(?:or)?d$|passwd$|passphrase$|passcode$/;
+  var NAME_RE = /(?:mot de passe|passwort|kennwort|contrase\u00f1a|contrasena|senha|wachtwoord|passw(?:or)?d|passwd|pwd|passcode|passphrase|pass|pw|api[_.-]?key|apikey|secret|token|access[_-]?key|private[_-]?key|auth[_-]?key|credentials?|client[_-]?secret|signing[_-]?key|account[_-]?key|master[_-]?key|app[_-]?key|sas[_-]?key)/g;
+  var PASSWORD_NAME = /(?:^|[^a-z])(?:passw(?:or)?d|passwd|pwd|passcode|passphrase|pass|pw)s?$|passw(?:or)?d$|passwd$|passphrase$|passcode$|mot de passe$|passwort$|kennwort$|contrase\u00f1a$|contrasena$|senha$|wachtwoord$/;
   var SECRET_NAME = /(?:secret[_-]?(?:value|string|data)|api[_.-]?key|apikey|secret|token|access[_-]?key|private[_-]?key|auth[_-]?key|credentials?|client[_-]?secret|signing[_-]?key|account[_-]?key|master[_-]?key|app[_-]?key|sas[_-]?key|secret[_-]?key)s?$/;
   var NOT_SECRET_NAME = /(?:^public[_-]?[a-z]*|public[_-]?key|publishable[_-]?key|csrf[_-]?token|xsrf[_-]?token|token[_-]?(?:type|url|uri|endpoint|name|id|count|limit)|(?:^|[_-])id$|authenticity[_-]?token|pass[_-]?(?:through|rate|word[_-]?policy)|passport|compass|bypass|tokenizer|secretary|secrets?[_-]?(?:manager|name|arn|id))$/;
   var PROSE_STOP = /^(?:in|is|the|same|correct|incorrect|wrong|required|expired|expiring|reset|stored|saved|below|above|attached|not|your|a|an|on|still|now|protected|strong|weak|case|sensitive|case-sensitive|changed|updated|different|simple|easy|hard|there|here|set|ok|okay|fine|valid|invalid|empty|blank|missing|needed|optional|unknown|shared|secure|safe|encrypted|hashed|managed|rotated|disabled|enabled|locked|too|very|also|just|still|being|been|was|will|should|must|can|could|would|for|to|of|and|or|but|that|this|it|manager|vault|policy|field|prompt|hint|length|change|reset-link|1password|lastpass|bitwarden|keychain|keepass|same-as-before|whatever|something|nothing|known|forgotten|forgot|lost|sent|texted|emailed|separately|shared-separately|complicated|long|short|secret|confidential|private|unchanged|temporary|temp|default|generated|random|tbd|n\/a|none|null|undefined|true|false|yes|no)$/i;
@@ -764,7 +764,7 @@ var KestrelRules = (function () {
       var kwEnd = NAME_RE.lastIndex;
       // Expand to the whole identifier around the keyword.
       var s = m.index, e = kwEnd;
-      while (s > 0 && m.index - s < 40 && /[a-z0-9_.-]/.test(lower.charAt(s - 1))) s--;
+      while (s > 0 && m.index - s < 40 && m[0].indexOf(' ') < 0 && /[a-z0-9_.-]/.test(lower.charAt(s - 1))) s--;
       while (e < lower.length && e - kwEnd < 12 && /[a-z0-9_]/.test(lower.charAt(e))) e++;
       NAME_RE.lastIndex = e;
       var name = lower.slice(s, e).replace(/^[._-]+|[._-]+$/g, '');

@@ -41,12 +41,12 @@ var KestrelSlop = (function () {
 
   var PHRASES = [
     // helpful closers: assistant-only ones belong to the prompt rule
-    ['i hope this helps', 'helpful_closer', 2, { prompt: true, fix: '', sentence: true }],
-    ['i hope this clarifies things', 'helpful_closer', 2, { prompt: true, fix: '', sentence: true }],
-    ['i hope this information is helpful', 'helpful_closer', 2, { prompt: true, fix: '', sentence: true }],
-    ["i'm here to help", 'helpful_closer', 2, { prompt: true, fix: '', sentence: true }],
-    ['is there anything else i can help you with', 'helpful_closer', 2, { prompt: true, fix: '', sentence: true }],
-    ["let me know if you'd like a deeper dive", 'helpful_closer', 2, { prompt: true, fix: '', sentence: true }],
+    ['i hope this helps', 'helpful_closer', 2, { prompt: true, fix: '', sentence: true, ends: true }],
+    ['i hope this clarifies things', 'helpful_closer', 2, { prompt: true, fix: '', sentence: true, ends: true }],
+    ['i hope this information is helpful', 'helpful_closer', 2, { prompt: true, fix: '', sentence: true, ends: true }],
+    ["i'm here to help", 'helpful_closer', 2, { prompt: true, fix: '', sentence: true, ends: true }],
+    ['is there anything else i can help you with', 'helpful_closer', 2, { prompt: true, fix: '', sentence: true, ends: true }],
+    ["let me know if you'd like a deeper dive", 'helpful_closer', 2, { prompt: true, fix: '', sentence: true, ends: true }],
     ['hope this helps', 'helpful_closer', 1],
     ['let me know if you have any questions', 'helpful_closer', 1],
     ['let me know if you have any other questions', 'helpful_closer', 1],
@@ -253,7 +253,7 @@ var KestrelSlop = (function () {
       var p = PHRASES[i], o = p[3] || {};
       var toks = tokenize(p[0], p[0].length).words;
       var e = { toks: toks, cat: p[1], w: p[2], fix: o.fix, start: !!o.start, after: o.after || null,
-        hard: !!o.hard, prompt: !!o.prompt, sentence: !!o.sentence, lead: !!o.lead, text: p[0] };
+        hard: !!o.hard, prompt: !!o.prompt, sentence: !!o.sentence, lead: !!o.lead, ends: !!o.ends, text: p[0] };
       (INDEX[toks[0]] = INDEX[toks[0]] || []).push(e);
     }
     for (var k in INDEX) INDEX[k].sort(function (a, b) { return b.toks.length - a.toks.length; });
@@ -356,6 +356,8 @@ var KestrelSlop = (function () {
             if (text.charAt(end) !== p.after) continue;
             end++;
           }
+          // Closers count only where they end the sentence ("I hope this helps!").
+          if (p.ends && !/^[ \t]*(?:[.!?\n]|$)/.test(text.slice(end, end + 4))) continue;
           var h = { at: at, len: end - at, cat: p.cat, w: p.w, hard: p.hard, prompt: p.prompt, phrase: p.text };
           if (p.fix !== undefined) {
             if (p.sentence) {
