@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "Kestrel/CheckCommand.h"
 #include "Kestrel/Config.h"
 #include "Kestrel/Engine.h"
 
@@ -61,6 +62,8 @@ int selfTest(std::ostream& out) {
 int AppDelegate::main(const std::vector<std::string>& arguments) {
     if (std::find(arguments.begin(), arguments.end(), "--selftest") != arguments.end())
         return selfTest();
+    if (auto it = std::find(arguments.begin(), arguments.end(), "--check"); it != arguments.end())
+        return runCheckCommand(std::vector<std::string>(std::next(it), arguments.end()));
     // The menu-bar application comes with the application shell; until then only the tools run.
     std::cerr << kUsage << '\n';
     return 2;
