@@ -45,7 +45,10 @@ var KestrelRules = (function () {
 
   // Lower-case copy with the same length as the draft, so offsets found in it
   // are offsets in the draft. Curly apostrophes become straight ones.
+  // The lint asks for the same copy right after the rules: keep the last one.
+  var lowerMemo = { text: null, lower: null };
   function lowerSame(text) {
+    if (lowerMemo.text === text) return lowerMemo.lower;
     var l = text.toLowerCase();
     if (l.length !== text.length) {
       var parts = new Array(text.length);
@@ -55,7 +58,9 @@ var KestrelRules = (function () {
       }
       l = parts.join('');
     }
-    return l.replace(/[\u2018\u2019\u02bc]/g, "'");
+    if (/[\u2018\u2019\u02bc]/.test(l)) l = l.replace(/[\u2018\u2019\u02bc]/g, "'");
+    lowerMemo.text = text; lowerMemo.lower = l;
+    return l;
   }
 
   // The index Fix needs: the number of non-overlapping left-to-right
@@ -119,15 +124,15 @@ var KestrelRules = (function () {
   function quoteMap(text, lower) {
     var cut = text.length;
     var markers = [
-      /\n[ \t]*on [^\n]{1,200}wrote:[ \t]*\r?\n/,
-      /\n[ \t]*-{2,}[ \t]*(?:original message|forwarded message)[ \t]*-{2,}/,
-      /\n[ \t]*(?:from|von|de): [^\n]{1,200}\r?\n[ \t]*(?:sent|date|gesendet|envoy\u00e9): /,
-      /\n[ \t]*begin forwarded message:/
+      ['wrote:', /(?:^|\n)[ \t]*on [^\n]{1,200}wrote:[ \t]*\r?(?:\n|$)/],
+      ['message', /(?:^|\n)[ \t]*-{2,}[ \t]*(?:original message|forwarded message)[ \t]*-{2,}/],
+      [': ', /(?:^|\n)[ \t]*(?:from|von|de): [^\n]{1,200}\r?\n[ \t]*(?:sent|date|gesendet|envoy\u00e9): /],
+      ['forwarded', /(?:^|\n)[ \t]*begin forwarded message:/]
     ];
-    var probe = '\n' + lower;
     for (var i = 0; i < markers.length; i++) {
-      var m = markers[i].exec(probe);
-      if (m && m.index < cut) cut = m.index; // probe is shifted by one
+      if (lower.indexOf(markers[i][0]) < 0) continue;
+      var m = markers[i][1].exec(lower);
+      if (m && m.index < cut) cut = m.index + (m[0].charAt(0) === '\n' ? 1 : 0);
     }
     return cut;
   }
@@ -454,51 +459,92 @@ var KestrelRules = (function () {
     return c === '\u2026' || c === '#' || c === '*' || text.substr(end, 3) === '...';
   }
 
+  // Prefixes that start a word are looked up from one pass over the long
+  // tokens of the draft (ordinary words are too short to be keys); the few
+  // that sit inside a host name or after other characters are searched for.
+  var BY_FIRST = Object.create(null), INNER = [];
+  (function () {
+    for (var i = 0; i < PROVIDERS.length; i++) {
+      var d = PROVIDERS[i];
+      if (d.prefix.charAt(0) === '.' || d.prefix.indexOf('/') >= 0 || d.prefix === 'Q~' || d.prefix.indexOf(' ') >= 0) {
+        INNER.push(d);
+      } else {
+        (BY_FIRST[d.prefix.charAt(0)] = BY_FIRST[d.prefix.charAt(0)] || []).push(d);
+      }
+    }
+  })();
+  var LONG_TOKEN = /[A-Za-z0-9][A-Za-z0-9_\-.~+\/$:=]{15,}/g;
+
+  function tryProvider(d, text, lower, at, out, quotedFrom) {
+    var start = at;
+    if (d.prefix === 'Q~') {
+      start = azureStart(text, at);
+      if (start < 0) return -1;
+    } else if (d.prefix.charAt(0) !== '.' && d.prefix.indexOf('/') < 0 && at > 0) {
+      // Not inside another word, file name or path.
+      var pc = text.charCodeAt(at - 1);
+      if (isWordChar(pc) || pc === 46 || pc === 45 || pc === 47) return -1;
+    }
+    d.body.lastIndex = at + d.prefix.length;
+    var m = d.body.exec(text);
+    if (!m) return -1;
+    var end = d.body.lastIndex;
+    if (end < text.length && d.end(text.charCodeAt(end))) return -1;
+    if (truncatedAt(text, end) || m[0].charAt(m[0].length - 1) === '-') return end;
+    if (d.prefix === '.atlasv1.') {
+      // 14 alphanumerics come before the marker.
+      var s = at - 14;
+      if (s < 0) return end;
+      for (var q = s; q < at; q++) if (!isAlnum(text.charCodeAt(q))) return end;
+      if (s > 0 && isTokenChar(text.charCodeAt(s - 1))) return end;
+      start = s;
+    }
+    var value = text.slice(start, end), body = m[0];
+    if (d.ctx && !d.ctx.test(lower.slice(Math.max(0, start - 200), Math.min(lower.length, end + 200)))) return end;
+    if (isPlaceholder(body) || lowVariety(body)) return end;
+    if (!d.seqOK && sequential(body)) return end;
+    if (/EXAMPLE/.test(value)) return end;
+    var level = d.level;
+    if (d.check) {
+      level = d.check(value, d.prefix.length);
+      if (!level) return end;
+    }
+    if (start >= quotedFrom || isQuotedLineAt(text, start)) level = 'warn';
+    out.add('secret', level, d.name + ' in message',
+      'Anyone who reads this can use it. Send it through a password manager or a secret link instead.',
+      start, value, redact(value));
+    return end;
+  }
+
   function scanProviders(text, lower, out, quotedFrom) {
-    for (var p = 0; p < PROVIDERS.length; p++) {
-      var d = PROVIDERS[p];
-      var hay = d.ci ? lower : text;
-      var from = 0, at;
-      while ((at = hay.indexOf(d.prefix, from)) >= 0) {
-        from = at + d.prefix.length;
-        var start = at;
-        if (d.prefix === 'Q~') {
-          start = azureStart(text, at);
-          if (start < 0) continue;
-        } else if (d.prefix.charAt(0) !== '.' && d.prefix.indexOf('/') < 0 && at > 0) {
-          // Not inside another word, file name or path.
-          var pc = text.charCodeAt(at - 1);
-          if (isWordChar(pc) || pc === 46 || pc === 45 || pc === 47) continue;
+    var m, n = 0;
+    LONG_TOKEN.lastIndex = 0;
+    while ((m = LONG_TOKEN.exec(text)) && n++ < 20000) {
+      var tokEnd = m.index + m[0].length;
+      // Word starts inside the token: after "=", ":" or "$" a new value begins.
+      var pos = m.index;
+      while (pos >= 0 && pos < tokEnd) {
+        var list = BY_FIRST[text.charAt(pos)];
+        if (list) {
+          for (var i = 0; i < list.length; i++) {
+            var d = list[i];
+            if (text.substr(pos, d.prefix.length) !== d.prefix) continue;
+            if (tryProvider(d, text, lower, pos, out, quotedFrom) >= 0) break;
+          }
         }
-        d.body.lastIndex = at + d.prefix.length;
-        var m = d.body.exec(text);
-        if (!m) continue;
-        var end = d.body.lastIndex;
-        if (end < text.length && d.end(text.charCodeAt(end))) continue;
-        from = end;
-        if (truncatedAt(text, end) || m[0].charAt(m[0].length - 1) === '-') continue;
-        if (d.prefix === '.atlasv1.') {
-          // 14 alphanumerics come before the marker.
-          var s = at - 14;
-          if (s < 0) continue;
-          for (var q = s; q < at; q++) if (!isAlnum(text.charCodeAt(q))) { s = -1; break; }
-          if (s < 0 || (s > 0 && isTokenChar(text.charCodeAt(s - 1)))) continue;
-          start = s;
+        var next = -1;
+        for (var j = pos + 1; j < tokEnd && j < pos + 400; j++) {
+          var c = text.charCodeAt(j);
+          if (c === 61 || c === 58 || c === 36 || c === 47) { next = j + 1; break; }
         }
-        var value = text.slice(start, end), body = m[0];
-        if (d.ctx && !d.ctx.test(lower.slice(Math.max(0, start - 200), Math.min(lower.length, end + 200)))) continue;
-        if (isPlaceholder(body) || lowVariety(body)) continue;
-        if (!d.seqOK && sequential(body)) continue;
-        if (/EXAMPLE/.test(value)) continue;
-        var level = d.level;
-        if (d.check) {
-          level = d.check(value, d.prefix.length);
-          if (!level) continue;
-        }
-        if (start >= quotedFrom || isQuotedLineAt(text, start)) level = 'warn';
-        out.add('secret', level, d.name + ' in message',
-          'Anyone who reads this can use it. Send it through a password manager or a secret link instead.',
-          start, value, redact(value));
+        pos = next;
+      }
+    }
+    for (var p = 0; p < INNER.length; p++) {
+      var dd = INNER[p], from = 0, at;
+      while ((at = text.indexOf(dd.prefix, from)) >= 0) {
+        var e = tryProvider(dd, text, lower, at, out, quotedFrom);
+        from = e > at ? e : at + dd.prefix.length;
       }
     }
   }
@@ -905,6 +951,11 @@ var KestrelRules = (function () {
     return sum % 10 === 0;
   }
 
+  function allSame(d) {
+    for (var i = 1; i < d.length; i++) if (d.charCodeAt(i) !== d.charCodeAt(0)) return false;
+    return true;
+  }
+
   function cardNetwork(d) {
     var n = d.length, p2 = +d.slice(0, 2), p3 = +d.slice(0, 3), p4 = +d.slice(0, 4), p6 = +d.slice(0, 6);
     if (d.charAt(0) === '4') return (n === 13 || n === 16 || n === 19) ? 'Visa' : null;
@@ -940,8 +991,9 @@ var KestrelRules = (function () {
   // Digit groups separated by single spaces, dashes or dots; each window of
   // whole groups with one separator kind is a candidate.
   function ruleNumbers(text, lower, out, quotedFrom) {
-    var re = /[0-9]{1,19}(?:[ .\-][0-9]{1,19}){0,7}/g, m, n = 0;
+    var re = /[0-9]+(?:[ .\-][0-9]+){0,7}/g, m, n = 0;
     while ((m = re.exec(text)) && n++ < 5000) {
+      if ((out.count.pii || 0) >= MAX_PER_RULE) break; // nothing more would be shown
       var s = m.index, e = s + m[0].length;
       var before = s > 0 ? text.charCodeAt(s - 1) : 32, after = e < text.length ? text.charCodeAt(e) : 32;
       // Inside an identifier, a URL path, an amount or a longer digit string: not a number on its own.
@@ -954,8 +1006,13 @@ var KestrelRules = (function () {
       while ((gm = g.exec(m[0]))) { groups.push([gm.index, gm.index + gm[0].length]); }
       for (var k = 1; k < groups.length; k++) seps.push(m[0].charAt(groups[k][0] - 1));
       var took = false;
+      var cum = [0];
+      for (k = 0; k < groups.length; k++) cum.push(cum[k] + groups[k][1] - groups[k][0]);
       for (var a = 0; a < groups.length && !took; a++) {
         for (var b = groups.length - 1; b >= a && !took; b--) {
+          // Only spans with as many digits as a card or an SSN are worth a look.
+          var nd = cum[b + 1] - cum[a];
+          if (nd !== 9 && (nd < 13 || nd > 19)) continue;
           var sep = null, okSep = true;
           for (k = a; k < b; k++) { if (sep === null) sep = seps[k]; else if (seps[k] !== sep) { okSep = false; break; } }
           if (!okSep) continue;
@@ -982,7 +1039,7 @@ var KestrelRules = (function () {
       for (i = 0; i < lens.length - 1; i++) if (lens[i] !== 4) fours = false;
       if (!(fours && lens[lens.length - 1] >= 1 && lens[lens.length - 1] <= 4) && l !== '4-6-5' && l !== '4-6-4') return false;
     }
-    if (/^(\d)\1+$/.test(digits)) return false;
+    if (allSame(digits)) return false;
     var net = cardNetwork(digits);
     if (!net || !luhn(digits)) return false;
     var masked = maskDigits(span, 4);
@@ -996,7 +1053,7 @@ var KestrelRules = (function () {
     var area = d.slice(0, 3), group = d.slice(3, 5), serial = d.slice(5);
     if (area === '000' || area === '666' || area.charAt(0) === '9') return false;
     if (group === '00' || serial === '0000') return false;
-    if (/^(\d)\1+$/.test(d)) return false;
+    if (allSame(d)) return false;
     if (d === '078051120' || d === '219099999' || d === '123456789' || d === '987654321') return false;
     if (d.slice(0, 8) === '98765432') return false;
     return true;
@@ -1099,7 +1156,13 @@ var KestrelRules = (function () {
   // General talk about attachments, legal footers and other senses.
   var ATTACH_OTHER = /(?:any attachments?|and attachments|attachments? (?:over|larger|bigger|above|up to|are stripped|limit|size|policy)|strips? attachments|attachment (?:theory|style|styles|parenting|issues|disorder)|no strings attached|emotionally attached|(?:intended|confidential)[^.\n]{0,80}attachment|attachment[^.\n]{0,80}(?:confidential|intended recipient|privileged))/;
 
+  var ATTACH_GATE = ['attach', 'enclos', 'here', 'pfa', 'joint', 'anhang', 'anbei', 'angeh', 'allegat', 'bijgevoegd',
+    'bijlage', 'adjunt', 'anexo', '\u6dfb\u4ed8', '\u9644\u4ef6', '\ucca8\ubd80'];
+
   function ruleAttach(text, lower, out, quotedFrom) {
+    var any = false;
+    for (var g = 0; g < ATTACH_GATE.length && !any; g++) any = lower.indexOf(ATTACH_GATE[g]) >= 0;
+    if (!any) return;
     var best = null;
     for (var i = 0; i < ATTACH_CUES.length; i++) {
       var re = ATTACH_CUES[i], m, n = 0;
@@ -1141,6 +1204,7 @@ var KestrelRules = (function () {
   var URL_PRESENT = /\bhttps?:\/\/|\bwww\.[a-z0-9-]|\bmailto:|\]\(|\b[a-z0-9-]{2,63}\.(?:com|org|net|io|co|dev|app|ai|gov|edu|me|us|uk|de|fr|ly|gl|gle|link|so|to|page|site|cloud|xyz)(?:\/|\b)/;
 
   function ruleLink(text, lower, out, quotedFrom) {
+    if (lower.indexOf('link') < 0 && lower.indexOf('url') < 0) return;
     var own = lower.slice(0, quotedFrom);
     if (URL_PRESENT.test(own)) return;
     var best = null;
@@ -1170,10 +1234,18 @@ var KestrelRules = (function () {
     var own = text.slice(0, quotedFrom);
     var sig = own.search(/\n-- ?\n/);
     if (sig >= 0) return; // a signature block is a sign-off
-    var words = own.split(/\s+/).filter(function (w) { return w.length; });
-    if (words.length < SIGNOFF_MIN_WORDS) return;
-    var lines = own.split('\n').map(function (l) { return l.replace(/^\s+|\s+$/g, ''); })
-      .filter(function (l) { return l.length && l.charAt(0) !== '>'; });
+    var wre = /\S+/g, words = 0;
+    while (words < SIGNOFF_MIN_WORDS && wre.exec(own)) words++;
+    if (words < SIGNOFF_MIN_WORDS) return;
+    // Only the end matters: the last few non-empty, unquoted lines.
+    var lines = [], end = own.length;
+    while (end > 0 && lines.length < 6) {
+      var nl = own.lastIndexOf('\n', end - 1);
+      var l = own.slice(nl + 1, end).replace(/^\s+|\s+$/g, '');
+      if (l.length && l.charAt(0) !== '>') lines.unshift(l);
+      if (nl < 0) break;
+      end = nl;
+    }
     var tail = lines.slice(-4);
     for (var i = 0; i < tail.length; i++) {
       var l = lowerSame(tail[i]).replace(/^[-\u2013\u2014~\s]+/, '');
