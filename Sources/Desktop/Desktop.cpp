@@ -7,7 +7,10 @@ namespace desktop {
 
 namespace {
 std::atomic<Desktop*> installed{nullptr};
-}
+std::atomic<uint64_t> desktopsMade{0};
+}  // namespace
+
+Desktop::Desktop() : serial_(++desktopsMade) {}
 
 Desktop& current() {
     Desktop* d = installed.load();

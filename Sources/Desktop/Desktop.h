@@ -6,19 +6,32 @@
 #include "Desktop/Bundle.h"
 #include "Desktop/Defaults.h"
 #include "Desktop/Executor.h"
+#include "Desktop/Http.h"
 #include "Desktop/Log.h"
 #include "Desktop/RunLoop.h"
+#include "Desktop/SecureStore.h"
 
 namespace desktop {
 
 class Desktop {
 public:
+    Desktop();
     virtual ~Desktop() = default;
     virtual RunLoop& runLoop() = 0;
     virtual Executor& executor() = 0;
     virtual const Bundle& bundle() const = 0;
     virtual Defaults& defaults() = 0;
     virtual Log& log() = 0;
+    // Called on the executor.
+    virtual Http& http() = 0;
+    virtual SecureStore& secureStore() = 0;
+
+    // Distinct for every desktop made in this process: process-wide application objects keep it
+    // to notice that they were made on an earlier desktop.
+    uint64_t serial() const { return serial_; }
+
+private:
+    uint64_t serial_;
 };
 
 // The installed desktop; asserts that one is installed.

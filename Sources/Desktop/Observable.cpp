@@ -7,21 +7,24 @@ namespace desktop {
 Subscription& Subscription::operator=(Subscription&& other) noexcept {
     if (this != &other) {
         cancel();
-        observers_ = std::move(other.observers_);
+        list_ = std::move(other.list_);
+        erase_ = other.erase_;
         id_ = other.id_;
     }
     return *this;
 }
 
 void Subscription::cancel() {
-    if (auto observers = observers_.lock()) observers->erase(id_);
-    observers_.reset();
+    if (auto list = list_.lock()) erase_(list.get(), id_);
+    list_.reset();
 }
 
 Subscription Observable::observe(std::function<void()> willChange) {
     auto id = nextId_++;
     observers_->emplace(id, std::move(willChange));
-    return Subscription(observers_, id);
+    return Subscription(
+        observers_, [](void* list, uint64_t id) { static_cast<Subscription::Observers*>(list)->erase(id); },
+        id);
 }
 
 void Observable::announce() {

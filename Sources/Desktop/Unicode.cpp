@@ -128,6 +128,19 @@ bool isWhitespace(char32_t c) {
            category == UTF8PROC_CATEGORY_ZP;
 }
 
+std::string trimWhitespace(std::string_view utf8) {
+    size_t start = utf8.size(), end = 0;
+    for (size_t i = 0; i < utf8.size();) {
+        size_t at = i;
+        if (!isWhitespace(next(utf8, i))) {
+            if (start == utf8.size()) start = at;
+            end = i;
+        }
+    }
+    if (start >= end) return {};
+    return std::string(utf8.substr(start, end - start));
+}
+
 bool isNumeric(char32_t c) {
     auto category = utf8proc_category(static_cast<utf8proc_int32_t>(c));
     return category == UTF8PROC_CATEGORY_ND || category == UTF8PROC_CATEGORY_NL ||

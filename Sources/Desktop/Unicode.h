@@ -18,6 +18,8 @@ size_t graphemeCount(std::string_view utf8);
 // The first `count` grapheme clusters.
 std::string graphemePrefix(std::string_view utf8, size_t count);
 bool isWhitespace(char32_t c);
+// The text without white space and line breaks (isWhitespace) at either end.
+std::string trimWhitespace(std::string_view utf8);
 bool isNumeric(char32_t c);
 // Code points of the text; invalid bytes become U+FFFD.
 std::u32string codePoints(std::string_view utf8);

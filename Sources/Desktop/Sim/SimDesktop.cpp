@@ -100,6 +100,9 @@ SimDesktop::SimDesktop(SimOptions options)
       defaults_(options.stateDirectory
                     ? std::optional(*options.stateDirectory / "defaults.json")
                     : std::nullopt),
+      secureStore_(options.stateDirectory
+                       ? std::optional(*options.stateDirectory / "keychain.json")
+                       : std::nullopt),
       executor_(std::make_unique<Executor>(2)) {
     bundle_.setInfoValue("CFBundleShortVersionString", KESTREL_VERSION);
 }

@@ -11,6 +11,8 @@
 #include <vector>
 
 #include "Desktop/Desktop.h"
+#include "Desktop/Sim/SimHttp.h"
+#include "Desktop/Sim/SimSecureStore.h"
 
 namespace desktop::sim {
 
@@ -76,11 +78,15 @@ public:
     const Bundle& bundle() const override { return bundle_; }
     Defaults& defaults() override { return defaults_; }
     Log& log() override { return log_; }
+    Http& http() override { return http_; }
+    SecureStore& secureStore() override { return secureStore_; }
 
     SimBundle& simBundle() { return bundle_; }
     SimDefaults& simDefaults() { return defaults_; }
     SimLog& simLog() { return log_; }
     const SimLog& simLog() const { return log_; }
+    SimHttp& simHttp() { return http_; }
+    SimSecureStore& simSecureStore() { return secureStore_; }
 
     // Driver verbs.
     void advance(double seconds) { runLoop_.advance(seconds); }
@@ -94,6 +100,8 @@ private:
     SimBundle bundle_;
     SimDefaults defaults_;
     SimLog log_;
+    SimHttp http_;
+    SimSecureStore secureStore_;
     std::unique_ptr<Executor> executor_;  // last member: joined first, before what it may touch
 };
 

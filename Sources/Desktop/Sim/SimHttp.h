@@ -1,0 +1,35 @@
+// The simulated desktop's transport: records every request and forwards only loopback hosts
+// (127.0.0.0/8, localhost, ::1) to the real transport, redirects included; any other host answers
+// at once with an offline error, so nothing leaves the machine. Any thread.
+#pragma once
+
+#include <mutex>
+#include <optional>
+#include <string_view>
+#include <vector>
+
+#include "Desktop/CurlHttp.h"
+
+namespace desktop::sim {
+
+class SimHttp final : public Http {
+public:
+    SimHttp();
+
+    HttpResult send(const HttpRequest& request) override;
+
+    // Driver verbs: the requests as the application made them, in the order they were sent.
+    std::vector<HttpRequest> requests() const;
+    // Those whose URL begins with `prefix`.
+    std::vector<HttpRequest> requestsTo(std::string_view prefix) const;
+    void clearRequests();
+    // Tests only: cuts every request's time (the "server never answers" case).
+    void setTimeoutLimit(std::optional<double> seconds) { real_.setTimeoutLimit(seconds); }
+
+private:
+    mutable std::mutex mutex_;
+    std::vector<HttpRequest> requests_;
+    CurlHttp real_;
+};
+
+}  // namespace desktop::sim
