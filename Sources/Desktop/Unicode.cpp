@@ -20,12 +20,13 @@ char32_t next(std::string_view s, size_t& i) {
     return static_cast<char32_t>(cp);
 }
 
+}  // namespace
+
 void appendUtf8(std::string& out, char32_t cp) {
     utf8proc_uint8_t buffer[4];
     auto n = utf8proc_encode_char(static_cast<utf8proc_int32_t>(cp), buffer);
     out.append(reinterpret_cast<const char*>(buffer), static_cast<size_t>(n));
 }
-}  // namespace
 
 bool isValidUtf8(std::string_view text) {
     size_t i = 0;

@@ -21,6 +21,8 @@ bool isWhitespace(char32_t c);
 // The text without white space and line breaks (isWhitespace) at either end.
 std::string trimWhitespace(std::string_view utf8);
 bool isNumeric(char32_t c);
+// Appends one code point in UTF-8.
+void appendUtf8(std::string& out, char32_t codePoint);
 // Code points of the text; invalid bytes become U+FFFD.
 std::u32string codePoints(std::string_view utf8);
 

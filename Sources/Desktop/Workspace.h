@@ -1,0 +1,29 @@
+// Running applications as the window system sees them: which one is in front, URL opening, and
+// this application's own activation and termination. Main thread.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+
+namespace desktop {
+
+struct RunningApplication {
+    std::optional<std::string> bundleID;
+    int32_t pid = 0;
+    bool operator==(const RunningApplication&) const = default;
+};
+
+class Workspace {
+public:
+    virtual ~Workspace() = default;
+    virtual std::optional<RunningApplication> frontmostApplication() const = 0;
+    // Opens a URL (web page or a system settings deep link) in its default handler.
+    virtual void open(const std::string& url) = 0;
+    // Brings this application to the front, taking focus from other applications.
+    virtual void activate() = 0;
+    // Ends this application after the current run-loop turn.
+    virtual void terminate() = 0;
+};
+
+}  // namespace desktop
