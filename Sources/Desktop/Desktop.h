@@ -3,13 +3,17 @@
 // one with an InstallGuard. Main thread, except where a service says otherwise.
 #pragma once
 
+#include "Desktop/Accessibility.h"
 #include "Desktop/Bundle.h"
 #include "Desktop/Defaults.h"
+#include "Desktop/Events.h"
 #include "Desktop/Executor.h"
 #include "Desktop/Http.h"
 #include "Desktop/Log.h"
 #include "Desktop/RunLoop.h"
+#include "Desktop/Screens.h"
 #include "Desktop/SecureStore.h"
+#include "Desktop/Workspace.h"
 
 namespace desktop {
 
@@ -22,6 +26,10 @@ public:
     virtual const Bundle& bundle() const = 0;
     virtual Defaults& defaults() = 0;
     virtual Log& log() = 0;
+    virtual Workspace& workspace() = 0;
+    virtual Accessibility& accessibility() = 0;
+    virtual Events& events() = 0;
+    virtual Screens& screens() = 0;
     // Called on the executor.
     virtual Http& http() = 0;
     virtual SecureStore& secureStore() = 0;

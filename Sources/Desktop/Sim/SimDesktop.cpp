@@ -103,6 +103,8 @@ SimDesktop::SimDesktop(SimOptions options)
       secureStore_(options.stateDirectory
                        ? std::optional(*options.stateDirectory / "keychain.json")
                        : std::nullopt),
+      apps_(bundle_, runLoop_),
+      events_(runLoop_, [&apps = apps_](const KeyEvent& event) { apps.receiveKey(event); }),
       executor_(std::make_unique<Executor>(2)) {
     bundle_.setInfoValue("CFBundleShortVersionString", KESTREL_VERSION);
 }

@@ -13,6 +13,9 @@
 #include "Desktop/Desktop.h"
 #include "Desktop/Sim/SimHttp.h"
 #include "Desktop/Sim/SimSecureStore.h"
+#include "Desktop/Sim/SimApps.h"
+#include "Desktop/Sim/SimEvents.h"
+#include "Desktop/Sim/SimScreens.h"
 
 namespace desktop::sim {
 
@@ -80,6 +83,10 @@ public:
     Log& log() override { return log_; }
     Http& http() override { return http_; }
     SecureStore& secureStore() override { return secureStore_; }
+    Workspace& workspace() override { return apps_; }
+    Accessibility& accessibility() override { return apps_; }
+    Events& events() override { return events_; }
+    Screens& screens() override { return screens_; }
 
     SimBundle& simBundle() { return bundle_; }
     SimDefaults& simDefaults() { return defaults_; }
@@ -87,6 +94,10 @@ public:
     const SimLog& simLog() const { return log_; }
     SimHttp& simHttp() { return http_; }
     SimSecureStore& simSecureStore() { return secureStore_; }
+    // Fake apps, their fields, trust; the keyboard and its taps; screens and pointer.
+    SimApps& simApps() { return apps_; }
+    SimEvents& simEvents() { return events_; }
+    SimScreens& simScreens() { return screens_; }
 
     // Driver verbs.
     void advance(double seconds) { runLoop_.advance(seconds); }
@@ -102,6 +113,9 @@ private:
     SimLog log_;
     SimHttp http_;
     SimSecureStore secureStore_;
+    SimScreens screens_;
+    SimApps apps_;
+    SimEvents events_;
     std::unique_ptr<Executor> executor_;  // last member: joined first, before what it may touch
 };
 
