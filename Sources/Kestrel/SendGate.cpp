@@ -1,0 +1,108 @@
+#include "Kestrel/SendGate.h"
+
+#include "Desktop/Desktop.h"
+#include "Kestrel/Analytics.h"
+
+namespace kestrel {
+
+using desktop::KeyEvent;
+using desktop::KeyEventType;
+
+namespace {
+nlohmann::json ruleIds(const std::vector<Finding>& findings) {
+    auto ids = nlohmann::json::array();
+    for (const auto& finding : findings) ids.push_back(finding.id);
+    return ids;
+}
+}  // namespace
+
+SendGate::SendGate(std::shared_ptr<DraftState> state, std::shared_ptr<FocusWatcher> watcher,
+                   std::shared_ptr<Engine> engine)
+    : state_(std::move(state)), watcher_(std::move(watcher)), engine_(std::move(engine)) {}
+
+bool SendGate::start() {
+    if (tap_) return true;
+    tap_ = desktop::current().events().createTap(
+        kEventMask, [weak = weak_from_this()](KeyEventType type, const KeyEvent& event) {
+            auto self = weak.lock();
+            return self ? self->handle(type, event) : std::optional(event);
+        });
+    if (!tap_) return false;
+    tap_->enable(true);
+    running_ = true;
+    return true;
+}
+
+bool SendGate::isHotkey(const KeyEvent& event) const {
+    return event.keyCode == kHotkeyKeyCode && (event.flags & kHotkeyModifierMask) == kHotkeyModifiers;
+}
+
+bool SendGate::isEscape(const KeyEvent& event) const {
+    return event.keyCode == kEscapeKeyCode && (event.flags & kEscapeModifierMask) == 0;
+}
+
+std::optional<KeyEvent> SendGate::handle(KeyEventType type, const KeyEvent& event) {
+    if (type == KeyEventType::tapDisabledByTimeout || type == KeyEventType::tapDisabledByUserInput) {
+        if (tap_) tap_->enable(true);
+        return event;
+    }
+    if (type != KeyEventType::keyDown) return event;
+    if (event.sourceUserData == kReplayMarker) return event;
+    if (isHotkey(event)) {
+        desktop::current().runLoop().async([weak = weak_from_this()] {
+            if (auto self = weak.lock(); self && self->onHotkey) self->onHotkey();
+        });
+        return std::nullopt;
+    }
+    if (isEscape(event) && onEscape && onEscape()) return std::nullopt;
+    return handleSend(event);
+}
+
+std::optional<KeyEvent> SendGate::handleSend(const KeyEvent& event) {
+    auto front = desktop::current().workspace().frontmostApplication();
+    if (!front) return event;
+    auto app = SupportedApp::forBundle(front->bundleID);
+    if (!app || Prefs::isMuted(app->bundleID) || !app->send.matches(event)) return event;
+    if (!engine_->channelInfo(app->channel).gate) return event;
+
+    // Decide on the text of this very moment, not of the last poll.
+    auto local = watcher_->refresh();
+    if (!state_->app() || *state_->app() != *app) return event;
+    // No words means nothing but whitespace: trimmed, the draft is empty.
+    if (state_->wordCount() == 0) return event;
+
+    auto risks = state_->risks();
+    if (!risks.empty()) {
+        pending_ = event;
+        Analytics::track("Send Blocked", {{"platform", app->name},
+                                          {"channel", app->channel},
+                                          {"risks", risks.size()},
+                                          {"findings", state_->findings().size()},
+                                          {"rules", ruleIds(risks)}});
+        desktop::current().runLoop().async([weak = weak_from_this()] {
+            if (auto self = weak.lock(); self && self->onHold) self->onHold();
+        });
+        return std::nullopt;
+    }
+    Analytics::track(state_->findings().empty() ? "Send Clean" : "Send Reviewed",
+                     {{"platform", app->name},
+                      {"channel", app->channel},
+                      {"warnings", local.findings.size()}});
+    if (engine_->channelInfo(app->channel).ai == FocusWatcher::kDepthSend)
+        watcher_->runAI(FocusWatcher::kDepthSend);
+    return event;
+}
+
+void SendGate::release() {
+    if (!pending_) return;
+    auto event = *pending_;
+    pending_.reset();
+    event.sourceUserData = kReplayMarker;
+    auto& events = desktop::current().events();
+    events.post(event);
+    auto keyUp = event;
+    keyUp.type = KeyEventType::keyUp;
+    events.post(keyUp);
+}
+
+}  // namespace kestrel

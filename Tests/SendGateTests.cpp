@@ -1,0 +1,200 @@
+#include <gmock/gmock.h>
+
+#include "DraftSupport.h"
+#include "Kestrel/SendGate.h"
+
+using namespace kestrel;
+using desktop::KeyEventType;
+using testing::ElementsAre;
+namespace flags = desktop::keyflags;
+
+namespace {
+
+constexpr int64_t kReturn = 36, kKeypadEnter = 76, kD = 2, kC = 8, kEscape = 53;
+
+class SendGateTests : public testing_support::DraftTest {
+protected:
+    SendGateTests() {
+        gate->onHold = [this] { ++holds; };
+        gate->onHotkey = [this] { ++hotkeys; };
+        gate->onEscape = [this] {
+            ++escapes;
+            return escapeConsumed;
+        };
+        EXPECT_TRUE(gate->start());
+    }
+    void press(int64_t keyCode, uint64_t modifiers = 0) {
+        sim.simEvents().pressKey(keyCode, modifiers);
+    }
+    // Key-downs that reached an application.
+    size_t deliveredDowns() {
+        size_t n = 0;
+        for (const auto& event : sim.simEvents().delivered()) n += event.type == KeyEventType::keyDown;
+        return n;
+    }
+
+    std::shared_ptr<SendGate> gate = std::make_shared<SendGate>(state, watcher, engine);
+    int holds = 0, hotkeys = 0, escapes = 0;
+    bool escapeConsumed = false;
+};
+
+}  // namespace
+
+TEST_F(SendGateTests, HoldsReturnInSlackWhileARiskIsLeft) {
+    focus("slack", "deploy with sk-1");  // typed just now: the gate reads it on the spot
+    press(kReturn);
+    EXPECT_EQ(deliveredDowns(), 0u);
+    EXPECT_EQ(gate->pending()->keyCode, kReturn);
+    ASSERT_THAT(trackedNames(), ElementsAre("Send Blocked"));
+    EXPECT_EQ(tracked[0].properties, (nlohmann::json{{"platform", "slack"}, {"channel", "chat"},
+                                                     {"risks", 1}, {"findings", 1},
+                                                     {"rules", {"secret"}}}));
+    EXPECT_EQ(holds, 0);  // only after the tap returned its verdict
+    sim.drain();
+    EXPECT_EQ(holds, 1);
+    EXPECT_TRUE(sent("slack").empty());
+    EXPECT_EQ(sim.simApps().focusedText(), "deploy with sk-1");
+}
+
+TEST_F(SendGateTests, HoldsShiftCommandDInMail) {
+    focus("mail", "key sk-1 attached");
+    press(kD, flags::shift | flags::command);
+    sim.drain();
+    EXPECT_EQ(holds, 1);
+    EXPECT_EQ(tracked.at(0).properties["findings"], 2);
+    EXPECT_TRUE(sent("mail").empty());
+}
+
+TEST_F(SendGateTests, ReleaseReplaysTheHeldSendOnceAndItIsNeverHeldAgain) {
+    focus("slack", "deploy with sk-1");
+    gate->release();  // nothing held: nothing happens
+    sim.drain();
+    press(kReturn, flags::capsLock);
+    sim.drain();
+    tracked.clear();
+    gate->release();
+    gate->release();
+    sim.drain();
+    EXPECT_THAT(sent("slack"), ElementsAre("deploy with sk-1"));
+    EXPECT_FALSE(gate->pending());
+    EXPECT_TRUE(tracked.empty());
+    EXPECT_EQ(holds, 1);
+    // After the original press's key-up (never tapped): the replayed key-down and key-up.
+    const auto& delivered = sim.simEvents().delivered();
+    ASSERT_EQ(delivered.size(), 3u);
+    EXPECT_EQ(delivered[1], (desktop::KeyEvent{KeyEventType::keyDown, kReturn, flags::capsLock,
+                                               SendGate::kReplayMarker}));
+    EXPECT_EQ(delivered[2], (desktop::KeyEvent{KeyEventType::keyUp, kReturn, flags::capsLock,
+                                               SendGate::kReplayMarker}));
+}
+
+TEST_F(SendGateTests, PassesWithoutTrackingWhenTheSendIsNotOneToGate) {
+    struct Case {
+        const char* name;
+        std::function<void()> arrange;
+        int64_t keyCode;
+        uint64_t modifiers;
+    };
+    const Case cases[] = {
+        {"shift+return in slack", [this] { focus("slack", "sk-1"); }, kReturn, flags::shift},
+        {"whitespace-only draft", [this] { focus("slack", " \n\t\u3000"); }, kReturn, 0},
+        {"mail's chord in slack", [this] { focus("slack", "sk-1"); }, kD, flags::shift | flags::command},
+        {"unsupported app", [this] { focus("other", "sk-1"); }, kReturn, 0},
+        {"muted app", [this] {
+             focus("slack", "sk-1");
+             sim.simDefaults().set(Prefs::muteKey("com.tinyspeck.slackmacgap"), true);
+         }, kReturn, 0},
+        {"focus on a button", [this] { focus("slack", "sk-1", "AXButton"); }, kReturn, 0},
+        {"our own app in front", [this] {
+             focus("slack", "sk-1");
+             sim.simApps().activate();
+         }, kReturn, 0},
+    };
+    for (const auto& c : cases) {
+        tracked.clear();
+        sim.simDefaults().remove(Prefs::muteKey("com.tinyspeck.slackmacgap"));
+        c.arrange();
+        auto before = deliveredDowns();
+        press(c.keyCode, c.modifiers);
+        sim.drain();
+        EXPECT_EQ(deliveredDowns(), before + 1) << c.name;
+        EXPECT_TRUE(tracked.empty()) << c.name;
+        EXPECT_FALSE(gate->pending()) << c.name;
+    }
+    EXPECT_EQ(holds, 0);
+}
+
+TEST_F(SendGateTests, PassingSendsAreTrackedCleanOrReviewed) {
+    focus("messages", "see you soon");
+    press(kKeypadEnter, flags::numericPad);
+    focus("outlook", "see attached, later");
+    press(kReturn, flags::command);
+    ASSERT_THAT(trackedNames(), ElementsAre("Send Clean", "Send Reviewed"));
+    EXPECT_EQ(tracked[0].properties,
+              (nlohmann::json{{"platform", "messages"}, {"channel", "chat"}, {"warnings", 0}}));
+    EXPECT_EQ(tracked[1].properties,
+              (nlohmann::json{{"platform", "outlook"}, {"channel", "email"}, {"warnings", 2}}));
+    EXPECT_THAT(sent("messages"), ElementsAre("see you soon"));
+    EXPECT_THAT(sent("outlook"), ElementsAre("see attached, later"));
+}
+
+TEST_F(SendGateTests, DismissedRisksNoLongerHold) {
+    focus("slack", "deploy with sk-1");
+    watcher->refresh();
+    state->setIgnored({"secret:sk-:0"});
+    press(kReturn);
+    EXPECT_THAT(trackedNames(), ElementsAre("Send Clean"));
+    EXPECT_THAT(sent("slack"), ElementsAre("deploy with sk-1"));
+}
+
+TEST_F(SendGateTests, CommandOptionCIsSwallowedEverywhereAndShiftVariantPasses) {
+    focus("other", "x");
+    press(kC, flags::command | flags::option);
+    EXPECT_EQ(hotkeys, 0);
+    sim.drain();
+    EXPECT_EQ(hotkeys, 1);
+    press(kC, flags::command | flags::option | flags::capsLock);
+    press(kC, flags::command | flags::option | flags::shift);
+    sim.drain();
+    EXPECT_EQ(hotkeys, 2);
+    EXPECT_EQ(deliveredDowns(), 1u);
+}
+
+TEST_F(SendGateTests, EscapeIsSwallowedOnlyWhenTheCallbackConsumesIt) {
+    focus("slack", "");
+    press(kEscape);
+    EXPECT_EQ(deliveredDowns(), 1u);
+    escapeConsumed = true;
+    press(kEscape, flags::shift);
+    EXPECT_EQ(deliveredDowns(), 1u);
+    press(kEscape, flags::control);
+    EXPECT_EQ(deliveredDowns(), 2u);
+    EXPECT_EQ(escapes, 2);
+}
+
+TEST_F(SendGateTests, TapComesBackAfterTheSystemDisablesIt) {
+    focus("slack", "deploy with sk-1");
+    for (auto reason : {KeyEventType::tapDisabledByTimeout, KeyEventType::tapDisabledByUserInput}) {
+        sim.simEvents().disableTaps(reason);
+        press(kReturn);
+    }
+    EXPECT_EQ(deliveredDowns(), 0u);
+    sim.drain();
+    EXPECT_EQ(holds, 2);
+}
+
+TEST_F(SendGateTests, StartsOnceAndReportsARefusedTap) {
+    EXPECT_TRUE(gate->start());
+    EXPECT_TRUE(gate->running());
+    sim.simEvents().refuseTaps(true);
+    auto other = std::make_shared<SendGate>(state, watcher, engine);
+    EXPECT_FALSE(other->start());
+    EXPECT_FALSE(other->running());
+}
+
+TEST_F(SendGateTests, ADroppedGateLetsEveryKeyThrough) {
+    focus("slack", "deploy with sk-1");
+    gate.reset();
+    press(kReturn);
+    EXPECT_THAT(sent("slack"), ElementsAre("deploy with sk-1"));
+}
