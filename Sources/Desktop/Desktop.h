@@ -10,9 +10,11 @@
 #include "Desktop/Executor.h"
 #include "Desktop/Http.h"
 #include "Desktop/Log.h"
+#include "Desktop/Pasteboard.h"
 #include "Desktop/RunLoop.h"
 #include "Desktop/Screens.h"
 #include "Desktop/SecureStore.h"
+#include "Desktop/Windows.h"
 #include "Desktop/Workspace.h"
 
 namespace desktop {
@@ -30,6 +32,8 @@ public:
     virtual Accessibility& accessibility() = 0;
     virtual Events& events() = 0;
     virtual Screens& screens() = 0;
+    virtual Windows& windows() = 0;
+    virtual Pasteboard& pasteboard() = 0;
     // Called on the executor.
     virtual Http& http() = 0;
     virtual SecureStore& secureStore() = 0;

@@ -225,6 +225,12 @@ Node SymbolButton(std::string symbol, std::string title, std::function<void()> a
     return node;
 }
 
+Node TapArea(Node label, std::function<void()> action) {
+    Node node = Button("", std::move(action)).style(ButtonStyle::plain);
+    node.children.push_back(std::move(label));
+    return node;
+}
+
 Node TextField(std::string placeholder, Binding binding) {
     Node node = make(Node::Kind::textField);
     node.text = std::move(placeholder);
@@ -378,6 +384,7 @@ Size measureContent(const Node& node, double width) {
         case Node::Kind::divider:
             return {std::isinf(width) ? 0 : width, kDividerThickness};
         case Node::Kind::button: {
+            if (!node.children.empty()) return measure(node.children.front(), width);
             Font font = controlFont(node);
             double label = node.symbol.empty() ? textWidth(node.text, font) : font.lineHeight();
             if (node.buttonStyle == ButtonStyle::plain) return {label, font.lineHeight()};
@@ -587,6 +594,19 @@ std::string leafLine(const Node& n) {
             return withTraits(inQuotes(n.text), traits);
         }
         case Node::Kind::button: {
+            if (!n.children.empty()) {
+                const Node& content = n.children.front();
+                std::string label;
+                if (isLeaf(content)) label = leafLine(content);
+                else {
+                    for (const auto& part : content.children) {
+                        if (isSilent(part)) continue;
+                        label += (label.empty() ? "" : "  ") + leafLine(part);
+                    }
+                }
+                if (n.tooltip) traits.push_back("tooltip " + inQuotes(*n.tooltip));
+                return withTraits("[" + label + "]", traits);
+            }
             std::string label = n.symbol.empty() ? n.text : "<" + n.symbol + "> " + n.text;
             if (n.buttonStyle == ButtonStyle::plain) traits.push_back("plain");
             if (n.buttonStyle == ButtonStyle::bordered) traits.push_back("bordered");

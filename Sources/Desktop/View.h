@@ -187,6 +187,8 @@ Node Text(std::string text);
 Node Button(std::string title, std::function<void()> action);
 // A button drawn as a symbol; the title names it for finding and for assistive reading.
 Node SymbolButton(std::string symbol, std::string title, std::function<void()> action);
+// A view that acts on a single click, drawn as `label` (a plain button with custom content).
+Node TapArea(Node label, std::function<void()> action);
 Node TextField(std::string placeholder, Binding binding);
 Node Divider();
 Node Spacer();

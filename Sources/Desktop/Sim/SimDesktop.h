@@ -16,6 +16,8 @@
 #include "Desktop/Sim/SimApps.h"
 #include "Desktop/Sim/SimEvents.h"
 #include "Desktop/Sim/SimScreens.h"
+#include "Desktop/Sim/SimPasteboard.h"
+#include "Desktop/Sim/SimWindows.h"
 
 namespace desktop::sim {
 
@@ -87,6 +89,8 @@ public:
     Accessibility& accessibility() override { return apps_; }
     Events& events() override { return events_; }
     Screens& screens() override { return screens_; }
+    Windows& windows() override { return windows_; }
+    Pasteboard& pasteboard() override { return pasteboard_; }
 
     SimBundle& simBundle() { return bundle_; }
     SimDefaults& simDefaults() { return defaults_; }
@@ -98,10 +102,19 @@ public:
     SimApps& simApps() { return apps_; }
     SimEvents& simEvents() { return events_; }
     SimScreens& simScreens() { return screens_; }
+    // Our windows, clicks and alerts; the general pasteboard.
+    SimWindows& simWindows() { return windows_; }
+    SimPasteboard& simPasteboard() { return pasteboard_; }
 
     // Driver verbs.
     void advance(double seconds) { runLoop_.advance(seconds); }
     void drain() { runLoop_.drain(); }
+    // A mouse-down at a global point: the pointer moves there, then our windows or the global
+    // monitors get the click.
+    std::expected<SimWindows::Click, std::string> click(Point at, MouseButton button = MouseButton::left) {
+        screens_.setMouseLocation(at);
+        return windows_.click(at, button);
+    }
     // Waits (in real time, at most `timeoutSeconds`) until background work and what it posted
     // back to the main queue are done; answers whether the desktop became quiet.
     bool settle(double timeoutSeconds = 10);
@@ -114,6 +127,8 @@ private:
     SimHttp http_;
     SimSecureStore secureStore_;
     SimScreens screens_;
+    SimWindows windows_{screens_};
+    SimPasteboard pasteboard_;
     SimApps apps_;
     SimEvents events_;
     std::unique_ptr<Executor> executor_;  // last member: joined first, before what it may touch
