@@ -60,13 +60,14 @@ public:
     void run(double until = -1);
     void stop();
     bool hasPendingTasks() const;
+    // When the earliest valid timer is due; infinity when none is scheduled.
+    double nextDue() const;
 
 private:
     struct Entry {
         std::weak_ptr<Timer::State> timer;
     };
     bool fireOneDue(double limit);
-    double nextDue() const;
 
     Clock clock_;
     double virtualNow_ = 0;

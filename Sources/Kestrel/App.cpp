@@ -2,9 +2,13 @@
 
 #include <algorithm>
 
+#include "Desktop/Desktop.h"
+#include "Kestrel/API.h"
 #include "Kestrel/CheckCommand.h"
 #include "Kestrel/Config.h"
+#include "Kestrel/Draft.h"
 #include "Kestrel/Engine.h"
+#include "Kestrel/SendGate.h"
 
 namespace kestrel {
 
@@ -67,6 +71,33 @@ int AppDelegate::main(const std::vector<std::string>& arguments) {
     // The menu-bar application comes with the application shell; until then only the tools run.
     std::cerr << kUsage << '\n';
     return 2;
+}
+
+AppDelegate::AppDelegate()
+    : api_(KestrelAPI::shared()), state_(std::make_shared<DraftState>()) {}
+
+AppDelegate::~AppDelegate() = default;
+
+void AppDelegate::applicationDidFinishLaunching() {
+    auto& desktop = desktop::current();
+    auto engine = Engine::create(Resources::engineDirectory());
+    if (!engine) {
+        desktop.windows().runModalAlert(
+            {kEngineAlertMessage, engine.error().text() + kEngineAlertAdvice});
+        desktop.workspace().terminate();
+        return;
+    }
+    engine_ = *engine;
+    watcher_ = std::make_shared<FocusWatcher>(state_, engine_, api_);
+    gate_ = std::make_shared<SendGate>(state_, watcher_, engine_);
+    if (desktop.accessibility().isTrusted()) startWatching();
+}
+
+void AppDelegate::startWatching() {
+    if (watching_) return;
+    watching_ = true;
+    watcher_->start();
+    if (!gate_->start()) desktop::current().log().write(kTapFailedLine);
 }
 
 }  // namespace kestrel

@@ -1,0 +1,449 @@
+#include "Scenario/Runner.h"
+
+#include <algorithm>
+#include <charconv>
+#include <chrono>
+#include <fstream>
+#include <iostream>
+
+#include "Kestrel/API.h"
+#include "Kestrel/Analytics.h"
+#include "Kestrel/App.h"
+#include "Kestrel/Draft.h"
+#include "Scenario/FakeApps.h"
+#include "Scenario/Keys.h"
+
+namespace scenario {
+
+namespace {
+
+using Problem = Runner::Problem;
+
+Problem scriptError(std::string message) { return Problem{true, std::move(message)}; }
+Problem failed(std::string message) { return Problem{false, std::move(message)}; }
+
+std::string quote(const std::string& text) { return nlohmann::json(text).dump(); }
+
+// How a property value is compared and shown: true/false, numbers, text, lists as a,b.
+std::string valueText(const nlohmann::json& value) {
+    if (value.is_string()) return value.get<std::string>();
+    if (value.is_boolean()) return value.get<bool>() ? "true" : "false";
+    if (value.is_array()) {
+        std::string joined;
+        for (const auto& item : value) {
+            if (!joined.empty()) joined += ',';
+            joined += valueText(item);
+        }
+        return joined;
+    }
+    return value.dump();
+}
+
+std::string joinIds(const std::vector<kestrel::Finding>& findings, bool withLevels = false) {
+    std::string joined;
+    for (const auto& finding : findings) {
+        if (!joined.empty()) joined += ',';
+        joined += finding.id;
+        if (withLevels) joined += "(" + finding.level + ")";
+    }
+    return joined.empty() ? "none" : joined;
+}
+
+const std::map<std::string, std::string, std::less<>>& fieldRoles() {
+    static const std::map<std::string, std::string, std::less<>> roles = {
+        {"textarea", "AXTextArea"}, {"textfield", "AXTextField"}, {"button", "AXButton"}, {"none", ""}};
+    return roles;
+}
+
+desktop::DefaultValue defaultValue(const Word& word) {
+    if (word.quoted) return word.text;
+    if (word.text == "true") return true;
+    if (word.text == "false") return false;
+    const char* first = word.text.data();
+    const char* last = first + word.text.size();
+    int64_t integer = 0;
+    if (auto [end, ec] = std::from_chars(first, last, integer); ec == std::errc() && end == last)
+        return integer;
+    double number = 0;
+    if (auto [end, ec] = std::from_chars(first, last, number); ec == std::errc() && end == last)
+        return number;
+    return word.text;
+}
+
+}  // namespace
+
+const std::map<std::string, Runner::Command, std::less<>>& Runner::commands() {
+    static const std::map<std::string, Command, std::less<>> table = {
+        {"launch", {&Runner::launch, false}},
+        {"screen", {&Runner::screen, false}},
+        {"trust", {&Runner::trust, false}},
+        {"default", {&Runner::setDefault, false}},
+        {"app", {&Runner::app, true}},
+        {"field", {&Runner::field, true}},
+        {"type", {&Runner::type, true}},
+        {"set", {&Runner::set, true}},
+        {"readonly", {&Runner::readonly, true}},
+        {"key", {&Runner::key, true}},
+        {"wait", {&Runner::wait, true}},
+        {"show", {&Runner::show, true}},
+        {"expect", {&Runner::expect, true}},
+    };
+    return table;
+}
+
+const std::map<std::string, Runner::Handler, std::less<>>& Runner::expectations() {
+    static const std::map<std::string, Handler, std::less<>> table = {
+        {"sent", &Runner::expectSent},         {"unsent", &Runner::expectUnsent},
+        {"field", &Runner::expectField},       {"findings", &Runner::expectFindings},
+        {"risks", &Runner::expectRisks},       {"event", &Runner::expectEvent},
+        {"noevent", &Runner::expectNoEvent},   {"log", &Runner::expectLog},
+    };
+    return table;
+}
+
+const std::map<std::string, Runner::Handler, std::less<>>& Runner::shows() {
+    static const std::map<std::string, Handler, std::less<>> table = {
+        {"state", &Runner::showState},
+        {"events", &Runner::showEvents},
+        {"log", &Runner::showLog},
+    };
+    return table;
+}
+
+Runner::Runner(std::ostream& out, Options options)
+    : out_(out), options_(std::move(options)), installed_(sim_) {
+    if (options_.resourceDirectory) sim_.simBundle().setResourceDirectory(options_.resourceDirectory);
+    installFakeApps(sim_.simApps());
+    kestrel::KestrelAPI::resetShared();
+    tracking_ = kestrel::Analytics::observeTracks(
+        [this](const std::string& name, const nlohmann::json& kept) { events_.push_back({name, kept}); });
+}
+
+Runner::~Runner() {
+    // Work in flight may still post back to this desktop's main queue.
+    sim_.settle(kSettleLimit);
+    app_.reset();
+    kestrel::KestrelAPI::resetShared();
+}
+
+int Runner::run(std::istream& script) {
+    bool anyFailed = false;
+    std::string line;
+    for (int number = 1; std::getline(script, line); ++number) {
+        auto first = line.find_first_not_of(" \t\r");
+        if (first == std::string::npos || line[first] == '#') continue;
+        auto command = line.substr(first, line.find_last_not_of(" \t\r") + 1 - first);
+        out_ << "> " << command << '\n';
+        auto problem = execute(command);
+        if (!problem) continue;
+        if (problem->scriptError) {
+            out_ << "ERROR line " << number << ": " << problem->message << '\n';
+            return kScriptError;
+        }
+        out_ << "FAIL line " << number << ": " << command << ": " << problem->message << '\n';
+        anyFailed = true;
+    }
+    return anyFailed ? kFailed : kPassed;
+}
+
+Runner::Outcome Runner::execute(const std::string& line) {
+    auto words = splitWords(line);
+    if (!words) return scriptError(words.error());
+    if (words->empty()) return std::nullopt;
+    auto name = words->front();
+    auto command = commands().find(name.text);
+    if (name.quoted || command == commands().end())
+        return scriptError("unknown command " + quote(name.text));
+    if (command->second.needsLaunch && !app_) launchApplication();
+    Args args(std::vector<Word>(words->begin() + 1, words->end()));
+    auto outcome = (this->*command->second.handler)(args);
+    sim_.drain();
+    return outcome;
+}
+
+Runner::Outcome Runner::launch(Args& args) {
+    if (auto bad = args.finish()) return scriptError(*bad);
+    if (app_) return scriptError("the application is already running");
+    launchApplication();
+    return std::nullopt;
+}
+
+void Runner::launchApplication() {
+    app_ = std::make_shared<kestrel::AppDelegate>();
+    app_->applicationDidFinishLaunching();
+    if (sim_.simApps().terminated()) out_ << "  the application terminated\n";
+}
+
+Runner::Outcome Runner::screen(Args& args) {
+    std::vector<double> numbers;
+    while (!args.atEnd()) numbers.push_back(args.number("screen coordinate"));
+    if (auto bad = args.finish()) return scriptError(*bad);
+    if (numbers.size() == 2) {
+        sim_.simScreens().setPrimary({numbers[0], numbers[1]});
+    } else if (numbers.size() == 4) {
+        sim_.simScreens().addScreen(desktop::makeRect(numbers[0], numbers[1], numbers[2], numbers[3]));
+    } else {
+        return scriptError("screen takes W H or X Y W H");
+    }
+    return std::nullopt;
+}
+
+Runner::Outcome Runner::trust(Args& args) {
+    bool trusted = args.toggle("trust");
+    if (auto bad = args.finish()) return scriptError(*bad);
+    sim_.simApps().setTrusted(trusted);
+    return std::nullopt;
+}
+
+Runner::Outcome Runner::setDefault(Args& args) {
+    auto key = args.word("key");
+    auto value = args.rest();
+    if (auto bad = args.finish()) return scriptError(*bad);
+    if (value.size() != 1) return scriptError("default takes KEY VALUE");
+    sim_.simDefaults().set(key, defaultValue(value[0]));
+    return std::nullopt;
+}
+
+std::optional<std::string> Runner::appBundleID(Args& args) {
+    return fakeAppBundleID(args.word("app name"));
+}
+
+Runner::Outcome Runner::app(Args& args) {
+    auto bundleID = appBundleID(args);
+    if (auto bad = args.finish()) return scriptError(*bad);
+    if (!bundleID) return scriptError("unknown app");
+    sim_.simApps().bringToFront(*bundleID);
+    return std::nullopt;
+}
+
+Runner::Outcome Runner::field(Args& args) {
+    auto roleName = args.word("role");
+    auto frame = desktop::makeRect(300, 500, 600, 120);
+    if (!args.atEnd()) {
+        frame.origin = {args.number("x"), args.number("y")};
+        frame.size = {args.number("width"), args.number("height")};
+    }
+    if (auto bad = args.finish()) return scriptError(*bad);
+    auto role = fieldRoles().find(roleName);
+    if (role == fieldRoles().end()) return scriptError("unknown role " + quote(roleName));
+    auto front = sim_.workspace().frontmostApplication();
+    if (!front || front->bundleID == sim_.bundle().identifier())
+        return scriptError("no app in front; say `app NAME` first");
+    if (role->second.empty()) sim_.simApps().focusNothing();
+    else sim_.simApps().focusField(role->second, "", frame);
+    return std::nullopt;
+}
+
+Runner::Outcome Runner::type(Args& args) {
+    auto text = args.text("text");
+    if (auto bad = args.finish()) return scriptError(*bad);
+    if (!sim_.simApps().focusedField()) return scriptError("no focused field");
+    sim_.simApps().type(text);
+    return std::nullopt;
+}
+
+Runner::Outcome Runner::set(Args& args) {
+    auto text = args.text("text");
+    if (auto bad = args.finish()) return scriptError(*bad);
+    if (!sim_.simApps().focusedField()) return scriptError("no focused field");
+    sim_.simApps().setText(text);
+    return std::nullopt;
+}
+
+Runner::Outcome Runner::readonly(Args& args) {
+    bool readOnly = args.toggle("readonly");
+    if (auto bad = args.finish()) return scriptError(*bad);
+    if (!sim_.simApps().focusedField()) return scriptError("no focused field");
+    sim_.simApps().setReadOnly(readOnly);
+    return std::nullopt;
+}
+
+Runner::Outcome Runner::key(Args& args) {
+    auto chordText = args.word("key chord");
+    if (auto bad = args.finish()) return scriptError(*bad);
+    auto chord = parseChord(chordText);
+    if (!chord) return scriptError("unknown key chord " + quote(chordText));
+
+    auto& events = sim_.simEvents();
+    auto deliveredBefore = events.delivered().size();
+    auto front = sim_.workspace().frontmostApplication();
+    auto sentBefore = front && front->bundleID ? sim_.simApps().sent(*front->bundleID).size() : 0;
+    events.pressKey(chord->keyCode, chord->flags);
+    bool reached = std::any_of(events.delivered().begin() + static_cast<std::ptrdiff_t>(deliveredBefore),
+                               events.delivered().end(), [](const desktop::KeyEvent& event) {
+                                   return event.type == desktop::KeyEventType::keyDown;
+                               });
+    out_ << (reached ? "  the key reached the front app\n" : "  the key was swallowed\n");
+    if (front && front->bundleID) {
+        auto sent = sim_.simApps().sent(*front->bundleID);
+        if (sent.size() > sentBefore) out_ << "  sent " << quote(sent.back()) << '\n';
+    }
+    return std::nullopt;
+}
+
+Runner::Outcome Runner::wait(Args& args) {
+    double seconds = args.number("seconds");
+    if (auto bad = args.finish()) return scriptError(*bad);
+    if (seconds < 0) return scriptError("cannot wait a negative time");
+    auto& loop = sim_.runLoop();
+    auto deadline = std::chrono::steady_clock::now() + std::chrono::duration<double>(kSettleLimit);
+    auto settle = [&] {
+        auto left = std::chrono::duration<double>(deadline - std::chrono::steady_clock::now()).count();
+        if (left > 0) sim_.settle(left);
+        else sim_.drain();
+    };
+    // Timer by timer, letting service calls started by one come back before the next fires.
+    double target = loop.now() + seconds;
+    settle();
+    for (double due = loop.nextDue(); due <= target; due = loop.nextDue()) {
+        // A hair past the due time, so rounding never leaves the timer unfired.
+        loop.advance(std::max(0.0, due - loop.now()) + 1e-9);
+        settle();
+    }
+    loop.advance(std::max(0.0, target - loop.now()));
+    settle();
+    return std::nullopt;
+}
+
+Runner::Outcome Runner::show(Args& args) {
+    auto what = args.word("what to show");
+    auto handler = shows().find(what);
+    if (handler == shows().end()) return scriptError("cannot show " + quote(what));
+    return (this->*handler->second)(args);
+}
+
+Runner::Outcome Runner::showState(Args& args) {
+    if (auto bad = args.finish()) return scriptError(*bad);
+    const auto& state = *app_->state();
+    out_ << "  app: " << (state.app() ? state.app()->name : "none") << '\n'
+         << "  text: " << quote(state.text()) << '\n'
+         << "  findings: " << joinIds(state.findings(), true) << '\n'
+         << "  risks: " << joinIds(state.risks()) << '\n'
+         << "  ai: " << (state.ai() ? joinIds(state.ai()->findings.value_or(std::vector<kestrel::Finding>{}))
+                                    : std::string("none"))
+         << '\n'
+         << "  aiPending: " << (state.aiPending() ? "true" : "false") << '\n';
+    return std::nullopt;
+}
+
+Runner::Outcome Runner::showEvents(Args& args) {
+    if (auto bad = args.finish()) return scriptError(*bad);
+    for (const auto& event : events_) out_ << "  " << event.name << ' ' << event.properties.dump() << '\n';
+    return std::nullopt;
+}
+
+Runner::Outcome Runner::showLog(Args& args) {
+    if (auto bad = args.finish()) return scriptError(*bad);
+    for (const auto& line : sim_.simLog().lines()) out_ << "  " << line << '\n';
+    return std::nullopt;
+}
+
+Runner::Outcome Runner::expect(Args& args) {
+    auto what = args.word("expectation");
+    auto handler = expectations().find(what);
+    if (handler == expectations().end()) return scriptError("unknown expectation " + quote(what));
+    return (this->*handler->second)(args);
+}
+
+Runner::Outcome Runner::expectSent(Args& args) {
+    auto bundleID = appBundleID(args);
+    auto text = args.text("message");
+    if (auto bad = args.finish()) return scriptError(*bad);
+    if (!bundleID) return scriptError("unknown app");
+    auto sent = sim_.simApps().sent(*bundleID);
+    sentCursors_[*bundleID] = sent.size();
+    if (sent.empty()) return failed("nothing was sent");
+    if (sent.back() != text) return failed("last sent " + quote(sent.back()));
+    return std::nullopt;
+}
+
+Runner::Outcome Runner::expectUnsent(Args& args) {
+    auto bundleID = appBundleID(args);
+    if (auto bad = args.finish()) return scriptError(*bad);
+    if (!bundleID) return scriptError("unknown app");
+    auto sent = sim_.simApps().sent(*bundleID);
+    if (sent.size() > sentCursors_[*bundleID]) return failed("sent " + quote(sent.back()));
+    return std::nullopt;
+}
+
+Runner::Outcome Runner::expectField(Args& args) {
+    auto text = args.text("text");
+    if (auto bad = args.finish()) return scriptError(*bad);
+    auto actual = sim_.simApps().focusedText();
+    if (!actual) return failed("no focused text field");
+    if (*actual != text) return failed("the field holds " + quote(*actual));
+    return std::nullopt;
+}
+
+Runner::Outcome Runner::expectFindingIds(Args& args, bool risksOnly) {
+    auto expected = args.word("ids or none");
+    if (auto bad = args.finish()) return scriptError(*bad);
+    auto actual = joinIds(risksOnly ? app_->state()->risks() : app_->state()->findings());
+    if (actual != expected) return failed(actual);
+    return std::nullopt;
+}
+
+Runner::Outcome Runner::expectFindings(Args& args) { return expectFindingIds(args, false); }
+Runner::Outcome Runner::expectRisks(Args& args) { return expectFindingIds(args, true); }
+
+Runner::Outcome Runner::expectEvent(Args& args) {
+    auto name = args.text("event name");
+    std::vector<std::pair<std::string, std::string>> wanted;
+    for (const auto& word : args.rest()) {
+        auto equals = word.text.find('=');
+        if (equals == std::string::npos || equals == 0)
+            return scriptError("property " + quote(word.text) + " is not KEY=VALUE");
+        wanted.emplace_back(word.text.substr(0, equals), word.text.substr(equals + 1));
+    }
+    if (auto bad = args.finish()) return scriptError(*bad);
+    auto& cursor = eventCursors_[name];
+    auto from = std::exchange(cursor, events_.size());
+    std::string seen;
+    for (size_t i = from; i < events_.size(); ++i) {
+        const auto& event = events_[i];
+        if (event.name != name) continue;
+        bool matches = std::all_of(wanted.begin(), wanted.end(), [&](const auto& property) {
+            return event.properties.contains(property.first) &&
+                   valueText(event.properties[property.first]) == property.second;
+        });
+        if (matches) return std::nullopt;
+        seen += (seen.empty() ? "" : "; ") + event.properties.dump();
+    }
+    if (seen.empty()) return failed("no such event");
+    return failed("saw it with " + seen);
+}
+
+Runner::Outcome Runner::expectNoEvent(Args& args) {
+    auto name = args.text("event name");
+    if (auto bad = args.finish()) return scriptError(*bad);
+    auto from = std::exchange(eventCursors_[name], events_.size());
+    for (size_t i = from; i < events_.size(); ++i) {
+        if (events_[i].name == name) return failed("tracked with " + events_[i].properties.dump());
+    }
+    return std::nullopt;
+}
+
+Runner::Outcome Runner::expectLog(Args& args) {
+    auto text = args.text("text");
+    if (auto bad = args.finish()) return scriptError(*bad);
+    auto lines = sim_.simLog().lines();
+    bool found = std::any_of(lines.begin(), lines.end(),
+                             [&](const std::string& line) { return line.find(text) != std::string::npos; });
+    if (!found) return failed(lines.empty() ? "the log is empty" : "last line " + quote(lines.back()));
+    return std::nullopt;
+}
+
+int simulate(const std::string& path, std::ostream& out, Runner::Options options) {
+    std::ifstream file;
+    if (path != "-") {
+        file.open(path);
+        if (!file) {
+            out << "ERROR line 0: cannot read " << quote(path) << '\n';
+            return Runner::kScriptError;
+        }
+    }
+    Runner runner(out, std::move(options));
+    return runner.run(path == "-" ? std::cin : file);
+}
+
+}  // namespace scenario

@@ -1,0 +1,122 @@
+// Runs scenario scripts (`kestrel --simulate FILE`): each line drives the application on a fresh
+// simulated desktop with the virtual clock, or states what must hold. Commands live in one table
+// in Runner.cpp; a command is a member taking its arguments. Main thread. The program owns one
+// runner per script.
+#pragma once
+
+#include <filesystem>
+#include <iosfwd>
+#include <map>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include <nlohmann/json.hpp>
+
+#include "Desktop/Observable.h"
+#include "Desktop/Sim/SimDesktop.h"
+#include "Scenario/Script.h"
+
+namespace kestrel {
+class AppDelegate;
+}
+
+namespace scenario {
+
+class Runner {
+public:
+    // Exit statuses.
+    static constexpr int kPassed = 0;
+    static constexpr int kFailed = 1;
+    static constexpr int kScriptError = 2;
+    // Real seconds a `wait` may spend on work in flight.
+    static constexpr double kSettleLimit = 10;
+
+    struct Options {
+        // The installed resources (engine scripts); none falls back to the source tree.
+        std::optional<std::filesystem::path> resourceDirectory;
+    };
+
+    Runner(std::ostream& out, Options options);
+    ~Runner();
+
+    // Runs every line; answers kPassed, kFailed or kScriptError.
+    int run(std::istream& script);
+
+    // What one line came to: nothing wrong, an expectation that did not hold, or a script error.
+    struct Problem {
+        bool scriptError = false;
+        std::string message;
+    };
+
+private:
+    using Outcome = std::optional<Problem>;
+    using Handler = Outcome (Runner::*)(Args&);
+    struct Command {
+        Handler handler;
+        bool needsLaunch;
+    };
+    static const std::map<std::string, Command, std::less<>>& commands();
+    static const std::map<std::string, Handler, std::less<>>& expectations();
+    static const std::map<std::string, Handler, std::less<>>& shows();
+
+    Outcome execute(const std::string& line);
+    Outcome launch(Args& args);
+    void launchApplication();
+
+    // Desktop setup.
+    Outcome screen(Args& args);
+    Outcome trust(Args& args);
+    Outcome setDefault(Args& args);
+    // Apps, fields and keys.
+    Outcome app(Args& args);
+    Outcome field(Args& args);
+    Outcome type(Args& args);
+    Outcome set(Args& args);
+    Outcome readonly(Args& args);
+    Outcome key(Args& args);
+    Outcome wait(Args& args);
+    // Showing.
+    Outcome show(Args& args);
+    Outcome showState(Args& args);
+    Outcome showEvents(Args& args);
+    Outcome showLog(Args& args);
+    // Expectations.
+    Outcome expect(Args& args);
+    Outcome expectSent(Args& args);
+    Outcome expectUnsent(Args& args);
+    Outcome expectField(Args& args);
+    Outcome expectFindings(Args& args);
+    Outcome expectRisks(Args& args);
+    Outcome expectEvent(Args& args);
+    Outcome expectNoEvent(Args& args);
+    Outcome expectLog(Args& args);
+
+    std::optional<std::string> appBundleID(Args& args);
+    Outcome expectFindingIds(Args& args, bool risksOnly);
+    void settle();
+
+    struct TrackedEvent {
+        std::string name;
+        nlohmann::json properties;
+    };
+
+    std::ostream& out_;
+    Options options_;
+    desktop::sim::SimDesktop sim_;
+    desktop::InstallGuard installed_;
+    std::shared_ptr<kestrel::AppDelegate> app_;
+    std::vector<TrackedEvent> events_;
+    desktop::Subscription tracking_;
+    // Where each event name's next `expect event`/`noevent` starts looking.
+    std::map<std::string, size_t> eventCursors_;
+    // How many messages each app had sent at its last `expect sent`.
+    std::map<std::string, size_t> sentCursors_;
+    double settleBudget_ = kSettleLimit;
+};
+
+// Runs the script at `path` ("-": standard input), printing to `out`; answers the exit status.
+int simulate(const std::string& path, std::ostream& out, Runner::Options options);
+
+}  // namespace scenario

@@ -1,0 +1,53 @@
+// The words of one scenario line, and a reader of a command's arguments that remembers the first
+// thing wrong with them. Plain values; any thread.
+#pragma once
+
+#include <cstdint>
+#include <expected>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace scenario {
+
+struct Word {
+    std::string text;
+    bool quoted = false;
+};
+
+// Splits on spaces; "..." is one word with the escapes \" \\ \n \t. Fails on an unterminated
+// string or an unknown escape.
+std::expected<std::vector<Word>, std::string> splitWords(std::string_view line);
+
+// Reads arguments in order. A read that fails records why and answers an empty value; finish()
+// reports the first failure, or words left over.
+class Args {
+public:
+    explicit Args(std::vector<Word> words) : words_(std::move(words)) {}
+
+    bool atEnd() const { return next_ >= words_.size(); }
+    // The next word as written, without consuming it.
+    std::optional<std::string> peek() const;
+    // A bare word.
+    std::string word(std::string_view what);
+    // A quoted string.
+    std::string text(std::string_view what);
+    double number(std::string_view what);
+    // "on" or "off" (or the given pair).
+    bool toggle(std::string_view what, std::string_view yes = "on", std::string_view no = "off");
+    // Every remaining word.
+    std::vector<Word> rest();
+    // The first failure, or unexpected words at the end.
+    std::optional<std::string> finish() const;
+
+private:
+    const Word* take(std::string_view what);
+    void fail(std::string message);
+
+    std::vector<Word> words_;
+    size_t next_ = 0;
+    std::optional<std::string> error_;
+};
+
+}  // namespace scenario
