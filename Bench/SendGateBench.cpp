@@ -43,4 +43,22 @@ void HandleOrdinaryKey(benchmark::State& state) {
 }
 BENCHMARK(HandleOrdinaryKey)->Unit(benchmark::kMicrosecond);
 
+// Hostile input: a changed 1 MB draft. The engine's own time limit bounds the check.
+void HandleSendChangedHugeDraft(benchmark::State& state) {
+    bench::WatchedSlack f;
+    auto gate = std::make_shared<kestrel::SendGate>(f.state, f.watcher, f.engine);
+    std::string huge;
+    while (huge.size() < (1 << 20)) huge += bench::riskyDraft();
+    const std::string drafts[] = {huge + " a", huge + " b"};
+    size_t i = 0;
+    for (auto _ : state) {
+        state.PauseTiming();
+        f.sim.simApps().setText(drafts[i++ % 2]);
+        state.ResumeTiming();
+        benchmark::DoNotOptimize(gate->handle(desktop::KeyEventType::keyDown, kReturn));
+    }
+    state.counters["held"] = gate->pending() ? 1 : 0;
+}
+BENCHMARK(HandleSendChangedHugeDraft)->Unit(benchmark::kMillisecond);
+
 }  // namespace
