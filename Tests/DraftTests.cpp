@@ -187,6 +187,10 @@ TEST_F(FocusWatcherTests, SwitchingFieldsInOneAppIsATextChange) {
 
 TEST_F(FocusWatcherTests, ArmsEachElectronProcessOnceAndReadsItAtOnce) {
     focus("discord", "hello sk-1");
+    sim.simApps().setTrusted(false);
+    watcher->refresh();  // an on-demand refresh while untrusted does not use up the arming
+    EXPECT_TRUE(watcher->electronArmed().empty());
+    sim.simApps().setTrusted(true);
     watcher->refresh();
     EXPECT_EQ(state->text(), "hello sk-1");  // the refresh that arms also reads
     watcher->refresh();

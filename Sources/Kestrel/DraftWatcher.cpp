@@ -36,7 +36,10 @@ LocalResult FocusWatcher::refresh() {
 void FocusWatcher::armElectron(const SupportedApp& app, int32_t pid) {
     if (!app.electron || electronArmed_.contains(pid)) return;
     auto& accessibility = desktop::current().accessibility();
-    // The result does not matter: an app that refuses is not asked again.
+    // Without trust the write cannot reach the app; marking it armed then would leave it unread
+    // for the rest of the run once trust is granted.
+    if (!accessibility.isTrusted()) return;
+    // Otherwise the result does not matter: an app that refuses is not asked again.
     accessibility.setAttribute(accessibility.applicationElement(pid), AX::kManualAccessibility, true);
     electronArmed_.insert(pid);
 }
