@@ -95,7 +95,6 @@ private:
 
     std::optional<std::string> appBundleID(Args& args);
     Outcome expectFindingIds(Args& args, bool risksOnly);
-    void settle();
 
     struct TrackedEvent {
         std::string name;
@@ -113,7 +112,6 @@ private:
     std::map<std::string, size_t> eventCursors_;
     // How many messages each app had sent at its last `expect sent`.
     std::map<std::string, size_t> sentCursors_;
-    double settleBudget_ = kSettleLimit;
 };
 
 // Runs the script at `path` ("-": standard input), printing to `out`; answers the exit status.

@@ -44,11 +44,6 @@ std::expected<std::vector<Word>, std::string> splitWords(std::string_view line) 
     return words;
 }
 
-std::optional<std::string> Args::peek() const {
-    if (atEnd()) return std::nullopt;
-    return words_[next_].text;
-}
-
 void Args::fail(std::string message) {
     if (!error_) error_ = std::move(message);
 }

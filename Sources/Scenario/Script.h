@@ -27,8 +27,6 @@ public:
     explicit Args(std::vector<Word> words) : words_(std::move(words)) {}
 
     bool atEnd() const { return next_ >= words_.size(); }
-    // The next word as written, without consuming it.
-    std::optional<std::string> peek() const;
     // A bare word.
     std::string word(std::string_view what);
     // A quoted string.
