@@ -10,10 +10,12 @@
 #include "Desktop/Executor.h"
 #include "Desktop/Http.h"
 #include "Desktop/Log.h"
+#include "Desktop/LoginItems.h"
 #include "Desktop/Pasteboard.h"
 #include "Desktop/RunLoop.h"
 #include "Desktop/Screens.h"
 #include "Desktop/SecureStore.h"
+#include "Desktop/StatusBar.h"
 #include "Desktop/Windows.h"
 #include "Desktop/Workspace.h"
 
@@ -34,6 +36,8 @@ public:
     virtual Screens& screens() = 0;
     virtual Windows& windows() = 0;
     virtual Pasteboard& pasteboard() = 0;
+    virtual StatusBar& statusBar() = 0;
+    virtual LoginItems& loginItems() = 0;
     // Called on the executor.
     virtual Http& http() = 0;
     virtual SecureStore& secureStore() = 0;

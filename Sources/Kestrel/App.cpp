@@ -4,6 +4,7 @@
 
 #include "Desktop/Desktop.h"
 #include "Kestrel/API.h"
+#include "Kestrel/Analytics.h"
 #include "Kestrel/CheckCommand.h"
 #include "Kestrel/Config.h"
 #include "Kestrel/Draft.h"
@@ -90,7 +91,37 @@ void AppDelegate::applicationDidFinishLaunching() {
     engine_ = *engine;
     watcher_ = std::make_shared<FocusWatcher>(state_, engine_, api_);
     gate_ = std::make_shared<SendGate>(state_, watcher_, engine_);
+    signIn_ = std::make_shared<SignInWindow>(api_);
+    setUpStatusItem();
+    recordLaunch();
     if (desktop.accessibility().isTrusted()) startWatching();
+    else waitForPermission();
+    desktop.runLoop().async([api = std::weak_ptr<KestrelAPI>(api_)] {
+        if (auto client = api.lock()) client->refreshMe();
+    });
+}
+
+void AppDelegate::recordLaunch() {
+    auto& defaults = desktop::current().defaults();
+    bool launchedBefore = defaults.boolean(kLaunchedBefore).value_or(false);
+    defaults.set(kLaunchedBefore, true);
+    Analytics::track(launchedBefore ? "App Launched" : "App Installed");
+}
+
+void AppDelegate::waitForPermission() {
+    accessibility_.show();
+    permissionTimer_ = desktop::current().runLoop().schedule(
+        kPermissionPollInterval, desktop::Repeat::yes, [weak = weak_from_this()] {
+            if (auto self = weak.lock()) self->checkPermission();
+        });
+}
+
+void AppDelegate::checkPermission() {
+    if (!desktop::current().accessibility().isTrusted()) return;
+    permissionTimer_.invalidate();
+    accessibility_.hide();
+    Analytics::track("Accessibility Granted");
+    startWatching();
 }
 
 void AppDelegate::startWatching() {
@@ -98,6 +129,10 @@ void AppDelegate::startWatching() {
     watching_ = true;
     watcher_->start();
     if (!gate_->start()) desktop::current().log().write(kTapFailedLine);
+    iconTimer_ = desktop::current().runLoop().schedule(
+        kIconRefreshInterval, desktop::Repeat::yes, [weak = weak_from_this()] {
+            if (auto self = weak.lock()) self->refreshIcon();
+        });
 }
 
 }  // namespace kestrel

@@ -8,6 +8,15 @@
 #include <string>
 #include <vector>
 
+#include "Desktop/RunLoop.h"
+#include "Kestrel/Windows.h"
+
+namespace desktop {
+class Menu;
+struct MenuItem;
+class StatusItem;
+}  // namespace desktop
+
 namespace kestrel {
 
 class DraftState;
@@ -26,6 +35,10 @@ public:
     static constexpr const char* kEngineAlertAdvice = "\n\nRun scripts/sync-shared and rebuild.";
     static constexpr const char* kTapFailedLine =
         "Kestrel: event tap could not start; the send gate is off until relaunch";
+    static constexpr const char* kLaunchAtLoginFailed = "Kestrel: launch at login failed: ";
+    static constexpr const char* kLaunchedBefore = "launchedBefore";
+    static constexpr double kPermissionPollInterval = 1.0;
+    static constexpr double kIconRefreshInterval = 0.5;
 
     // The entry: "--selftest" anywhere among the arguments runs the self test.
     static int main(const std::vector<std::string>& arguments);
@@ -44,16 +57,42 @@ public:
     const std::shared_ptr<Engine>& engine() const { return engine_; }
     const std::shared_ptr<FocusWatcher>& watcher() const { return watcher_; }
     const std::shared_ptr<SendGate>& gate() const { return gate_; }
+    const std::shared_ptr<SignInWindow>& signIn() const { return signIn_; }
+    const AccessibilityWindow& accessibility() const { return accessibility_; }
+    const std::shared_ptr<desktop::StatusItem>& statusItem() const { return statusItem_; }
+
+    // The status menu, rebuilt from the current state each time it is about to open.
+    void menuNeedsUpdate(desktop::Menu& menu);
+    void signInAction();
+    void signOutAction();
+    void openDashboard();
+    void grantAccess();
+    void enableRule(const desktop::MenuItem& item);
+    void toggleApp(const desktop::MenuItem& item);
+    void toggleLaunchAtLogin();
+    // The status item's symbol and tooltip from trust, risks and the current app.
+    void refreshIcon();
 
 private:
     // Polling, and the gate when its tap can be installed; at most once per process.
     void startWatching();
+    void setUpStatusItem();
+    // "App Installed" on the first launch ever, "App Launched" after.
+    void recordLaunch();
+    // Shows the permission window and polls until the process is trusted.
+    void waitForPermission();
+    void checkPermission();
 
     std::shared_ptr<KestrelAPI> api_;
     std::shared_ptr<DraftState> state_;
     std::shared_ptr<Engine> engine_;
     std::shared_ptr<FocusWatcher> watcher_;
     std::shared_ptr<SendGate> gate_;
+    std::shared_ptr<SignInWindow> signIn_;
+    AccessibilityWindow accessibility_;
+    std::shared_ptr<desktop::StatusItem> statusItem_;
+    desktop::Timer permissionTimer_;
+    desktop::Timer iconTimer_;
     bool watching_ = false;
 };
 

@@ -16,6 +16,7 @@
 #include "Desktop/Sim/SimApps.h"
 #include "Desktop/Sim/SimEvents.h"
 #include "Desktop/Sim/SimScreens.h"
+#include "Desktop/Sim/SimStatusBar.h"
 #include "Desktop/Sim/SimPasteboard.h"
 #include "Desktop/Sim/SimWindows.h"
 
@@ -91,6 +92,8 @@ public:
     Screens& screens() override { return screens_; }
     Windows& windows() override { return windows_; }
     Pasteboard& pasteboard() override { return pasteboard_; }
+    StatusBar& statusBar() override { return statusBar_; }
+    LoginItems& loginItems() override { return loginItems_; }
 
     SimBundle& simBundle() { return bundle_; }
     SimDefaults& simDefaults() { return defaults_; }
@@ -105,6 +108,9 @@ public:
     // Our windows, clicks and alerts; the general pasteboard.
     SimWindows& simWindows() { return windows_; }
     SimPasteboard& simPasteboard() { return pasteboard_; }
+    // The status item and launch at login.
+    SimStatusBar& simStatusBar() { return statusBar_; }
+    SimLoginItems& simLoginItems() { return loginItems_; }
 
     // Driver verbs.
     void advance(double seconds) { runLoop_.advance(seconds); }
@@ -129,6 +135,8 @@ private:
     SimScreens screens_;
     SimWindows windows_{screens_};
     SimPasteboard pasteboard_;
+    SimStatusBar statusBar_;
+    SimLoginItems loginItems_;
     SimApps apps_;
     SimEvents events_;
     std::unique_ptr<Executor> executor_;  // last member: joined first, before what it may touch

@@ -1,0 +1,225 @@
+#include <gmock/gmock.h>
+
+#include "Desktop/Menu.h"
+#include "DraftSupport.h"
+#include "Kestrel/API.h"
+#include "Kestrel/Analytics.h"
+#include "Kestrel/App.h"
+#include "Kestrel/Draft.h"
+#include "Kestrel/Keychain.h"
+
+using namespace kestrel;
+using testing::ElementsAre;
+using testing::HasSubstr;
+
+namespace {
+
+class AppShellTests : public testing_support::FakeAppsTest {
+protected:
+    std::vector<std::string> events;
+    desktop::Subscription tracking = Analytics::observeTracks(
+        [this](const std::string& name, const nlohmann::json&) { events.push_back(name); });
+
+    AppShellTests() { KestrelAPI::resetShared(); }
+    ~AppShellTests() override { KestrelAPI::resetShared(); }
+
+    std::shared_ptr<AppDelegate> launch() {
+        auto app = std::make_shared<AppDelegate>();
+        app->applicationDidFinishLaunching();
+        sim.drain();
+        return app;
+    }
+    size_t count(const std::string& name) const {
+        return static_cast<size_t>(std::count(events.begin(), events.end(), name));
+    }
+    desktop::Menu& menu(AppDelegate& app) {
+        auto& m = *app.statusItem()->menu();
+        m.prepareToOpen();
+        return m;
+    }
+    std::vector<std::string> titles(const desktop::Menu& m) {
+        std::vector<std::string> out;
+        for (const auto& item : m.items) out.push_back(item.separator ? "-" : item.title);
+        return out;
+    }
+    void choose(AppDelegate& app, const std::vector<std::string>& path) {
+        const auto* item = menu(app).find(path);
+        ASSERT_TRUE(item) << path.back();
+        ASSERT_TRUE(item->action) << path.back();
+        item->action(*item);
+    }
+    void signInAs(AppDelegate& app, User user) {
+        app.api()->store(SessionResponse{"tok-1", std::move(user)}, "email_code");
+    }
+};
+
+User makeUser(std::optional<std::string> name, std::optional<std::string> plan,
+              std::optional<User::Usage> usage) {
+    User user;
+    user.userId = "u1";
+    user.email = "ann@example.com";
+    user.name = std::move(name);
+    user.plan = std::move(plan);
+    user.usage = std::move(usage);
+    return user;
+}
+
+}  // namespace
+
+TEST_F(AppShellTests, FirstLaunchWaitsForPermissionAndReportsItOnce) {
+    sim.simApps().setTrusted(false);
+    auto app = launch();
+    EXPECT_THAT(events, ElementsAre("App Installed"));
+    ASSERT_TRUE(app->accessibility().window());
+    EXPECT_TRUE(app->accessibility().window()->isVisible());
+    EXPECT_EQ(sim.simApps().frontmostApplication()->bundleID, sim.bundle().identifier());
+    EXPECT_EQ(app->statusItem()->symbol(), "checkmark.seal");
+    EXPECT_EQ(app->statusItem()->tooltip(), "Kestrel");
+
+    sim.advance(2.5);
+    EXPECT_EQ(count("Accessibility Granted"), 0u);
+    sim.simApps().setTrusted(true);
+    sim.advance(0.5);  // the tick at 3.0 s finds the permission
+    EXPECT_EQ(count("Accessibility Granted"), 1u);
+    EXPECT_FALSE(app->accessibility().window()->isVisible());
+    sim.advance(5);
+    EXPECT_EQ(count("Accessibility Granted"), 1u);
+    EXPECT_EQ(app->statusItem()->symbol(), "checkmark.seal.fill");
+}
+
+TEST_F(AppShellTests, LaterTrustedLaunchWatchesAtOnce) {
+    sim.defaults().set(AppDelegate::kLaunchedBefore, true);
+    auto app = launch();
+    sim.advance(3);
+    EXPECT_THAT(events, ElementsAre("App Launched"));
+    EXPECT_FALSE(app->accessibility().window());
+}
+
+TEST_F(AppShellTests, IconFollowsRisksAndTooltipNamesTheApp) {
+    auto app = launch();
+    focus("mail", "Here is the key sk-zyxwvutsrqponmlkjihgfedcba987654 for the staging box.");
+    sim.advance(0.5);
+    EXPECT_EQ(app->statusItem()->symbol(), "exclamationmark.triangle.fill");
+    EXPECT_EQ(app->statusItem()->tooltip(), "Kestrel · watching Mail");
+    sim.simApps().setText("Here is the key for the staging box.");
+    sim.advance(0.5);
+    EXPECT_EQ(app->statusItem()->symbol(), "checkmark.seal.fill");
+    focus("teams");
+    sim.advance(0.5);
+    EXPECT_EQ(app->statusItem()->tooltip(), "Kestrel · watching Microsoft Teams");
+}
+
+TEST_F(AppShellTests, AccountSectionShowsNameOrEmailAndFreeUsage) {
+    auto app = launch();
+    EXPECT_EQ(titles(menu(*app))[0], "Sign in…");
+    struct Case {
+        User user;
+        std::vector<std::string> expected;
+    };
+    const Case cases[] = {
+        {makeUser("Ann", "pro", User::Usage{5, std::nullopt, 20}), {"Ann · Pro", "Sign out"}},
+        {makeUser(std::nullopt, std::nullopt, User::Usage{std::nullopt, 3, 20}),
+         {"ann@example.com · Free", "3 of 20 AI checks used this month", "Sign out"}},
+        {makeUser("Ann", "FREE", User::Usage{7, 3, 20}),
+         {"Ann · Free", "7 of 20 AI checks used this month", "Sign out"}},
+        {makeUser("Ann", "free", User::Usage{std::nullopt, std::nullopt, 0}), {"Ann · Free", "Sign out"}},
+        {makeUser("Ann", "free", User::Usage{1, 1, std::nullopt}), {"Ann · Free", "Sign out"}},
+        {makeUser("Ann", "free", std::nullopt), {"Ann · Free", "Sign out"}},
+    };
+    for (const auto& c : cases) {
+        signInAs(*app, c.user);
+        auto items = titles(menu(*app));
+        items.resize(c.expected.size());
+        EXPECT_EQ(items, c.expected);
+        EXPECT_FALSE(menu(*app).items[0].enabled);
+    }
+}
+
+TEST_F(AppShellTests, MenuListsAppsAndSwitchedOffRulesInOrder) {
+    auto app = launch();
+    EXPECT_FALSE(menu(*app).find({"Rules turned off (0)"}));
+    sim.defaults().set("disabledRules", std::vector<std::string>{"secret", "attach", "secret", "zzz"});
+    auto& m = menu(*app);
+    const auto* rules = m.find({"Rules turned off (3)"});
+    ASSERT_TRUE(rules);
+    EXPECT_EQ(titles(*rules->submenu),
+              (std::vector<std::string>{"Missing attachment", "Leaked API key / token", "zzz"}));
+    EXPECT_EQ(titles(*m.find({"Gate sends in"})->submenu),
+              (std::vector<std::string>{"Mail  (⇧⌘D)", "Outlook  (⌘↩)", "Slack  (↩)",
+                                        "Microsoft Teams  (↩)", "Discord  (↩)", "Messages  (↩)"}));
+    EXPECT_EQ(titles(m).back(), "Quit Kestrel");
+    EXPECT_EQ(titles(m)[titles(m).size() - 2], "Kestrel " KESTREL_VERSION);
+    EXPECT_FALSE(m.find({"Grant Accessibility access…"}));
+}
+
+TEST_F(AppShellTests, TogglingAnAppMutesAndUnmutesIt) {
+    auto app = launch();
+    choose(*app, {"Gate sends in", "Mail  (⇧⌘D)"});
+    EXPECT_EQ(menu(*app).find({"Gate sends in", "Mail  (⇧⌘D)"})->state, desktop::MenuItem::State::off);
+    EXPECT_TRUE(Prefs::isMuted("com.apple.mail"));
+    choose(*app, {"Gate sends in", "Mail  (⇧⌘D)"});
+    EXPECT_FALSE(Prefs::isMuted("com.apple.mail"));
+    EXPECT_THAT(events, ElementsAre("App Installed", "Site Muted", "Site Unmuted"));
+}
+
+TEST_F(AppShellTests, TurningARuleBackOnCountsItsFindingsAgain) {
+    Prefs::setRule("secret", true);
+    auto app = launch();
+    focus("slack", "key sk-zyxwvutsrqponmlkjihgfedcba987654 here");
+    sim.advance(0.4);
+    EXPECT_TRUE(app->state()->risks().empty());
+    choose(*app, {"Rules turned off (1)", "Leaked API key / token"});
+    EXPECT_TRUE(Prefs::disabledRules().empty());
+    EXPECT_THAT(testing_support::ids(app->state()->risks()), ElementsAre("secret"));
+    EXPECT_EQ(events.back(), "Rule Unmuted");
+    EXPECT_FALSE(menu(*app).find({"Rules turned off (1)"}));
+}
+
+TEST_F(AppShellTests, GrantAccessOnlyWhileUntrusted) {
+    sim.simApps().setTrusted(false);
+    auto app = launch();
+    choose(*app, {"Grant Accessibility access…"});
+    EXPECT_EQ(sim.simApps().trustPrompts(), 1u);
+    EXPECT_THAT(sim.simApps().opened().back(), HasSubstr("Privacy_Accessibility"));
+    sim.simApps().setTrusted(true);
+    EXPECT_FALSE(menu(*app).find({"Grant Accessibility access…"}));
+}
+
+TEST_F(AppShellTests, LaunchAtLoginFollowsTheRealStatusAndLogsFailures) {
+    auto app = launch();
+    EXPECT_EQ(menu(*app).find({"Launch at login"})->state, desktop::MenuItem::State::off);
+    choose(*app, {"Launch at login"});
+    EXPECT_EQ(menu(*app).find({"Launch at login"})->state, desktop::MenuItem::State::on);
+    sim.simLoginItems().failNextChange("Operation not permitted");
+    choose(*app, {"Launch at login"});
+    EXPECT_EQ(menu(*app).find({"Launch at login"})->state, desktop::MenuItem::State::on);
+    EXPECT_THAT(logLines(), ElementsAre("Kestrel: launch at login failed: Operation not permitted"));
+    sim.simLoginItems().setStatus(desktop::LoginItems::Status::requiresApproval);
+    EXPECT_EQ(menu(*app).find({"Launch at login"})->state, desktop::MenuItem::State::off);
+    EXPECT_EQ(count("Settings Changed"), 1u);
+}
+
+TEST_F(AppShellTests, SignOutClearsTheSessionAndReportsOnlyWithAToken) {
+    auto app = launch();
+    choose(*app, {"Sign in…"});
+    EXPECT_TRUE(app->signIn()->window()->isVisible());
+    signInAs(*app, makeUser("Ann", "pro", std::nullopt));
+    ASSERT_TRUE(Keychain::load());
+    choose(*app, {"Sign out"});
+    EXPECT_FALSE(app->api()->user());
+    EXPECT_FALSE(app->api()->token());
+    EXPECT_FALSE(Keychain::load());
+    EXPECT_EQ(count("Signed Out"), 1u);
+    app->signOutAction();
+    EXPECT_EQ(count("Signed Out"), 1u);
+    EXPECT_EQ(titles(menu(*app))[0], "Sign in…");
+}
+
+TEST_F(AppShellTests, DashboardAndQuit) {
+    auto app = launch();
+    choose(*app, {"Open dashboard"});
+    EXPECT_EQ(sim.simApps().opened().back(), Config::dashboard().text);
+    EXPECT_EQ(events.back(), "Dashboard Opened");
+    choose(*app, {"Quit Kestrel"});
+    EXPECT_TRUE(sim.simApps().terminated());
+}
