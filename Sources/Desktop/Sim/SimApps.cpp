@@ -105,7 +105,9 @@ bool SimApps::isTrustedWithPrompt() {
 
 void SimApps::install(FakeApp app) {
     auto bundleID = app.bundleID;
-    apps_.insert_or_assign(bundleID, App{std::move(app)});
+    App installed;
+    installed.fake = std::move(app);
+    apps_.insert_or_assign(bundleID, std::move(installed));
 }
 
 int32_t SimApps::bringToFront(const std::string& bundleID) {
