@@ -1,0 +1,337 @@
+#include "Kestrel/Panel.h"
+
+#include <algorithm>
+#include <cassert>
+#include <cmath>
+#include <limits>
+
+#include "Desktop/Desktop.h"
+#include "Desktop/Pasteboard.h"
+#include "Kestrel/API.h"
+#include "Kestrel/AX.h"
+#include "Kestrel/Analytics.h"
+#include "Kestrel/Draft.h"
+#include "Kestrel/SendGate.h"
+
+namespace kestrel {
+
+namespace {
+
+desktop::WindowConfig panelConfig() {
+    using namespace desktop;
+    WindowConfig config;
+    config.kind = WindowKind::panel;
+    config.contentRect = makeRect(0, 0, PanelView::kWidth, 440);
+    config.style = windowstyle::titled | windowstyle::closable | windowstyle::utilityWindow |
+                   windowstyle::nonactivatingPanel | windowstyle::fullSizeContentView;
+    config.titleHidden = true;
+    config.titlebarTransparent = true;
+    config.movableByWindowBackground = true;
+    config.level = WindowLevel::floating;
+    config.floatingPanel = true;
+    config.hidesOnDeactivate = false;
+    config.becomesKeyOnlyIfNeeded = true;
+    config.releasedWhenClosed = false;
+    config.collectionBehavior = windowcollection::canJoinAllSpaces | windowcollection::fullScreenAuxiliary;
+    config.appearance = Appearance::aqua;
+    config.backgroundColor = "white";
+    return config;
+}
+
+}  // namespace
+
+std::vector<size_t> occurrences(const std::string& text, const std::string& original) {
+    std::vector<size_t> found;
+    if (original.empty()) return found;
+    for (size_t at = text.find(original); at != std::string::npos;
+         at = text.find(original, at + original.size())) {
+        found.push_back(at);
+    }
+    return found;
+}
+
+// ---- Construction --------------------------------------------------------------------------
+
+std::shared_ptr<PanelController> PanelController::create(std::shared_ptr<DraftState> state,
+                                                         std::shared_ptr<SendGate> gate,
+                                                         std::shared_ptr<FocusWatcher> watcher,
+                                                         std::shared_ptr<KestrelAPI> api) {
+    std::shared_ptr<PanelController> controller(
+        new PanelController(std::move(state), std::move(gate), std::move(watcher), std::move(api)));
+    controller->setUp();
+    return controller;
+}
+
+PanelController::PanelController(std::shared_ptr<DraftState> state, std::shared_ptr<SendGate> gate,
+                                 std::shared_ptr<FocusWatcher> watcher, std::shared_ptr<KestrelAPI> api)
+    : model_(std::make_shared<PanelModel>()),
+      panel_(desktop::current().windows().makeWindow(panelConfig())),
+      state_(std::move(state)),
+      gate_(std::move(gate)),
+      watcher_(std::move(watcher)),
+      api_(std::move(api)) {}
+
+void PanelController::setUp() {
+    actions_ = makeActions();
+    PanelView view{state_, model_, api_, actions_};
+    host_ = std::make_shared<ui::HostingView>([view] { return view.body(); },
+                                              std::vector<desktop::Observable*>{state_.get(), model_.get(), api_.get()});
+    panel_->setContent(host_);
+
+    // The announcement comes before the change, so the re-fit waits for the main queue.
+    auto scheduleRefit = [weak = weak_from_this()] {
+        desktop::current().runLoop().async([weak] {
+            if (auto self = weak.lock()) self->refit();
+        });
+    };
+    observers_.push_back(state_->observe(scheduleRefit));
+    observers_.push_back(model_->observe(scheduleRefit));
+}
+
+PanelActions PanelController::makeActions() {
+    auto weak = weak_from_this();
+    auto call = [weak](void (PanelController::*method)()) {
+        return [weak, method] {
+            if (auto self = weak.lock()) (self.get()->*method)();
+        };
+    };
+    auto callWith = [weak](void (PanelController::*method)(const Finding&)) {
+        return [weak, method](const Finding& finding) {
+            if (auto self = weak.lock()) (self.get()->*method)(finding);
+        };
+    };
+    PanelActions actions;
+    actions.goBack = call(&PanelController::goBack);
+    actions.sendAnyway = call(&PanelController::sendAnyway);
+    actions.dismiss = callWith(&PanelController::dismiss);
+    actions.dismissAll = call(&PanelController::dismissAll);
+    actions.addRule = call(&PanelController::addRule);
+    actions.fix = callWith(&PanelController::fix);
+    actions.muteRule = callWith(&PanelController::muteRule);
+    actions.rewrite = [weak](const std::string& mode) {
+        if (auto self = weak.lock()) self->rewrite(mode);
+    };
+    actions.applyRewrite = call(&PanelController::applyRewrite);
+    actions.copyRewrite = call(&PanelController::copyRewrite);
+    actions.signIn = [weak] {
+        if (auto self = weak.lock(); self && self->openSignIn_) self->openSignIn_();
+    };
+    // Needs nothing of the controller, so it works even after it is gone.
+    actions.upgrade = [] { desktop::current().workspace().open(Config::dashboard().text + "#billing"); };
+    actions.close = call(&PanelController::hide);
+    return actions;
+}
+
+std::string PanelController::platform() const { return state_->app() ? state_->app()->name : ""; }
+
+// ---- Opening, closing, fitting and placing ---------------------------------------------------
+
+void PanelController::orderFront() {
+    resize();
+    position();
+    panel_->orderFront();
+    watchForClickAway();
+}
+
+void PanelController::showGate() {
+    model_->setGating(true);
+    model_->setRewrite(std::nullopt);
+    orderFront();
+}
+
+void PanelController::show(const std::string& source) {
+    watcher_->refresh();
+    model_->setGating(false);
+    model_->setRewrite(std::nullopt);
+    Analytics::track("Panel Opened",
+                     {{"from", source}, {"platform", state_->app() ? state_->app()->name : "none"}});
+    orderFront();
+}
+
+void PanelController::hide() {
+    if (model_->gating()) dropHeldSend();
+    model_->setGating(false);
+    panel_->orderOut();
+}
+
+void PanelController::refit() {
+    if (!panel_->isVisible()) return;
+    if (!state_->app() && !model_->gating()) {
+        hide();
+        return;
+    }
+    resize();
+    position();
+}
+
+void PanelController::resize() {
+    desktop::Rect frame = panel_->frame();
+    double chrome = frame.height() - panel_->contentLayoutRect().height();
+    double target = chrome + std::ceil(host_->fittingSize().height);
+    if (std::abs(frame.height() - target) <= kResizeThreshold) return;
+    // The top edge stays where it was.
+    panel_->setFrame(desktop::makeRect(frame.minX(), frame.minY() + frame.height() - target,
+                                       frame.width(), target));
+}
+
+void PanelController::position() {
+    auto& screens = desktop::current().screens();
+    const auto all = screens.screens();
+    const double w = panel_->frame().width();
+    const double h = panel_->frame().height();
+    auto boxFrame = [this]() -> std::optional<desktop::Rect> {
+        if (!state_->element()) return std::nullopt;
+        return AX::frame(*state_->element());
+    };
+
+    double x = 0, y = 0;
+    auto box = boxFrame();
+    if (box && box->width() > 0) {
+        double top = std::numeric_limits<double>::max();
+        for (const auto& screen : all) {
+            if (screen.frame.intersects(*box)) {
+                top = screen.visibleFrame.maxY();
+                break;
+            }
+        }
+        x = box->minX();
+        y = box->maxY() + kGapAbove;
+        if (y + h > top) {
+            x = box->maxX() + kGapBeside;
+            y = box->maxY() - h;
+        }
+    } else {
+        desktop::Point mouse = screens.mouseLocation();
+        x = mouse.x + kPointerOffset;
+        y = mouse.y - h;
+    }
+
+    std::optional<desktop::Screen> screen;
+    for (const auto& candidate : all) {
+        if (candidate.frame.contains({x, y})) {
+            screen = candidate;
+            break;
+        }
+    }
+    if (!screen) screen = screens.mainScreen();
+    if (!screen) {
+        panel_->setFrameOrigin({x, y});
+        return;
+    }
+    const desktop::Rect& v = screen->visibleFrame;
+    if (x + w > v.maxX()) {
+        auto again = boxFrame();
+        x = std::max(v.minX(), (again ? again->minX() : v.maxX()) - w - kGapBeside);
+    }
+    x = std::min(v.maxX() - w, std::max(x, v.minX()));
+    y = std::min(v.maxY() - h, std::max(y, v.minY()));
+    panel_->setFrameOrigin({x, y});
+}
+
+void PanelController::watchForClickAway() {
+    if (clickAway_) return;
+    clickAway_ = desktop::current().windows().addGlobalMouseDownMonitor(
+        [weak = weak_from_this()](const desktop::MouseEvent&) {
+            auto self = weak.lock();
+            if (!self || !self->panel_->isVisible() || self->model_->gating()) return;
+            if (self->panel_->frame().contains(desktop::current().screens().mouseLocation())) return;
+            self->hide();
+        });
+}
+
+// ---- Gate actions --------------------------------------------------------------------------
+
+void PanelController::goBack() {
+    Analytics::track("Send Reviewed", {{"platform", platform()}, {"reason", "went_back"}});
+    hide();
+}
+
+void PanelController::dropHeldSend() { gate_->setPending(std::nullopt); }
+
+void PanelController::sendAnyway() {
+    auto risks = state_->risks();
+    std::vector<std::string> rules;
+    for (const auto& risk : risks) rules.push_back(risk.id);
+    Analytics::track("Send Anyway",
+                     {{"platform", platform()}, {"risks", risks.size()}, {"rules", rules}});
+    // Not through hide(): the held send must survive to be replayed.
+    model_->setGating(false);
+    panel_->orderOut();
+    gate_->release();
+}
+
+void PanelController::dismiss(const Finding& finding) {
+    auto ignored = state_->ignored();
+    ignored.insert(finding.key());
+    state_->setIgnored(std::move(ignored));
+    Analytics::track("Finding Dismissed",
+                     {{"platform", platform()}, {"rule", finding.id}, {"level", finding.level}});
+    releaseIfClear();
+}
+
+void PanelController::dismissAll() {
+    auto findings = state_->findings();
+    std::vector<std::string> rules;
+    for (const auto& finding : findings) {
+        auto ignored = state_->ignored();
+        ignored.insert(finding.key());
+        state_->setIgnored(std::move(ignored));
+        rules.push_back(finding.id);
+    }
+    Analytics::track("Findings Ignored", {{"platform", platform()}, {"rules", rules}});
+    releaseIfClear();
+}
+
+void PanelController::fix(const Finding& finding) {
+    const auto& element = state_->element();
+    if (!element || !finding.original || !finding.suggestion) return;
+    const std::string draft = state_->text();
+    auto found = occurrences(draft, *finding.original);
+    if (found.empty()) {
+        dismiss(finding);
+        return;
+    }
+    // Past the last occurrence means the last; below the first (never sent) means the first.
+    auto wanted = static_cast<size_t>(std::max<int64_t>(0, finding.occurrence.value_or(0)));
+    size_t at = found[std::min(wanted, found.size() - 1)];
+    std::string fixed = draft;
+    fixed.replace(at, finding.original->size(), *finding.suggestion);
+
+    auto& ax = desktop::current().accessibility();
+    if (ax.setAttribute(*element, AX::kValue, fixed) == desktop::AXError::success) {
+        Analytics::track("Fix Applied",
+                         {{"platform", platform()}, {"rule", finding.id}, {"via", "accessibility"}});
+        model_->setNotice("Fixed.");
+        watcher_->refresh();
+        return;
+    }
+    auto& pasteboard = desktop::current().pasteboard();
+    pasteboard.clearContents();
+    pasteboard.setString(fixed);
+    Analytics::track("Fix Applied", {{"platform", platform()}, {"rule", finding.id}, {"via", "clipboard"}});
+    model_->setNotice(
+        "This app would not accept the edit. The fixed text is on your clipboard — select all and paste.");
+}
+
+void PanelController::muteRule(const Finding& finding) {
+    Prefs::setRule(finding.id, true);
+    auto stored = Prefs::disabledRules();
+    state_->setDisabledRules(std::set<std::string>(stored.begin(), stored.end()));
+    const auto& names = Prefs::ruleNames();
+    auto named = names.find(finding.id);
+    std::string name = named != names.end() ? named->second : finding.title;
+    // A finding may come without a title; the notice still has to say which rule went off.
+    if (name.empty()) name = finding.id;
+    model_->setNotice(name + " is off. Turn it back on from the menu bar icon.");
+    Analytics::track("Rule Muted", {{"platform", platform()}, {"rule", finding.id}, {"level", finding.level}});
+    releaseIfClear();
+}
+
+void PanelController::releaseIfClear() {
+    if (!model_->gating() || !state_->risks().empty()) return;
+    model_->setNotice("Nothing left to block. Press send again.");
+    model_->setGating(false);
+    dropHeldSend();
+}
+
+}  // namespace kestrel
