@@ -9,6 +9,8 @@
 #include "Kestrel/Config.h"
 #include "Kestrel/Draft.h"
 #include "Kestrel/Engine.h"
+#include "Kestrel/Panel.h"
+#include "Kestrel/Pill.h"
 #include "Kestrel/SendGate.h"
 
 namespace kestrel {
@@ -91,7 +93,12 @@ void AppDelegate::applicationDidFinishLaunching() {
     engine_ = *engine;
     watcher_ = std::make_shared<FocusWatcher>(state_, engine_, api_);
     gate_ = std::make_shared<SendGate>(state_, watcher_, engine_);
+    panel_ = PanelController::create(state_, gate_, watcher_, api_);
+    pill_ = std::make_shared<PillController>(state_, [weak = weak_from_this()] {
+        if (auto self = weak.lock()) self->togglePanel("pill");
+    });
     signIn_ = std::make_shared<SignInWindow>(api_);
+    wireCallbacks();
     setUpStatusItem();
     recordLaunch();
     if (desktop.accessibility().isTrusted()) startWatching();
@@ -99,6 +106,31 @@ void AppDelegate::applicationDidFinishLaunching() {
     desktop.runLoop().async([api = std::weak_ptr<KestrelAPI>(api_)] {
         if (auto client = api.lock()) client->refreshMe();
     });
+}
+
+void AppDelegate::wireCallbacks() {
+    auto weak = weak_from_this();
+    gate_->onHold = [weak] {
+        if (auto self = weak.lock()) self->panel_->showGate();
+    };
+    gate_->onHotkey = [weak] {
+        if (auto self = weak.lock()) self->togglePanel("hotkey");
+    };
+    gate_->onEscape = [weak] {
+        auto self = weak.lock();
+        if (!self || !self->panel_->panel().isVisible()) return false;
+        if (self->panel_->model().gating()) self->panel_->goBack();
+        else self->panel_->hide();
+        return true;
+    };
+    panel_->setOpenSignIn([weak] {
+        if (auto self = weak.lock()) self->signIn_->show();
+    });
+}
+
+void AppDelegate::togglePanel(const std::string& source) {
+    if (panel_->panel().isVisible()) panel_->hide();
+    else panel_->show(source);
 }
 
 void AppDelegate::recordLaunch() {
@@ -128,6 +160,7 @@ void AppDelegate::startWatching() {
     if (watching_) return;
     watching_ = true;
     watcher_->start();
+    pill_->start();
     if (!gate_->start()) desktop::current().log().write(kTapFailedLine);
     iconTimer_ = desktop::current().runLoop().schedule(
         kIconRefreshInterval, desktop::Repeat::yes, [weak = weak_from_this()] {

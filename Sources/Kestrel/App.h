@@ -23,6 +23,8 @@ class DraftState;
 class Engine;
 class FocusWatcher;
 class KestrelAPI;
+class PanelController;
+class PillController;
 class SendGate;
 
 // Loads the engine as the application would, checks one sample sentence on both channels,
@@ -57,6 +59,8 @@ public:
     const std::shared_ptr<Engine>& engine() const { return engine_; }
     const std::shared_ptr<FocusWatcher>& watcher() const { return watcher_; }
     const std::shared_ptr<SendGate>& gate() const { return gate_; }
+    const std::shared_ptr<PanelController>& panel() const { return panel_; }
+    const std::shared_ptr<PillController>& pill() const { return pill_; }
     const std::shared_ptr<SignInWindow>& signIn() const { return signIn_; }
     const AccessibilityWindow& accessibility() const { return accessibility_; }
     const std::shared_ptr<desktop::StatusItem>& statusItem() const { return statusItem_; }
@@ -70,12 +74,16 @@ public:
     void enableRule(const desktop::MenuItem& item);
     void toggleApp(const desktop::MenuItem& item);
     void toggleLaunchAtLogin();
+    // Hides the review panel when it shows, otherwise opens it from "pill", "hotkey" or "menu".
+    void togglePanel(const std::string& source);
     // The status item's symbol and tooltip from trust, risks and the current app.
     void refreshIcon();
 
 private:
     // Polling, and the gate when its tap can be installed; at most once per process.
     void startWatching();
+    // The gate's hold, hotkey and Escape, and the panel's sign-in request.
+    void wireCallbacks();
     void setUpStatusItem();
     // "App Installed" on the first launch ever, "App Launched" after.
     void recordLaunch();
@@ -88,6 +96,8 @@ private:
     std::shared_ptr<Engine> engine_;
     std::shared_ptr<FocusWatcher> watcher_;
     std::shared_ptr<SendGate> gate_;
+    std::shared_ptr<PanelController> panel_;
+    std::shared_ptr<PillController> pill_;
     std::shared_ptr<SignInWindow> signIn_;
     AccessibilityWindow accessibility_;
     std::shared_ptr<desktop::StatusItem> statusItem_;
