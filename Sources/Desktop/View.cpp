@@ -746,7 +746,7 @@ std::vector<std::string> HostingView::texts() { return ui::texts(root()); }
 
 namespace {
 std::unexpected<ControlError> failure(std::string_view what, std::string_view name) {
-    return std::unexpected(ControlError{std::string(what) + "\"" + std::string(name) + "\""});
+    return std::unexpected(ControlError{std::string(what) + "\"" + std::string(name) + "\"", true});
 }
 
 std::unexpected<ControlError> disabled(std::string_view name) {

@@ -216,6 +216,8 @@ std::vector<std::string> texts(const Node& root);
 
 struct ControlError {
     std::string message;
+    // Nothing matched, as opposed to a match that cannot be used.
+    bool notFound = false;
 };
 using ControlResult = std::expected<void, ControlError>;
 

@@ -85,6 +85,9 @@ const std::map<std::string, Runner::Command, std::less<>>& Runner::commands() {
         {"readonly", {&Runner::readonly, true}},
         {"key", {&Runner::key, true}},
         {"wait", {&Runner::wait, true}},
+        {"click", {&Runner::click, true}},
+        {"fill", {&Runner::fill, true}},
+        {"submit", {&Runner::submit, true}},
         {"show", {&Runner::show, true}},
         {"expect", {&Runner::expect, true}},
     };
@@ -97,6 +100,9 @@ const std::map<std::string, Runner::Handler, std::less<>>& Runner::expectations(
         {"field", &Runner::expectField},       {"findings", &Runner::expectFindings},
         {"risks", &Runner::expectRisks},       {"event", &Runner::expectEvent},
         {"noevent", &Runner::expectNoEvent},   {"log", &Runner::expectLog},
+        {"panel", &Runner::expectPanel},       {"gating", &Runner::expectGating},
+        {"notice", &Runner::expectNotice},     {"shows", &Runner::expectShows},
+        {"pill", &Runner::expectPill},         {"clipboard", &Runner::expectClipboard},
     };
     return table;
 }
@@ -106,6 +112,9 @@ const std::map<std::string, Runner::Handler, std::less<>>& Runner::shows() {
         {"state", &Runner::showState},
         {"events", &Runner::showEvents},
         {"log", &Runner::showLog},
+        {"panel", &Runner::showPanel},
+        {"pill", &Runner::showPill},
+        {"windows", &Runner::showWindows},
     };
     return table;
 }

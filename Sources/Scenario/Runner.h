@@ -82,6 +82,21 @@ private:
     Outcome showState(Args& args);
     Outcome showEvents(Args& args);
     Outcome showLog(Args& args);
+    // Our windows.
+    Outcome click(Args& args);
+    Outcome fill(Args& args);
+    Outcome submit(Args& args);
+    Outcome showPanel(Args& args);
+    Outcome showPill(Args& args);
+    Outcome showWindows(Args& args);
+    Outcome expectPanel(Args& args);
+    Outcome expectGating(Args& args);
+    Outcome expectNotice(Args& args);
+    Outcome expectShows(Args& args);
+    Outcome expectPill(Args& args);
+    Outcome expectClipboard(Args& args);
+    // A visible window's name, frame and view tree as text.
+    std::string describe(desktop::Window& window);
     // Expectations.
     Outcome expect(Args& args);
     Outcome expectSent(Args& args);
