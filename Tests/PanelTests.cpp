@@ -550,3 +550,90 @@ TEST_F(PanelTest, ActionsAfterTheControllerIsGoneDoNothingButUpgrade) {
     EXPECT_TRUE(gate->pending());
     EXPECT_THAT(sim.simApps().opened(), ElementsAre("https://kestrel-mail.app/dashboard#billing"));
 }
+
+// ---- Rewrite and add check -----------------------------------------------------------------
+
+namespace {
+
+// Signed in against a loopback port nobody listens on, so every request fails in transport.
+class PanelServiceTest : public PanelContentTest {
+protected:
+    PanelServiceTest() { sim.defaults().set(Config::kBackendUrl, std::string("http://127.0.0.1:9")); }
+    size_t requestsTo(const std::string& path) {
+        return sim.simHttp().requestsTo("http://127.0.0.1:9" + path).size();
+    }
+};
+
+}  // namespace
+
+TEST_F(PanelServiceTest, AddingACheckNeedsTextAndASession) {
+    panel->model().setAddRuleText(" \n\t ");
+    panel->actions().addRule();
+    EXPECT_FALSE(panel->model().addRuleNote());
+    panel->model().setAddRuleText("Flag discounts");
+    panel->actions().addRule();
+    EXPECT_EQ(panel->model().addRuleNote(), "Sign in to add checks.");
+    EXPECT_EQ(requestsTo("/api/rules/my"), 0u);
+}
+
+TEST_F(PanelServiceTest, AFailedAddKeepsTheTextAndOnlyOneRequestRunsAtATime) {
+    signIn();
+    draft("hello there");
+    panel->showGate();
+    ASSERT_TRUE(panel->host().fill(PanelView::kAddRulePlaceholder, "  Flag any discount over 20%\n"));
+    sim.drain();
+    ASSERT_TRUE(panel->host().press("Add"));
+    EXPECT_EQ(panel->model().addRuleNote(), "Adding…");
+    EXPECT_THAT(panel->host().render(), HasSubstr("[Add] (prominent, small, disabled)"));
+    panel->actions().addRule();  // a second press while the first is in flight
+    ASSERT_TRUE(sim.settle());
+    EXPECT_EQ(requestsTo("/api/rules/my"), 1u);
+    EXPECT_FALSE(panel->model().addRuleBusy());
+    EXPECT_EQ(panel->model().addRuleText(), "  Flag any discount over 20%\n");
+    ASSERT_TRUE(panel->model().addRuleNote());
+    EXPECT_NE(panel->model().addRuleNote(), "Adding…");
+}
+
+TEST_F(PanelServiceTest, AFailedRewriteKeepsTheEarlierOne) {
+    signIn();
+    focus("slack", "please rewrite this draft of eight whole words");
+    watcher->refresh();
+    panel->model().setRewrite("Earlier rewrite.");
+    panel->actions().rewrite("shorter");
+    EXPECT_TRUE(panel->model().rewriteBusy());
+    EXPECT_EQ(lastEvent("Rewrite Requested"),
+              (nlohmann::json{{"platform", "slack"}, {"kind", "shorter"}, {"via", "backend"}}));
+    ASSERT_TRUE(sim.settle());
+    EXPECT_FALSE(panel->model().rewriteBusy());
+    EXPECT_EQ(panel->model().rewrite(), "Earlier rewrite.");
+    ASSERT_TRUE(panel->model().notice());
+    EXPECT_EQ(requestsTo("/api/check/rewrite"), 1u);
+}
+
+TEST_F(PanelServiceTest, ARewriteGoesIntoTheBoxOrOntoTheClipboard) {
+    focus("slack", "old draft");
+    watcher->refresh();
+    panel->model().setRewrite("New draft.");
+    panel->model().setNotice("Fixed.");
+    panel->actions().copyRewrite();
+    EXPECT_EQ(panel->model().notice(), "Fixed.");  // a notice already showing stays
+    EXPECT_EQ(sim.pasteboard().string(), "New draft.");
+    panel->model().setNotice(std::nullopt);
+    panel->actions().copyRewrite();
+    EXPECT_EQ(panel->model().notice(), "Copied.");
+
+    sim.simApps().setReadOnly(true);
+    panel->actions().applyRewrite();
+    EXPECT_EQ(panel->model().notice(),
+              "This app would not accept the text. It is on your clipboard — select all and paste.");
+    EXPECT_EQ(lastEvent("Rewrite Applied"), (nlohmann::json{{"platform", "slack"}, {"via", "clipboard"}}));
+    EXPECT_EQ(panel->model().rewrite(), "New draft.");
+
+    sim.simApps().setReadOnly(false);
+    panel->actions().applyRewrite();
+    EXPECT_EQ(sim.simApps().focusedText(), "New draft.");
+    EXPECT_EQ(panel->model().notice(), "Replaced.");
+    EXPECT_FALSE(panel->model().rewrite());
+    EXPECT_EQ(state->text(), "New draft.");
+    EXPECT_EQ(lastEvent("Rewrite Applied"), (nlohmann::json{{"platform", "slack"}, {"via", "accessibility"}}));
+}
