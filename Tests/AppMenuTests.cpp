@@ -147,6 +147,10 @@ TEST_F(AppShellTests, MenuListsAppsAndSwitchedOffRulesInOrder) {
     EXPECT_EQ(titles(*m.find({"Gate sends in"})->submenu),
               (std::vector<std::string>{"Mail  (⇧⌘D)", "Outlook  (⌘↩)", "Slack  (↩)",
                                         "Microsoft Teams  (↩)", "Discord  (↩)", "Messages  (↩)"}));
+    const auto* check = m.find({"Check what I'm writing"});
+    ASSERT_TRUE(check);
+    EXPECT_EQ(check->keyEquivalent, "c");
+    EXPECT_EQ(check->keyModifiers, desktop::keyflags::command | desktop::keyflags::option);
     EXPECT_EQ(titles(m).back(), "Quit Kestrel");
     EXPECT_EQ(titles(m)[titles(m).size() - 2], "Kestrel " KESTREL_VERSION);
     EXPECT_FALSE(m.find({"Grant Accessibility access…"}));

@@ -365,11 +365,23 @@ TEST_F(SelfTestTests, MissingScriptIsOneLine) {
 }
 
 TEST_F(SelfTestTests, OnlyTheExactSwitchRunsIt) {
+    std::vector<std::optional<std::filesystem::path>> runs;
+    auto run = [&runs](const std::optional<std::filesystem::path>& state) {
+        runs.push_back(state);
+        return 7;
+    };
     testing::internal::CaptureStderr();
-    EXPECT_EQ(AppDelegate::main({"kestrel", "--selftest=1"}), 2);
-    EXPECT_EQ(AppDelegate::main({"kestrel", "-selftest"}), 2);
+    EXPECT_EQ(AppDelegate::main({"kestrel", "--selftest=1"}, run), 2);
+    EXPECT_EQ(AppDelegate::main({"kestrel", "-selftest"}, run), 2);
+    EXPECT_EQ(AppDelegate::main({"kestrel", "--state"}, run), 2);
     EXPECT_THAT(testing::internal::GetCapturedStderr(), HasSubstr("usage: kestrel"));
+    EXPECT_TRUE(runs.empty());
     testing::internal::CaptureStdout();
-    EXPECT_EQ(AppDelegate::main({"kestrel", "extra", "--selftest"}), 0);
+    EXPECT_EQ(AppDelegate::main({"kestrel", "extra", "--selftest"}, run), 0);
     EXPECT_THAT(testing::internal::GetCapturedStdout(), HasSubstr("SELFTEST OK"));
+    EXPECT_TRUE(runs.empty());
+
+    EXPECT_EQ(AppDelegate::main({"kestrel"}, run), 7);
+    EXPECT_EQ(AppDelegate::main({"kestrel", "--state", "/tmp/k"}, run), 7);
+    EXPECT_EQ(runs, (std::vector<std::optional<std::filesystem::path>>{std::nullopt, "/tmp/k"}));
 }

@@ -22,7 +22,8 @@ constexpr std::string_view kSampleSentence =
     "sk-zyxwvutsrqponmlkjihgfedcba987654 to log in.";
 
 constexpr std::string_view kUsage =
-    "usage: kestrel --selftest | --check [--channel email|chat] [FILE|-]";
+    "usage: kestrel [--state DIR] | --selftest | --check [--channel email|chat] [FILE|-] | "
+    "--simulate FILE";
 
 std::string joinIds(const std::vector<Finding>& findings) {
     std::string out;
@@ -66,14 +67,21 @@ int selfTest(std::ostream& out) {
     return 0;
 }
 
-int AppDelegate::main(const std::vector<std::string>& arguments) {
+int AppDelegate::main(const std::vector<std::string>& arguments, const RunApplication& run) {
     if (std::find(arguments.begin(), arguments.end(), "--selftest") != arguments.end())
         return selfTest();
     if (auto it = std::find(arguments.begin(), arguments.end(), "--check"); it != arguments.end())
         return runCheckCommand(std::vector<std::string>(std::next(it), arguments.end()));
-    // The menu-bar application comes with the application shell; until then only the tools run.
-    std::cerr << kUsage << '\n';
-    return 2;
+    std::optional<std::filesystem::path> stateDirectory;
+    for (size_t i = 1; i < arguments.size(); ++i) {
+        if (arguments[i] == "--state" && i + 1 < arguments.size()) {
+            stateDirectory = arguments[++i];
+            continue;
+        }
+        std::cerr << kUsage << '\n';
+        return 2;
+    }
+    return run(stateDirectory);
 }
 
 AppDelegate::AppDelegate()

@@ -3,7 +3,10 @@
 // delegate for the life of the application.
 #pragma once
 
+#include <filesystem>
+#include <functional>
 #include <iostream>
+#include <optional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -42,8 +45,15 @@ public:
     static constexpr double kPermissionPollInterval = 1.0;
     static constexpr double kIconRefreshInterval = 0.5;
 
-    // The entry: "--selftest" anywhere among the arguments runs the self test.
-    static int main(const std::vector<std::string>& arguments);
+    // Runs the application until it ends, keeping its state under the directory if one is given;
+    // answers the exit status. The program supplies it: the console on the simulated desktop.
+    using RunApplication =
+        std::function<int(const std::optional<std::filesystem::path>& stateDirectory)>;
+
+    // The entry: "--selftest" anywhere among the arguments runs the self test, "--check" one
+    // check; otherwise the application runs ("--state DIR" is the one option), and anything else
+    // prints the usage and answers 2.
+    static int main(const std::vector<std::string>& arguments, const RunApplication& run);
 
     // Takes the shared backend client (restoring a stored session) and a fresh draft state.
     AppDelegate();
@@ -74,6 +84,8 @@ public:
     void enableRule(const desktop::MenuItem& item);
     void toggleApp(const desktop::MenuItem& item);
     void toggleLaunchAtLogin();
+    // "Check what I'm writing": the panel opened by hand from the menu, or closed.
+    void openPanel();
     // Hides the review panel when it shows, otherwise opens it from "pill", "hotkey" or "menu".
     void togglePanel(const std::string& source);
     // The status item's symbol and tooltip from trust, risks and the current app.

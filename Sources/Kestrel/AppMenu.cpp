@@ -100,6 +100,10 @@ void AppDelegate::menuNeedsUpdate(desktop::Menu& menu) {
     }
     menu.addItem(MenuItem::makeSeparator());
 
+    auto& check = menu.addItem(action("Check what I'm writing", &AppDelegate::openPanel));
+    check.keyEquivalent = "c";
+    check.keyModifiers = desktop::keyflags::command | desktop::keyflags::option;
+
     auto apps = std::make_shared<desktop::Menu>();
     for (const auto& app : SupportedApp::all()) {
         auto& item = apps->addItem(itemAction(app.label + "  (" + app.send.label + ")", &AppDelegate::toggleApp));
@@ -146,6 +150,8 @@ void AppDelegate::menuNeedsUpdate(desktop::Menu& menu) {
 }
 
 void AppDelegate::signInAction() { signIn_->show(); }
+
+void AppDelegate::openPanel() { togglePanel("menu"); }
 
 void AppDelegate::signOutAction() { api_->signOut(); }
 

@@ -1,4 +1,5 @@
-// The kestrel program: installs the simulated desktop and hands over to the application entry.
+// The kestrel program: the application with its console on the simulated desktop, a scenario
+// script, or one of the tools (self test, one check).
 #include <algorithm>
 #include <filesystem>
 #include <iostream>
@@ -11,26 +12,35 @@
 
 namespace {
 // Installed layout: <prefix>/bin/kestrel beside <prefix>/share/kestrel.
-std::filesystem::path resourceDirectory() {
+std::optional<std::filesystem::path> resourceDirectory() {
     std::error_code ec;
     auto exe = std::filesystem::read_symlink("/proc/self/exe", ec);
-    if (ec) return {};
+    if (ec) return std::nullopt;
     return exe.parent_path().parent_path() / "share" / "kestrel";
+}
+
+bool has(const std::vector<std::string>& arguments, std::string_view flag) {
+    return std::find(arguments.begin(), arguments.end(), flag) != arguments.end();
 }
 }  // namespace
 
 int main(int argc, char** argv) {
     std::vector<std::string> arguments(argv, argv + argc);
     // A scenario brings its own desktop, on the virtual clock.
-    if (auto it = std::find(arguments.begin(), arguments.end(), "--simulate"); it != arguments.end()) {
-        auto resources = resourceDirectory();
-        return scenario::simulate(std::next(it) == arguments.end() ? "-" : *std::next(it), std::cout,
-                                  {resources.empty() ? std::nullopt : std::optional(resources)});
+    if (!has(arguments, "--selftest")) {
+        if (auto it = std::find(arguments.begin(), arguments.end(), "--simulate"); it != arguments.end())
+            return scenario::simulate(std::next(it) == arguments.end() ? "-" : *std::next(it),
+                                      std::cout, {resourceDirectory()});
     }
-    desktop::sim::SimDesktop sim(desktop::sim::SimOptions{desktop::Clock::real, std::nullopt});
-    if (auto resources = resourceDirectory(); !resources.empty())
-        sim.simBundle().setResourceDirectory(resources);
-    sim.simLog().setEcho(true);
-    desktop::InstallGuard installed(sim);
-    return kestrel::AppDelegate::main(arguments);
+    desktop::sim::SimDesktop tools(desktop::sim::SimOptions{desktop::Clock::real, std::nullopt});
+    tools.simBundle().setResourceDirectory(resourceDirectory());
+    tools.simLog().setEcho(true);
+    desktop::InstallGuard installed(tools);
+    return kestrel::AppDelegate::main(arguments, [](const auto& stateDirectory) {
+        // The console's desktop runs in real time and keeps its state between runs.
+        scenario::Runner::Options options{resourceDirectory(), desktop::Clock::real,
+                                          stateDirectory.value_or(scenario::defaultStateDirectory())};
+        scenario::Runner console(std::cout, std::move(options));
+        return console.console(std::cin);
+    });
 }

@@ -90,6 +90,9 @@ const std::map<std::string, Runner::Command, std::less<>>& Runner::commands() {
         {"submit", {&Runner::submit, true}},
         {"show", {&Runner::show, true}},
         {"expect", {&Runner::expect, true}},
+        {"menu", {&Runner::menu, true}},
+        {"help", {&Runner::help, false}},
+        {"quit", {&Runner::quit, false}},
     };
     return table;
 }
@@ -103,6 +106,9 @@ const std::map<std::string, Runner::Handler, std::less<>>& Runner::expectations(
         {"panel", &Runner::expectPanel},       {"gating", &Runner::expectGating},
         {"notice", &Runner::expectNotice},     {"shows", &Runner::expectShows},
         {"pill", &Runner::expectPill},         {"clipboard", &Runner::expectClipboard},
+        {"icon", &Runner::expectIcon},         {"tooltip", &Runner::expectTooltip},
+        {"signedin", &Runner::expectSignedIn}, {"menu", &Runner::expectMenu},
+        {"nomenu", &Runner::expectNoMenu},
     };
     return table;
 }
@@ -115,12 +121,17 @@ const std::map<std::string, Runner::Handler, std::less<>>& Runner::shows() {
         {"panel", &Runner::showPanel},
         {"pill", &Runner::showPill},
         {"windows", &Runner::showWindows},
+        {"menu", &Runner::showMenu},
+        {"signin", &Runner::showSignIn},
     };
     return table;
 }
 
 Runner::Runner(std::ostream& out, Options options)
-    : out_(out), options_(std::move(options)), installed_(sim_) {
+    : out_(out),
+      options_(std::move(options)),
+      sim_(desktop::sim::SimOptions{options_.clock, options_.stateDirectory}),
+      installed_(sim_) {
     if (options_.resourceDirectory) sim_.simBundle().setResourceDirectory(options_.resourceDirectory);
     installFakeApps(sim_.simApps());
     kestrel::KestrelAPI::resetShared();
@@ -156,7 +167,10 @@ int Runner::run(std::istream& script) {
 }
 
 Runner::Outcome Runner::execute(const std::string& line) {
-    auto words = splitWords(line);
+    // The stand-in's canned answer is raw JSON, spaces and quotes included.
+    auto words = line.starts_with("backend reply ")
+                     ? std::expected<std::vector<Word>, std::string>(splitRawTail(line, 4))
+                     : splitWords(line);
     if (!words) return scriptError(words.error());
     if (words->empty()) return std::nullopt;
     auto name = words->front();
@@ -295,6 +309,10 @@ Runner::Outcome Runner::wait(Args& args) {
     if (auto bad = args.finish()) return scriptError(*bad);
     if (seconds < 0) return scriptError("cannot wait a negative time");
     auto& loop = sim_.runLoop();
+    if (loop.clock() == desktop::Clock::real) {
+        loop.run(seconds);
+        return std::nullopt;
+    }
     auto deadline = std::chrono::steady_clock::now() + std::chrono::duration<double>(kSettleLimit);
     auto settle = [&] {
         auto left = std::chrono::duration<double>(deadline - std::chrono::steady_clock::now()).count();

@@ -36,6 +36,10 @@ public:
     struct Options {
         // The installed resources (engine scripts); none falls back to the source tree.
         std::optional<std::filesystem::path> resourceDirectory;
+        // The console runs in real time with its state kept between runs; scripts run on the
+        // virtual clock with nothing stored.
+        desktop::Clock clock = desktop::Clock::virtualTime;
+        std::optional<std::filesystem::path> stateDirectory;
     };
 
     Runner(std::ostream& out, Options options);
@@ -43,6 +47,9 @@ public:
 
     // Runs every line; answers kPassed, kFailed or kScriptError.
     int run(std::istream& script);
+    // The console: reads commands from `input` on another thread while the application runs in
+    // real time; ends at end of input or `quit`. Problems are printed and the console goes on.
+    int console(std::istream& input);
 
     // What one line came to: nothing wrong, an expectation that did not hold, or a script error.
     struct Problem {
@@ -77,8 +84,14 @@ private:
     Outcome readonly(Args& args);
     Outcome key(Args& args);
     Outcome wait(Args& args);
+    // Menu, backend and the console.
+    Outcome menu(Args& args);
+    Outcome help(Args& args);
+    Outcome quit(Args& args);
     // Showing.
     Outcome show(Args& args);
+    Outcome showMenu(Args& args);
+    Outcome showSignIn(Args& args);
     Outcome showState(Args& args);
     Outcome showEvents(Args& args);
     Outcome showLog(Args& args);
@@ -107,6 +120,15 @@ private:
     Outcome expectEvent(Args& args);
     Outcome expectNoEvent(Args& args);
     Outcome expectLog(Args& args);
+    Outcome expectIcon(Args& args);
+    Outcome expectTooltip(Args& args);
+    Outcome expectSignedIn(Args& args);
+    Outcome expectMenu(Args& args);
+    Outcome expectNoMenu(Args& args);
+    // The status menu as it would open now, and an item along a path of titles ("✓ " before a
+    // title matches only a checked item).
+    desktop::Menu* openMenu();
+    std::optional<std::string> menuPath(Args& args, std::vector<std::string>& path);
 
     std::optional<std::string> appBundleID(Args& args);
     Outcome expectFindingIds(Args& args, bool risksOnly);
@@ -127,9 +149,13 @@ private:
     std::map<std::string, size_t> eventCursors_;
     // How many messages each app had sent at its last `expect sent`.
     std::map<std::string, size_t> sentCursors_;
+    bool quitting_ = false;
 };
 
 // Runs the script at `path` ("-": standard input), printing to `out`; answers the exit status.
 int simulate(const std::string& path, std::ostream& out, Runner::Options options);
+
+// Where the console keeps its state: $XDG_STATE_HOME/kestrel, else ~/.local/state/kestrel.
+std::filesystem::path defaultStateDirectory();
 
 }  // namespace scenario

@@ -44,6 +44,23 @@ std::expected<std::vector<Word>, std::string> splitWords(std::string_view line) 
     return words;
 }
 
+std::vector<Word> splitRawTail(std::string_view line, size_t count) {
+    std::vector<Word> words;
+    size_t i = 0;
+    auto skipSpaces = [&] {
+        while (i < line.size() && (line[i] == ' ' || line[i] == '\t')) ++i;
+    };
+    for (skipSpaces(); words.size() < count && i < line.size(); skipSpaces()) {
+        Word word;
+        while (i < line.size() && line[i] != ' ' && line[i] != '\t') word.text += line[i++];
+        words.push_back(std::move(word));
+    }
+    auto tail = line.substr(i);
+    while (!tail.empty() && (tail.back() == ' ' || tail.back() == '\t')) tail.remove_suffix(1);
+    if (!tail.empty()) words.push_back(Word{std::string(tail), false});
+    return words;
+}
+
 void Args::fail(std::string message) {
     if (!error_) error_ = std::move(message);
 }

@@ -20,6 +20,10 @@ struct Word {
 // string or an unknown escape.
 std::expected<std::vector<Word>, std::string> splitWords(std::string_view line);
 
+// The first `count` bare words, then the rest of the line as it stands (trimmed) as one last
+// word: for commands whose tail is raw text such as JSON.
+std::vector<Word> splitRawTail(std::string_view line, size_t count);
+
 // Reads arguments in order. A read that fails records why and answers an empty value; finish()
 // reports the first failure, or words left over.
 class Args {
