@@ -17,6 +17,20 @@ struct Screen {
     bool operator==(const Screen&) const = default;
 };
 
+// The first screen, in the system's order, whose frame meets `rect`; the one holding `point`.
+inline std::optional<Screen> screenIntersecting(const std::vector<Screen>& screens, const Rect& rect) {
+    for (const auto& screen : screens) {
+        if (screen.frame.intersects(rect)) return screen;
+    }
+    return std::nullopt;
+}
+inline std::optional<Screen> screenContaining(const std::vector<Screen>& screens, Point point) {
+    for (const auto& screen : screens) {
+        if (screen.frame.contains(point)) return screen;
+    }
+    return std::nullopt;
+}
+
 class Screens {
 public:
     virtual ~Screens() = default;

@@ -187,13 +187,8 @@ void PanelController::position() {
     double x = 0, y = 0;
     auto box = boxFrame();
     if (box && box->width() > 0) {
-        double top = std::numeric_limits<double>::max();
-        for (const auto& screen : all) {
-            if (screen.frame.intersects(*box)) {
-                top = screen.visibleFrame.maxY();
-                break;
-            }
-        }
+        auto screen = desktop::screenIntersecting(all, *box);
+        double top = screen ? screen->visibleFrame.maxY() : std::numeric_limits<double>::max();
         x = box->minX();
         y = box->maxY() + kGapAbove;
         if (y + h > top) {
@@ -206,13 +201,7 @@ void PanelController::position() {
         y = mouse.y - h;
     }
 
-    std::optional<desktop::Screen> screen;
-    for (const auto& candidate : all) {
-        if (candidate.frame.contains({x, y})) {
-            screen = candidate;
-            break;
-        }
-    }
+    auto screen = desktop::screenContaining(all, {x, y});
     if (!screen) screen = screens.mainScreen();
     if (!screen) {
         panel_->setFrameOrigin({x, y});

@@ -93,13 +93,7 @@ void PillController::tick() {
     if (!field || field->width() <= kMinFieldWidth) return hide();
 
     double x = field->minX() - PillView::kSide - kGap;
-    std::optional<desktop::Screen> screen;
-    for (const auto& candidate : desk.screens().screens()) {
-        if (candidate.frame.intersects(*field)) {
-            screen = candidate;
-            break;
-        }
-    }
+    auto screen = desktop::screenIntersecting(desk.screens().screens(), *field);
     if (!screen) screen = desk.screens().mainScreen();
     // No room left of the field: the pill goes just inside it.
     if (screen && x < screen->visibleFrame.minX()) x = field->minX() + kInset;
