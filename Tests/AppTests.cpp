@@ -111,3 +111,13 @@ TEST_F(AppDelegateTests, ThePillTogglesThePanel) {
     ASSERT_TRUE(sim.click(centre));
     EXPECT_FALSE(app->panel()->panel().isVisible());
 }
+
+TEST_F(AppDelegateTests, ThePanelsSignInButtonOpensTheSignInWindow) {
+    auto app = launch();
+    focus("slack", "hello there");
+    app->panel()->show("menu");
+    sim.drain();
+    ASSERT_TRUE(app->panel()->host().press("Sign in"));
+    ASSERT_TRUE(app->signIn()->window());
+    EXPECT_TRUE(app->signIn()->window()->isVisible());
+}
