@@ -1,0 +1,187 @@
+// The backend stand-in on its own: determinism, canned replies, the request log, ingestion.
+#include <gtest/gtest.h>
+
+#include <regex>
+
+#include "DevServer/DevServer.h"
+#include "Desktop/CurlHttp.h"
+
+using desktop::CurlHttp;
+using desktop::HttpRequest;
+using kestrel::devserver::DevServer;
+using nlohmann::json;
+
+namespace {
+
+class DevServerTests : public ::testing::Test {
+protected:
+    std::vector<std::string> announced;
+    std::mutex announcedMutex;
+    DevServer server{DevServer::Options{.announce = [this](const std::string& line) {
+        std::lock_guard lock(announcedMutex);
+        announced.push_back(line);
+    }}};
+    CurlHttp http;
+
+    DevServerTests() { EXPECT_TRUE(server.start()); }
+
+    desktop::HttpResponse call(const std::string& method, const std::string& path,
+                               std::optional<json> body = std::nullopt,
+                               std::optional<std::string> token = std::nullopt) {
+        HttpRequest r;
+        r.method = method;
+        r.url = server.url() + path;
+        r.headers.emplace_back("content-type", "application/json");
+        if (token) r.headers.emplace_back("authorization", "Bearer " + *token);
+        if (body) r.body = body->dump();
+        auto result = http.send(r);
+        EXPECT_TRUE(result) << result.error().message;
+        return result.value_or(desktop::HttpResponse{});
+    }
+    std::string signIn(const std::string& email) {
+        call("POST", DevServer::kEmailStart, json{{"email", email}});
+        auto verified = call("POST", DevServer::kEmailVerify,
+                             json{{"email", email}, {"code", DevServer::codeFor(email)}});
+        EXPECT_EQ(verified.status, 200) << verified.body;
+        return json::parse(verified.body)["token"];
+    }
+};
+
+TEST_F(DevServerTests, CodesAreSixDigitsAndTheSameForTheSameAddress) {
+    auto code = DevServer::codeFor("ann@example.com");
+    EXPECT_TRUE(std::regex_match(code, std::regex("[0-9]{6}")));
+    EXPECT_EQ(DevServer::codeFor("ANN@example.com"), code);
+    EXPECT_NE(DevServer::codeFor("bob@example.com"), code);
+}
+
+TEST_F(DevServerTests, StartingACodeAnnouncesIt) {
+    auto started = call("POST", DevServer::kEmailStart, json{{"email", "ann@example.com"}});
+    EXPECT_EQ(started.status, 200);
+    std::lock_guard lock(announcedMutex);
+    EXPECT_EQ(announced, std::vector<std::string>{"sign-in code for ann@example.com: " +
+                                                  DevServer::codeFor("ann@example.com")});
+}
+
+TEST_F(DevServerTests, TheSameRequestsGetTheSameAnswers) {
+    DevServer twin;
+    ASSERT_TRUE(twin.start());
+    auto token = signIn("ann@example.com");
+    auto me = call("GET", DevServer::kMe, std::nullopt, token);
+    CurlHttp other;
+    std::vector<std::string> twinAnswers;
+    for (auto [path, body] : std::vector<std::pair<const char*, json>>{
+             {DevServer::kEmailStart, json{{"email", "ann@example.com"}}},
+             {DevServer::kEmailVerify,
+              json{{"email", "ann@example.com"}, {"code", DevServer::codeFor("ann@example.com")}}}}) {
+        HttpRequest r{.method = "POST", .url = twin.url() + path, .body = body.dump()};
+        twinAnswers.push_back(other.send(r)->body);
+    }
+    EXPECT_EQ(json::parse(twinAnswers[1])["token"], token);
+    EXPECT_EQ(json::parse(twinAnswers[1])["user"], json::parse(me.body));
+}
+
+TEST_F(DevServerTests, RefusesWrongCodesAndUnknownTokens) {
+    call("POST", DevServer::kEmailStart, json{{"email", "ann@example.com"}});
+    auto wrong = call("POST", DevServer::kEmailVerify, json{{"email", "ann@example.com"}, {"code", "x"}});
+    EXPECT_EQ(wrong.status, 400);
+    EXPECT_TRUE(json::parse(wrong.body)["message"].is_string());
+    EXPECT_EQ(call("POST", DevServer::kEmailStart, json{{"email", "not an address"}}).status, 400);
+    EXPECT_EQ(call("GET", DevServer::kMe, std::nullopt, "nope").status, 401);
+    EXPECT_EQ(call("POST", DevServer::kScore, json{{"body", "x"}}).status, 401);
+    EXPECT_EQ(call("POST", DevServer::kRewrite, json{{"body", "x"}, {"mode", "human"}}).status, 401);
+    EXPECT_EQ(call("POST", DevServer::kRules, json{{"name", "x"}}).status, 401);
+    EXPECT_EQ(call("POST", DevServer::kScore, "not an object").status, 400);
+    EXPECT_EQ(call("GET", "/nowhere").status, 404);
+}
+
+TEST_F(DevServerTests, ChecksCountAgainstTheAllowance) {
+    auto token = signIn("ann@example.com");
+    for (int i = 0; i < DevServer::kFreeChecks; ++i) {
+        auto scored = call("POST", DevServer::kScore, json{{"body", "fine"}}, token);
+        ASSERT_EQ(json::parse(scored.body)["aiLimited"], false);
+    }
+    auto limited = call("POST", DevServer::kScore, json{{"body", "fine"}}, token);
+    EXPECT_EQ(json::parse(limited.body), (json{{"aiLimited", true}}));
+    auto me = json::parse(call("GET", DevServer::kMe, std::nullopt, token).body);
+    EXPECT_EQ(me["usage"]["aiChecksUsed"], DevServer::kFreeChecks);
+    EXPECT_EQ(me["plan"], "free");
+}
+
+TEST_F(DevServerTests, RewritesAndRules) {
+    auto token = signIn("pat+pro@example.com");
+    auto human = call("POST", DevServer::kRewrite,
+                      json{{"body", "Let us Leverage this and delve into it."}, {"mode", "human"}}, token);
+    EXPECT_EQ(json::parse(human.body)["text"], "Let us use this and look at it.");
+    EXPECT_EQ(call("POST", DevServer::kRewrite, json{{"body", "x"}, {"mode", "pirate"}}, token).status, 400);
+    auto added = call("POST", DevServer::kRules, json{{"name", "Prices"}, {"aiPrompt", "Flag prices"}}, token);
+    EXPECT_EQ(added.status, 201);
+    auto listed = json::parse(call("GET", DevServer::kRules, std::nullopt, token).body);
+    ASSERT_EQ(listed["rules"].size(), 1u);
+    EXPECT_EQ(listed["rules"][0]["aiPrompt"], "Flag prices");
+    EXPECT_EQ(json::parse(call("GET", DevServer::kMe, std::nullopt, token).body)["plan"], "pro");
+}
+
+TEST_F(DevServerTests, CannedRepliesAnswerUnconditionally) {
+    server.reply(DevServer::kMe, 503, R"({"message":"maintenance"})");
+    for (const char* method : {"GET", "POST"}) {
+        auto answer = call(method, std::string(DevServer::kMe) + "?x=1", json::object());
+        EXPECT_EQ(answer.status, 503);
+        EXPECT_EQ(answer.body, R"({"message":"maintenance"})");
+    }
+    server.reply("/page", 200, "<p>hi</p>", "text/html");
+    auto page = call("GET", "/page");
+    EXPECT_EQ(desktop::headerValue(page.headers, "content-type"), "text/html");
+    server.clearReply(DevServer::kMe);
+    EXPECT_EQ(call("GET", DevServer::kMe).status, 401);
+}
+
+TEST_F(DevServerTests, RecordsEveryRequest) {
+    call("POST", "/api/check/score?depth=live", json{{"body", "x"}}, "tok");
+    auto log = server.requests();
+    ASSERT_EQ(log.size(), 1u);
+    EXPECT_EQ(log[0].method, "POST");
+    EXPECT_EQ(log[0].path, "/api/check/score");
+    EXPECT_EQ(log[0].target, "/api/check/score?depth=live");
+    EXPECT_EQ(log[0].header("Authorization"), "Bearer tok");
+    EXPECT_FALSE(log[0].header("REMOTE_ADDR"));
+    EXPECT_EQ(json::parse(log[0].body), (json{{"body", "x"}}));
+    server.clearRequests();
+    EXPECT_TRUE(server.requests().empty());
+}
+
+TEST_F(DevServerTests, IngestsMixpanelFormsOfAnySizeAndPostHogJson) {
+    json events = json::array();
+    for (int i = 0; i < 300; ++i) events.push_back({{"event", "e" + std::to_string(i)}, {"properties", {{"n", i}}}});
+    std::string text = events.dump(), form = "data=";
+    for (unsigned char c : text) {
+        char escaped[4];
+        std::snprintf(escaped, sizeof escaped, "%%%02X", c);
+        form += std::isalnum(c) ? std::string(1, static_cast<char>(c)) : std::string(escaped);
+    }
+    ASSERT_GT(form.size(), 8192u);
+    HttpRequest r{.method = "POST", .url = server.url() + "/track?ip=1",
+                  .headers = {{"content-type", "application/x-www-form-urlencoded"}}, .body = form};
+    auto answer = http.send(r);
+    ASSERT_TRUE(answer);
+    EXPECT_EQ(answer->status, 200);
+    EXPECT_EQ(answer->body, "1");
+    EXPECT_EQ(server.mixpanelEvents().size(), 300u);
+    EXPECT_EQ(server.mixpanelEvents()[299]["properties"]["n"], 299);
+
+    auto captured = call("POST", DevServer::kPostHogCapture, json{{"event", "x"}, {"distinct_id", "d"}});
+    EXPECT_EQ(json::parse(captured.body), (json{{"status", 1}}));
+    EXPECT_EQ(server.posthogEvents().at(0)["event"], "x");
+    EXPECT_EQ(call("POST", DevServer::kPostHogCapture, "nope").status, 400);
+}
+
+TEST_F(DevServerTests, StopsWhileAClientKeepsItsConnection) {
+    call("GET", DevServer::kAuthConfig);  // the client's handle keeps the connection alive
+    auto started = std::chrono::steady_clock::now();
+    server.stop();
+    server.stop();
+    EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(2));
+    HttpRequest r{.url = server.url() + DevServer::kAuthConfig};
+    EXPECT_FALSE(http.send(r));
+}
+
+}  // namespace

@@ -1,0 +1,180 @@
+// The account records, the keychain item and the simulated secure store.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include "Kestrel/API.h"
+#include "Kestrel/Keychain.h"
+#include "TestSupport.h"
+
+using desktop::SecAccessibility;
+using desktop::sim::SimSecureStore;
+using kestrel::AuthConfig;
+using kestrel::SessionResponse;
+using kestrel::StoredSession;
+using kestrel::User;
+using nlohmann::json;
+namespace secstatus = desktop::secstatus;
+
+namespace {
+
+class KeychainTests : public testing_support::SimDesktopTest {
+protected:
+    SimSecureStore& store() { return sim.simSecureStore(); }
+};
+
+TEST_F(KeychainTests, SaveAddsOneOwnerDeviceItem) {
+    kestrel::Keychain::save("payload one");
+    auto items = store().items();
+    ASSERT_EQ(items.size(), 1u);
+    EXPECT_EQ(items[0].query.itemClass, desktop::SecItemClass::genericPassword);
+    EXPECT_EQ(items[0].query.service, "com.getkestrel.mac");
+    EXPECT_EQ(items[0].query.account, "session");
+    EXPECT_EQ(items[0].data, "payload one");
+    EXPECT_EQ(items[0].accessibility, SecAccessibility::afterFirstUnlockThisDeviceOnly);
+    EXPECT_EQ(kestrel::Keychain::load(), "payload one");
+}
+
+TEST_F(KeychainTests, SavingTwiceLeavesOneItemWithTheSecondPayload) {
+    kestrel::Keychain::save("first");
+    kestrel::Keychain::save("second");
+    ASSERT_EQ(store().items().size(), 1u);
+    EXPECT_EQ(kestrel::Keychain::load(), "second");
+}
+
+TEST_F(KeychainTests, AnUpdateThatFailsOtherwiseAddsNothing) {
+    store().failNext(SimSecureStore::Operation::update, secstatus::interactionNotAllowed);
+    kestrel::Keychain::save("lost");
+    EXPECT_TRUE(store().items().empty());
+    EXPECT_FALSE(kestrel::Keychain::load());
+}
+
+TEST_F(KeychainTests, FailuresAreAbsences) {
+    kestrel::Keychain::save("kept");
+    store().failNext(SimSecureStore::Operation::copy, secstatus::interactionNotAllowed);
+    EXPECT_FALSE(kestrel::Keychain::load());
+    store().failNext(SimSecureStore::Operation::remove, secstatus::ioError);
+    kestrel::Keychain::remove();
+    EXPECT_EQ(kestrel::Keychain::load(), "kept") << "a failed delete leaves the item";
+    kestrel::Keychain::remove();
+    EXPECT_FALSE(kestrel::Keychain::load());
+    kestrel::Keychain::remove();  // nothing left: not an error either
+}
+
+TEST_F(KeychainTests, TheStoreAnswersKeychainStatusCodes) {
+    desktop::SecItemQuery query{desktop::SecItemClass::genericPassword, "svc", "acct"};
+    EXPECT_EQ(store().update(query, "x"), -25300);
+    EXPECT_EQ(store().remove(query), secstatus::itemNotFound);
+    EXPECT_EQ(store().copyMatching(query).status, secstatus::itemNotFound);
+    EXPECT_EQ(store().add(query, "x", SecAccessibility::whenUnlocked), secstatus::success);
+    EXPECT_EQ(store().add(query, "y", SecAccessibility::whenUnlocked), secstatus::duplicateItem);
+    EXPECT_EQ(store().copyMatching(query).data, "x");
+    EXPECT_EQ(store().update(query, "z"), secstatus::success);
+    EXPECT_EQ(store().copyMatching(query).data, "z");
+    desktop::SecItemQuery otherAccount{desktop::SecItemClass::genericPassword, "svc", "other"};
+    EXPECT_EQ(store().copyMatching(otherAccount).status, secstatus::itemNotFound);
+}
+
+TEST(SimSecureStoreFileTests, PersistsOwnerOnlyAndReloads) {
+    testing_support::ScratchDirectory dir;
+    auto file = dir.path() / "state" / "keychain.json";
+    desktop::SecItemQuery query{desktop::SecItemClass::genericPassword, "com.getkestrel.mac", "session"};
+    std::string bytes = std::string("{\"token\":\"t\"}\n\x00\xff", 16);
+    {
+        SimSecureStore store(file);
+        EXPECT_EQ(store.add(query, bytes, SecAccessibility::afterFirstUnlockThisDeviceOnly), 0);
+    }
+    struct stat info {};
+    ASSERT_EQ(::stat(file.c_str(), &info), 0);
+    EXPECT_EQ(info.st_mode & 0777, 0600);
+    SimSecureStore reloaded(file);
+    EXPECT_EQ(reloaded.copyMatching(query).data, bytes);
+    EXPECT_EQ(reloaded.item(query)->accessibility, SecAccessibility::afterFirstUnlockThisDeviceOnly);
+    EXPECT_EQ(reloaded.remove(query), 0);
+    SimSecureStore empty(file);
+    EXPECT_TRUE(empty.items().empty());
+}
+
+TEST(SimSecureStoreFileTests, AnUnreadableFileStartsEmpty) {
+    testing_support::ScratchDirectory dir;
+    dir.write("keychain.json", "{ not json");
+    SimSecureStore store(dir.path() / "keychain.json");
+    EXPECT_TRUE(store.items().empty());
+}
+
+TEST_F(KeychainTests, TheConsoleKeepsTheKeychainInItsStateDirectory) {
+    testing_support::ScratchDirectory dir;
+    {
+        desktop::sim::SimDesktop console(desktop::sim::SimOptions{desktop::Clock::virtualTime, dir.path()});
+        desktop::InstallGuard installed(console);
+        kestrel::Keychain::save("kept between runs");
+    }
+    desktop::sim::SimDesktop again(desktop::sim::SimOptions{desktop::Clock::virtualTime, dir.path()});
+    desktop::InstallGuard installed(again);
+    EXPECT_EQ(kestrel::Keychain::load(), "kept between runs");
+}
+
+// ---- Records ----
+
+TEST(AccountRecordTests, PlanLabels) {
+    auto label = [](std::optional<std::string> plan) {
+        return User{.email = "a@b.c", .plan = std::move(plan)}.planLabel();
+    };
+    EXPECT_EQ(label("ORG"), "Organisation");
+    EXPECT_EQ(label("Pro"), "Pro");
+    EXPECT_EQ(label("enterprise"), "Free");
+    EXPECT_EQ(label(std::nullopt), "Free");
+    EXPECT_EQ(label(""), "Free");
+    EXPECT_EQ(label("team"), "Free");
+}
+
+TEST(AccountRecordTests, UserDecodesOptionalsMissingOrNullAndNeedsEmail) {
+    auto user = User::decode(json::parse(R"({"email":"a@b.c","userId":null,"name":null,"plan":"pro","usage":null,"x":1})"));
+    ASSERT_TRUE(user);
+    EXPECT_EQ(*user, (User{.email = "a@b.c", .plan = "pro"}));
+    EXPECT_FALSE(User::decode(json::parse(R"({"userId":"u"})")));
+    EXPECT_FALSE(User::decode(json::parse(R"({"email":null})")));
+    EXPECT_FALSE(User::decode(json::parse(R"({"email":7})")));
+    EXPECT_FALSE(User::decode(json::parse(R"({"email":"a@b.c","usage":{"aiChecksUsed":1.5}})")));
+    EXPECT_FALSE(User::decode(json::parse(R"([])")));
+}
+
+TEST(AccountRecordTests, AUserWithoutUsageReencodesWithoutTheKey) {
+    auto user = User::decode(json::parse(R"({"email":"a@b.c","userId":"u1"})"));
+    ASSERT_TRUE(user);
+    EXPECT_EQ(user->encode(), (json{{"email", "a@b.c"}, {"userId", "u1"}}));
+}
+
+TEST(AccountRecordTests, UsageRoundTrips) {
+    User user{.userId = "u", .email = "a@b.c", .name = "Ann", .plan = "org",
+              .usage = User::Usage{.aiChecksUsed = 3, .aiChecksLimit = 50}};
+    auto encoded = user.encode();
+    EXPECT_EQ(encoded["usage"], (json{{"aiChecksUsed", 3}, {"aiChecksLimit", 50}}));
+    EXPECT_EQ(User::decode(encoded), user);
+}
+
+TEST(AccountRecordTests, AuthConfigFlags) {
+    auto config = AuthConfig::decode(json::parse(R"({"emailCode":true,"devLogin":null})"));
+    ASSERT_TRUE(config);
+    EXPECT_EQ(config->emailCode, true);
+    EXPECT_FALSE(config->devLogin);
+    EXPECT_FALSE(config->googleSignIn);
+    EXPECT_FALSE(AuthConfig::decode(json::parse(R"({"emailCode":"true"})")));
+}
+
+TEST(AccountRecordTests, SessionsNeedTokenAndUser) {
+    EXPECT_TRUE(SessionResponse::decode(json::parse(R"({"token":"t","user":{"email":"a@b.c"}})")));
+    EXPECT_FALSE(SessionResponse::decode(json::parse(R"({"token":"t"})")));
+    EXPECT_FALSE(SessionResponse::decode(json::parse(R"({"user":{"email":"a@b.c"}})")));
+    EXPECT_FALSE(StoredSession::decode(json::parse(R"({"token":"t","user":null})")));
+    EXPECT_FALSE(StoredSession::decode(json::parse(R"({"token":"t","user":{}})")));
+}
+
+TEST(AccountRecordTests, StoredSessionEncodesTokenAndUser) {
+    StoredSession session{"tok", User{.userId = "u1", .email = "a@b.c", .plan = "pro",
+                                      .usage = User::Usage{.aiChecksUsed = 1}}};
+    EXPECT_EQ(session.encode(), json::parse(R"({"token":"tok","user":{"email":"a@b.c","userId":"u1",
+        "plan":"pro","usage":{"aiChecksUsed":1}}})"));
+    EXPECT_EQ(StoredSession::decode(session.encode()), session);
+}
+
+}  // namespace
