@@ -6,6 +6,7 @@
 #include <fstream>
 #include <iostream>
 
+#include "DevServer/DevServer.h"
 #include "Kestrel/API.h"
 #include "Kestrel/Analytics.h"
 #include "Kestrel/App.h"
@@ -91,6 +92,7 @@ const std::map<std::string, Runner::Command, std::less<>>& Runner::commands() {
         {"show", {&Runner::show, true}},
         {"expect", {&Runner::expect, true}},
         {"menu", {&Runner::menu, true}},
+        {"backend", {&Runner::backend, false}},
         {"help", {&Runner::help, false}},
         {"quit", {&Runner::quit, false}},
     };

@@ -20,7 +20,10 @@
 
 namespace kestrel {
 class AppDelegate;
+namespace devserver {
+class DevServer;
 }
+}  // namespace kestrel
 
 namespace scenario {
 
@@ -86,6 +89,7 @@ private:
     Outcome wait(Args& args);
     // Menu, backend and the console.
     Outcome menu(Args& args);
+    Outcome backend(Args& args);
     Outcome help(Args& args);
     Outcome quit(Args& args);
     // Showing.
@@ -149,6 +153,7 @@ private:
     std::map<std::string, size_t> eventCursors_;
     // How many messages each app had sent at its last `expect sent`.
     std::map<std::string, size_t> sentCursors_;
+    std::unique_ptr<kestrel::devserver::DevServer> backend_;
     bool quitting_ = false;
 };
 

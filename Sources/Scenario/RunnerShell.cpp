@@ -7,6 +7,7 @@
 #include <thread>
 
 #include "Desktop/StatusBar.h"
+#include "DevServer/DevServer.h"
 #include "Kestrel/API.h"
 #include "Kestrel/App.h"
 #include "Kestrel/Config.h"
@@ -99,6 +100,31 @@ Runner::Outcome Runner::menu(Args& args) {
     auto action = item->action;
     auto chosen = *item;  // the action may rebuild the menu
     action(chosen);
+    return std::nullopt;
+}
+
+Runner::Outcome Runner::backend(Args& args) {
+    auto verb = args.word("dev or reply");
+    if (verb == "dev") {
+        if (auto bad = args.finish()) return scriptError(*bad);
+        if (!backend_) {
+            backend_ = std::make_unique<kestrel::devserver::DevServer>();
+            if (!backend_->start()) {
+                backend_.reset();
+                return scriptError("the backend stand-in could not start");
+            }
+        }
+        sim_.simDefaults().set(kestrel::Config::kBackendUrl, backend_->url());
+        out_ << "  backend stand-in at " << backend_->url() << '\n';
+        return std::nullopt;
+    }
+    if (verb != "reply") return scriptError("backend takes dev or reply");
+    auto path = args.word("path");
+    auto status = args.number("status");
+    auto body = args.word("JSON");
+    if (auto bad = args.finish()) return scriptError(*bad);
+    if (!backend_) return scriptError("say `backend dev` first");
+    backend_->reply(path, static_cast<int>(status), body);
     return std::nullopt;
 }
 
