@@ -42,7 +42,10 @@ int main(int argc, char** argv) {
         }
     }
 
-    // Signals are taken by sigwait below, so every thread started from here on blocks them.
+    // Signals are taken by sigwait below, so every thread started from here on blocks them. A
+    // signal ignored on entry (SIGINT for a background job of a script) would never arrive.
+    std::signal(SIGINT, SIG_DFL);
+    std::signal(SIGTERM, SIG_DFL);
     sigset_t stopSignals;
     sigemptyset(&stopSignals);
     sigaddset(&stopSignals, SIGINT);
