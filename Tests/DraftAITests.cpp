@@ -1,7 +1,7 @@
 #include <gmock/gmock.h>
 
 #include "DraftSupport.h"
-#include "ScoreServerSupport.h"
+#include "DevServer/DevServer.h"
 #include "Kestrel/SendGate.h"
 
 using namespace kestrel;
@@ -12,12 +12,14 @@ namespace {
 constexpr const char* kScoreAnswer =
     R"({"voiceScore":80,"findings":[{"id":"voice","level":"risk","title":"Off-voice"},)"
     R"({"id":"slop","level":"warn","title":"AI"}],"aiLimited":true})";
+constexpr const char* kScorePath = kestrel::devserver::DevServer::kScore;
 constexpr const char* kEightWords = "one two three four five six seven eight";
 
 class AIRunnerTests : public testing_support::DraftTest {
 protected:
     AIRunnerTests() {
-        server.reply(200, kScoreAnswer);
+        EXPECT_TRUE(server.start());
+        server.reply(kScorePath, 200, kScoreAnswer);
         sim.simDefaults().set("backendUrl", server.url());
     }
     void signIn() {
@@ -28,7 +30,8 @@ protected:
     }
     std::vector<nlohmann::json> scoreBodies() {
         std::vector<nlohmann::json> bodies;
-        for (const auto& body : server.bodies()) bodies.push_back(nlohmann::json::parse(body));
+        for (const auto& request : server.requests(kScorePath))
+            bodies.push_back(nlohmann::json::parse(request.body));
         return bodies;
     }
     std::vector<testing_support::TrackedEvent> aiChecks() const {
@@ -38,7 +41,7 @@ protected:
         return found;
     }
 
-    testing_support::ScoreServer server;
+    kestrel::devserver::DevServer server;
 };
 
 }  // namespace
@@ -137,7 +140,7 @@ TEST_F(AIRunnerTests, ALateResultIsNotStoredButTrackedAndHandedOver) {
 
 TEST_F(AIRunnerTests, AFailedCheckClearsPendingWithoutTracking) {
     signIn();
-    server.reply(500, R"({"message":"busy"})");
+    server.reply(kScorePath, 500, R"({"message":"busy"})");
     focus("mail", kEightWords);
     watcher->refresh();
     state->setAi(ScoreResult{});
@@ -156,7 +159,7 @@ TEST_F(AIRunnerTests, AFailedCheckClearsPendingWithoutTracking) {
 
 TEST_F(AIRunnerTests, AResultWithoutFindingsTracksZeroes) {
     signIn();
-    server.reply(200, R"({"voiceScore":90})");
+    server.reply(kScorePath, 200, R"({"voiceScore":90})");
     focus("mail", kEightWords);
     watcher->refresh();
     watcher->runAI("live");
