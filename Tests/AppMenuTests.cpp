@@ -24,8 +24,7 @@ protected:
     ~AppShellTests() override { KestrelAPI::resetShared(); }
 
     std::shared_ptr<AppDelegate> launch() {
-        auto app = std::make_shared<AppDelegate>();
-        app->applicationDidFinishLaunching();
+        auto app = AppDelegate::launch();
         sim.drain();
         return app;
     }

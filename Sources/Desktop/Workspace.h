@@ -14,6 +14,10 @@ struct RunningApplication {
     bool operator==(const RunningApplication&) const = default;
 };
 
+// How this application presents itself: a regular app has a Dock icon and an application menu,
+// an accessory lives in the menu bar only.
+enum class ActivationPolicy { regular, accessory };
+
 class Workspace {
 public:
     virtual ~Workspace() = default;
@@ -22,6 +26,7 @@ public:
     virtual void open(const std::string& url) = 0;
     // Brings this application to the front, taking focus from other applications.
     virtual void activate() = 0;
+    virtual void setActivationPolicy(ActivationPolicy policy) = 0;
     // Ends this application after the current run-loop turn.
     virtual void terminate() = 0;
 };

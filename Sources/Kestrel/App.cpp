@@ -84,6 +84,13 @@ int AppDelegate::main(const std::vector<std::string>& arguments, const RunApplic
     return run(stateDirectory);
 }
 
+std::shared_ptr<AppDelegate> AppDelegate::launch() {
+    desktop::current().workspace().setActivationPolicy(desktop::ActivationPolicy::accessory);
+    auto app = std::make_shared<AppDelegate>();
+    app->applicationDidFinishLaunching();
+    return app;
+}
+
 AppDelegate::AppDelegate()
     : api_(KestrelAPI::shared()), state_(std::make_shared<DraftState>()) {}
 

@@ -55,6 +55,10 @@ public:
     // prints the usage and answers 2.
     static int main(const std::vector<std::string>& arguments, const RunApplication& run);
 
+    // Starts the one application: a menu-bar accessory (no Dock icon, no application menu)
+    // whose launch sequence has run. The caller keeps it for the life of the process.
+    static std::shared_ptr<AppDelegate> launch();
+
     // Takes the shared backend client (restoring a stored session) and a fresh draft state.
     AppDelegate();
     ~AppDelegate();

@@ -194,8 +194,7 @@ Runner::Outcome Runner::launch(Args& args) {
 }
 
 void Runner::launchApplication() {
-    app_ = std::make_shared<kestrel::AppDelegate>();
-    app_->applicationDidFinishLaunching();
+    app_ = kestrel::AppDelegate::launch();
     if (sim_.simApps().terminated()) out_ << "  the application terminated\n";
 }
 

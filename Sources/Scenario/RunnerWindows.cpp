@@ -133,6 +133,8 @@ Runner::Outcome Runner::showPill(Args& args) {
 
 Runner::Outcome Runner::showWindows(Args& args) {
     if (auto bad = args.finish()) return Problem{true, *bad};
+    bool accessory = sim_.simApps().activationPolicy() == desktop::ActivationPolicy::accessory;
+    out_ << (accessory ? "menu-bar accessory: no Dock icon, no application menu\n" : "regular application\n");
     auto windows = sim_.simWindows().visibleWindows();
     if (windows.empty()) out_ << "no visible windows\n";
     for (auto* window : windows) out_ << describe(*window);

@@ -44,6 +44,8 @@ public:
     std::optional<RunningApplication> frontmostApplication() const override;
     void open(const std::string& url) override { opened_.push_back(url); }
     void activate() override;
+    // There is no Dock to hide here; the policy is recorded for the driver.
+    void setActivationPolicy(ActivationPolicy policy) override { activationPolicy_ = policy; }
     void terminate() override;
 
     // Accessibility
@@ -86,6 +88,7 @@ public:
     size_t trustPrompts() const { return trustPrompts_; }
     const std::vector<std::string>& opened() const { return opened_; }
     bool terminated() const { return terminated_; }
+    ActivationPolicy activationPolicy() const { return activationPolicy_; }
 
 private:
     struct ElementData {
@@ -120,6 +123,7 @@ private:
     size_t trustPrompts_ = 0;
     std::vector<std::string> opened_;
     bool terminated_ = false;
+    ActivationPolicy activationPolicy_ = ActivationPolicy::regular;
 };
 
 }  // namespace desktop::sim
