@@ -126,6 +126,21 @@ TEST(DefaultsTests, PersistsTypedValuesAndSurvivesAGarbledFile) {
     EXPECT_FALSE(garbled.object("s"));
 }
 
+TEST(DefaultsTests, AnArgumentWinsForThisRunAndIsNeverStored) {
+    testing_support::ScratchDirectory dir;
+    auto file = dir.path() / "defaults.json";
+    {
+        sim::SimDefaults defaults(file);
+        defaults.set("backendUrl", std::string("https://stored.example"));
+        defaults.setArgument("backendUrl", std::string("http://127.0.0.1:9"));
+        defaults.set("other", true);
+        EXPECT_EQ(defaults.string("backendUrl"), "http://127.0.0.1:9");
+    }
+    sim::SimDefaults reread(file);
+    EXPECT_EQ(reread.string("backendUrl"), "https://stored.example");
+    EXPECT_EQ(reread.boolean("other"), true);
+}
+
 TEST(UrlTests, ParsesAbsoluteHttpUrlsOnly) {
     struct Case {
         const char* text;

@@ -114,7 +114,8 @@ Runner::Outcome Runner::backend(Args& args) {
                 return scriptError("the backend stand-in could not start");
             }
         }
-        sim_.simDefaults().set(kestrel::Config::kBackendUrl, backend_->url());
+        // The stand-in's port is gone when this run ends, so the console must not keep it.
+        sim_.simDefaults().setArgument(kestrel::Config::kBackendUrl, backend_->url());
         out_ << "  backend stand-in at " << backend_->url() << '\n';
         return std::nullopt;
     }

@@ -51,6 +51,7 @@ SimDefaults::SimDefaults(std::optional<std::filesystem::path> file) : file_(std:
 }
 
 std::optional<DefaultValue> SimDefaults::object(std::string_view key) const {
+    if (auto argument = arguments_.find(key); argument != arguments_.end()) return argument->second;
     auto it = values_.find(key);
     if (it == values_.end()) return std::nullopt;
     return it->second;
@@ -66,6 +67,10 @@ void SimDefaults::remove(std::string_view key) {
     if (auto it = values_.find(key); it != values_.end()) values_.erase(it);
     ++writes_;
     persist();
+}
+
+void SimDefaults::setArgument(std::string key, DefaultValue value) {
+    arguments_.insert_or_assign(std::move(key), std::move(value));
 }
 
 void SimDefaults::persist() {

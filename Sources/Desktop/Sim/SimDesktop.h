@@ -47,9 +47,13 @@ public:
     void set(std::string_view key, DefaultValue value) override;
     void remove(std::string_view key) override;
     size_t writes() const { return writes_; }
+    // A value for this run only, as if given on the command line: it wins over the stored value
+    // and is never written, so a setting that points at something short-lived does not outlive it.
+    void setArgument(std::string key, DefaultValue value);
 
 private:
     void persist();
+    std::map<std::string, DefaultValue, std::less<>> arguments_;
     std::map<std::string, DefaultValue, std::less<>> values_;
     std::optional<std::filesystem::path> file_;
     size_t writes_ = 0;
