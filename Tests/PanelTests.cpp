@@ -139,6 +139,7 @@ TEST_F(PanelTest, EveryOtherWayOfClosingDropsTheHeldSend) {
         {"Go back", [&] { press("Go back"); }},
         {"close button", [&] { press("Close"); }},
         {"hide", [&] { panel->hide(); }},
+        {"title bar", [&] { ASSERT_TRUE(sim.simWindows().pressCloseButton(panel->panel())); }},
     };
     for (const auto& c : cases) {
         tracked.clear();
@@ -147,6 +148,7 @@ TEST_F(PanelTest, EveryOtherWayOfClosingDropsTheHeldSend) {
         c.close();
         EXPECT_FALSE(panel->panel().isVisible()) << c.how;
         EXPECT_FALSE(gate->pending()) << c.how;
+        EXPECT_FALSE(panel->model().gating()) << c.how;
         gate->release();  // nothing left to replay
         sim.drain();
         EXPECT_TRUE(sent("slack").empty()) << c.how;

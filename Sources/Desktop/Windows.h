@@ -79,6 +79,8 @@ public:
     virtual void orderFront() = 0;
     virtual void makeKeyAndOrderFront() = 0;
     virtual void orderOut() = 0;
+    // Called when the person closes the window with its title-bar button, before it goes away.
+    virtual void setCloseHandler(std::function<void()> handler) = 0;
     // Centers the window on the main screen's visible frame, slightly above the middle.
     virtual void center() = 0;
     virtual void setContent(std::shared_ptr<ui::HostingView> view) = 0;

@@ -77,6 +77,10 @@ void PanelController::setUp() {
     host_ = std::make_shared<ui::HostingView>([view] { return view.body(); },
                                               std::vector<desktop::Observable*>{state_.get(), model_.get(), api_.get()});
     panel_->setContent(host_);
+    // The title bar's close button is one more way out, and must drop a held send like the rest.
+    panel_->setCloseHandler([weak = weak_from_this()] {
+        if (auto self = weak.lock()) self->hide();
+    });
 
     // The announcement comes before the change, so the re-fit waits for the main queue.
     auto scheduleRefit = [weak = weak_from_this()] {

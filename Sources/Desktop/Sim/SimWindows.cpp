@@ -64,6 +64,11 @@ public:
         visible_ = false;
         key_ = false;
     }
+    void setCloseHandler(std::function<void()> handler) override { closeHandler_ = std::move(handler); }
+    void pressCloseButton() {
+        if (closeHandler_) closeHandler_();
+        orderOut();
+    }
     void center() override {
         auto registry = registry_.lock();
         if (!registry) return;
@@ -85,6 +90,7 @@ private:
     bool visible_ = false;
     bool key_ = false;
     std::shared_ptr<ui::HostingView> content_;
+    std::function<void()> closeHandler_;
 };
 
 SimWindows::SimWindows(const Screens& screens)
@@ -112,6 +118,14 @@ std::vector<Window*> SimWindows::visibleWindows() const {
         if (window->isVisible()) out.push_back(window);
     }
     return out;
+}
+
+std::expected<void, std::string> SimWindows::pressCloseButton(Window& window) {
+    if (!window.isVisible()) return std::unexpected("the window is not visible");
+    if (!(window.config().style & windowstyle::closable)) return std::unexpected("the window has no close button");
+    // Every window here was made by makeWindow.
+    static_cast<SimWindow&>(window).pressCloseButton();
+    return {};
 }
 
 std::expected<SimWindows::Click, std::string> SimWindows::click(Point location, MouseButton button) {

@@ -36,6 +36,8 @@ public:
     // A mouse-down at a global point: our windows first (the front-most one under it, whose
     // hosted view gets it), otherwise the global monitors see it.
     std::expected<Click, std::string> click(Point location, MouseButton button = MouseButton::left);
+    // The title bar's close button of a visible, closable window.
+    std::expected<void, std::string> pressCloseButton(Window& window);
     const std::vector<Alert>& alerts() const { return alerts_; }
 
     struct Registry;
