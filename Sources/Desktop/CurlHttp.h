@@ -21,7 +21,7 @@ public:
         size_t maxResponseBytes = kMaxResponseBytes;
         // Asked for the first URL and for every redirect target; a refused one ends the request
         // with an offline error. None allows every host.
-        std::function<bool(const Url&)> mayVisit;
+        std::function<bool(const Url&)> mayVisit{};
     };
 
     // libcurl's global initialisation, once per process, before any thread uses it; also makes

@@ -21,9 +21,9 @@ std::optional<std::string> headerValue(const HttpHeaders& headers, std::string_v
 
 struct HttpRequest {
     std::string method = "GET";
-    std::string url;
-    HttpHeaders headers;  // sent in this order
-    std::optional<std::string> body;
+    std::string url{};
+    HttpHeaders headers{};  // sent in this order
+    std::optional<std::string> body{};
     // The whole exchange, connecting and redirects included.
     double timeoutSeconds = 60;
 

@@ -22,20 +22,20 @@ namespace kestrel {
 
 struct User {
     struct Usage {
-        std::optional<int64_t> aiChecksUsed;
-        std::optional<int64_t> aiChecksToday;
-        std::optional<int64_t> aiChecksLimit;
+        std::optional<int64_t> aiChecksUsed{};
+        std::optional<int64_t> aiChecksToday{};
+        std::optional<int64_t> aiChecksLimit{};
 
         static Decoded<Usage> decode(const Json& json);
         Json encode() const;
         bool operator==(const Usage&) const = default;
     };
 
-    std::optional<std::string> userId;
-    std::string email;
-    std::optional<std::string> name;
-    std::optional<std::string> plan;
-    std::optional<Usage> usage;
+    std::optional<std::string> userId{};
+    std::string email{};
+    std::optional<std::string> name{};
+    std::optional<std::string> plan{};
+    std::optional<Usage> usage{};
 
     // "Organisation", "Pro" or "Free" from the plan, compared case-insensitively.
     std::string planLabel() const;

@@ -38,8 +38,9 @@ int main(int argc, char** argv) {
     desktop::InstallGuard installed(tools);
     return kestrel::AppDelegate::main(arguments, [](const auto& stateDirectory) {
         // The console's desktop runs in real time and keeps its state between runs.
-        scenario::Runner::Options options{resourceDirectory(), desktop::Clock::real,
-                                          stateDirectory.value_or(scenario::defaultStateDirectory())};
+        scenario::Runner::Options options{.resourceDirectory = resourceDirectory(),
+                                          .clock = desktop::Clock::real,
+                                          .stateDirectory = stateDirectory.value_or(scenario::defaultStateDirectory())};
         scenario::Runner console(std::cout, std::move(options));
         return console.console(std::cin);
     });

@@ -42,7 +42,7 @@ public:
         // The console runs in real time with its state kept between runs; scripts run on the
         // virtual clock with nothing stored.
         desktop::Clock clock = desktop::Clock::virtualTime;
-        std::optional<std::filesystem::path> stateDirectory;
+        std::optional<std::filesystem::path> stateDirectory{};
     };
 
     Runner(std::ostream& out, Options options);
