@@ -99,7 +99,7 @@ TEST_F(AppDelegateTests, EscapeGoesBackFromAHeldSendAndClosesAPlainPanel) {
     EXPECT_TRUE(sent("slack").empty());
 }
 
-TEST_F(AppDelegateTests, ThePillTogglesThePanel) {
+TEST_F(AppDelegateTests, ThePillAndTheHotkeyToggleThePanel) {
     auto app = launch();
     focus("slack", "hello there");
     sim.advance(0.5);
@@ -111,6 +111,13 @@ TEST_F(AppDelegateTests, ThePillTogglesThePanel) {
     EXPECT_TRUE(app->panel()->panel().isVisible());
     ASSERT_TRUE(sim.click(centre));
     EXPECT_FALSE(app->panel()->panel().isVisible());
+
+    constexpr int64_t kC = 8;
+    for (bool visible : {true, false}) {
+        sim.simEvents().pressKey(kC, desktop::keyflags::command | desktop::keyflags::option);
+        sim.drain();
+        EXPECT_EQ(app->panel()->panel().isVisible(), visible);
+    }
 }
 
 TEST_F(AppDelegateTests, ThePanelsSignInButtonOpensTheSignInWindow) {
