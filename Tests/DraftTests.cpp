@@ -38,6 +38,24 @@ TEST_F(DraftStateTests, FindingsMergeLocalAndAIAndDropSuppressedOnes) {
     EXPECT_THAT(ids(state.findings()), ElementsAre("attach", "pii"));
 }
 
+TEST_F(DraftStateTests, IgnoringOneFindingOfARuleSurfacesTheRulesNextOne) {
+    DraftState state;
+    state.setLocal(LocalResult{{finding("secret", "risk", "sk-one"), finding("secret", "risk", "sk-two")},
+                               std::nullopt, false});
+    state.setAi(ScoreResult{std::nullopt, std::nullopt, std::vector{finding("voice", "warn", "x")},
+                            std::nullopt});
+    state.setIgnored({"secret:sk-one:0"});
+    ASSERT_THAT(ids(state.risks()), ElementsAre("secret"));
+    EXPECT_EQ(state.risks()[0].original, "sk-two");
+
+    state.setIgnored({"secret:sk-one:0", "voice:x:0"});
+    state.setAi(ScoreResult{std::nullopt, std::nullopt, std::vector{finding("voice", "warn", "x"),
+                                                                    finding("voice", "warn", "y")},
+                            std::nullopt});
+    ASSERT_THAT(ids(state.findings()), ElementsAre("secret", "voice"));
+    EXPECT_EQ(state.findings()[1].original, "y");
+}
+
 TEST_F(DraftStateTests, WordCountSplitsOnAnyUnicodeWhitespace) {
     const std::pair<std::string, size_t> cases[] = {
         {"  one\ttwo\n\nthree  ", 3},

@@ -10,14 +10,19 @@ DraftState::DraftState() {
 }
 
 std::vector<Finding> DraftState::findings() const {
+    // Suppressed findings leave before the merge picks one per rule: an ignored finding must not
+    // stand for its rule and hide another finding of that rule (a second leaked key).
+    auto unsuppressed = [this](const std::vector<Finding>& findings) {
+        std::vector<Finding> kept;
+        for (const auto& finding : findings) {
+            if (!ignored_.contains(finding.key()) && !disabledRules_.contains(finding.id))
+                kept.push_back(finding);
+        }
+        return kept;
+    };
     static const std::vector<Finding> none;
     const auto& aiFindings = ai_ && ai_->findings ? *ai_->findings : none;
-    std::vector<Finding> kept;
-    for (auto& finding : mergeFindings(local_.findings, aiFindings)) {
-        if (ignored_.contains(finding.key()) || disabledRules_.contains(finding.id)) continue;
-        kept.push_back(std::move(finding));
-    }
-    return kept;
+    return mergeFindings(unsuppressed(local_.findings), unsuppressed(aiFindings));
 }
 
 std::vector<Finding> DraftState::risks() const {

@@ -50,7 +50,7 @@ public:
     std::optional<int32_t> pid() const { return pid_; }
     void setPid(std::optional<int32_t> pid) { pid_ = pid; }
 
-    // Local and AI findings merged, without dismissed keys and disabled rules.
+    // Local and AI findings without dismissed keys and disabled rules, merged to one per rule.
     std::vector<Finding> findings() const;
     // The findings at level "risk": a send is held only while this is not empty.
     std::vector<Finding> risks() const;
