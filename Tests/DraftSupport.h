@@ -14,8 +14,8 @@
 
 namespace testing_support {
 
-// "sk-" is a risk, "attached" and "later" are warnings; the text "COUNT" answers, as its title,
-// how many checks ran before it. Email gets live AI checks, chat send-time ones.
+// "sk-" is a risk, "attached" and "later" are warnings, "HANG" runs past the time limit; the text
+// "COUNT" answers, as its title, how many checks ran before it. Email gets live AI checks, chat send-time ones.
 inline constexpr const char* kDraftRules = R"JS(
 var checks = 0;
 var KestrelRules = { runRules: function (msg) {
@@ -24,6 +24,7 @@ var KestrelRules = { runRules: function (msg) {
   var out = [];
   if (msg.body.indexOf('sk-') >= 0) out.push({ id: 'secret', level: 'risk', title: 'Key', original: 'sk-' });
   if (msg.body.indexOf('attached') >= 0) out.push({ id: 'attach', level: 'warn', title: 'Attach' });
+  if (msg.body.indexOf('HANG') >= 0) { while (true) {} }
   if (msg.body.indexOf('later') >= 0) out.push({ id: 'later', level: 'warn', title: 'Later', original: 'later' });
   return out;
 } };

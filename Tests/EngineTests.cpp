@@ -268,15 +268,24 @@ TEST_F(EngineHostTests, UnreadableAnswersFallBackSilently) {
     EXPECT_TRUE(logLines().empty());
 }
 
-TEST_F(EngineHostTests, RunawayScriptsAreStoppedAndTheEngineStaysReady) {
+TEST_F(EngineHostTests, RunawayChecksAreStoppedAndAnswerTheUncheckedRisk) {
     writeScripts();
     auto e = engine();
     for (const char* text : {"LOOP", "REGEX"}) {
-        EXPECT_EQ(e->check(text, "email"), LocalResult::empty) << text;
+        auto cutOff = e->check(text, "email");
+        ASSERT_EQ(cutOff.findings.size(), 1u) << text;
+        const auto& unchecked = cutOff.findings[0];
+        EXPECT_EQ(unchecked.id, "unchecked");
+        EXPECT_EQ(unchecked.level, "risk");
+        EXPECT_EQ(unchecked.title, "Not fully checked");
+        EXPECT_THAT(unchecked.detail.value_or(""), HasSubstr("too long to check completely"));
+        EXPECT_FALSE(unchecked.original);
         EXPECT_EQ(e->check("sk-", "email").findings.size(), 1u) << "after " << text;
     }
     ASSERT_EQ(logLines().size(), 2u);
     EXPECT_THAT(logLines()[0], HasSubstr("Kestrel engine: JavaScript execution terminated"));
+    // Failures other than the time limit keep the empty fallback.
+    EXPECT_EQ(e->check("BAD", "email"), LocalResult::empty);
 
     writeScripts("while (true) {}");
     auto looping = engine();

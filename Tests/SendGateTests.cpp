@@ -6,6 +6,7 @@
 using namespace kestrel;
 using desktop::KeyEventType;
 using testing::ElementsAre;
+using testing_support::ids;
 namespace flags = desktop::keyflags;
 
 namespace {
@@ -54,6 +55,15 @@ TEST_F(SendGateTests, HoldsReturnInSlackWhileARiskIsLeft) {
     EXPECT_EQ(holds, 1);
     EXPECT_TRUE(sent("slack").empty());
     EXPECT_EQ(sim.simApps().focusedText(), "deploy with sk-1");
+}
+
+TEST_F(SendGateTests, HoldsADraftTheEngineCouldNotCheckInTime) {
+    focus("slack", "a draft that HANGs the rules");
+    press(kReturn);
+    sim.drain();
+    EXPECT_EQ(holds, 1);
+    EXPECT_THAT(ids(state->risks()), ElementsAre("unchecked"));
+    EXPECT_TRUE(sent("slack").empty());
 }
 
 TEST_F(SendGateTests, HoldsShiftCommandDInMail) {

@@ -88,6 +88,8 @@ std::optional<std::string> readUtf8File(const std::filesystem::path& path) {
 struct Engine::Context {
     JSContextGroupRef group = nullptr;
     JSGlobalContextRef ctx = nullptr;
+    // Set when the time limit stopped a script, so a call can tell a cut-off check from a failure.
+    bool timedOut = false;
     ~Context() {
         if (ctx) JSGlobalContextRelease(ctx);
         if (group) JSContextGroupRelease(group);
@@ -106,6 +108,16 @@ struct Engine::Context {
         JSValueRef exception = nullptr;
         JSEvaluateScript(ctx, script.get(), nullptr, url ? url->get() : nullptr, 1, &exception);
         if (exception) report(exception);
+    }
+
+    void setTimeLimit(double seconds) {
+        JSContextGroupSetExecutionTimeLimit(
+            group, seconds,
+            [](JSContextRef, void* self) {
+                static_cast<Context*>(self)->timedOut = true;
+                return true;
+            },
+            this);
     }
 
     JSObjectRef globalFunction(const char* name) const {
@@ -140,7 +152,7 @@ std::expected<std::shared_ptr<Engine>, EngineError> Engine::create(
     if (context->group) context->ctx = JSGlobalContextCreateInGroup(context->group, nullptr);
     if (!context->ctx) return std::unexpected(EngineError{EngineError::Kind::noContext, {}});
 
-    JSContextGroupSetExecutionTimeLimit(context->group, kLoadTimeLimit, nullptr, nullptr);
+    context->setTimeLimit(kLoadTimeLimit);
     for (const char* name : kScripts) {
         auto path = scriptsDirectory / name;
         auto source = readUtf8File(path);
@@ -151,17 +163,17 @@ std::expected<std::shared_ptr<Engine>, EngineError> Engine::create(
     context->evaluate(kGlue, std::nullopt);
     if (!context->globalFunction("kestrelCheck"))
         return std::unexpected(EngineError{EngineError::Kind::glueFailed, {}});
-    JSContextGroupSetExecutionTimeLimit(context->group, kCallTimeLimit, nullptr, nullptr);
+    context->setTimeLimit(kCallTimeLimit);
     return std::shared_ptr<Engine>(new Engine(std::move(context)));
 }
 
 Engine::Engine(std::unique_ptr<Context> context) : context_(std::move(context)) {}
 Engine::~Engine() = default;
 
-std::optional<std::string> Engine::call(const char* function,
-                                        std::initializer_list<std::string_view> arguments) {
+Engine::Answer Engine::call(const char* function, std::initializer_list<std::string_view> arguments) {
+    context_->timedOut = false;
     JSObjectRef fn = context_->globalFunction(function);
-    if (!fn || !JSObjectIsFunction(context_->ctx, fn)) return std::nullopt;
+    if (!fn || !JSObjectIsFunction(context_->ctx, fn)) return std::unexpected(CallFailure::failed);
     std::vector<JSValueRef> values;
     for (auto argument : arguments) {
         JSString s(argument);
@@ -170,17 +182,29 @@ std::optional<std::string> Engine::call(const char* function,
     JSValueRef exception = nullptr;
     JSValueRef result = JSObjectCallAsFunction(context_->ctx, fn, nullptr, values.size(),
                                                values.data(), &exception);
-    if (exception) {
-        context_->report(exception);
-        return std::nullopt;
-    }
-    return stringForm(context_->ctx, result);
+    if (exception) context_->report(exception);
+    if (context_->timedOut) return std::unexpected(CallFailure::timedOut);
+    if (exception) return std::unexpected(CallFailure::failed);
+    auto text = stringForm(context_->ctx, result);
+    if (!text) return std::unexpected(CallFailure::failed);
+    return std::move(*text);
 }
 
 LocalResult Engine::check(std::string_view text, std::string_view channel) {
     auto answer = call("kestrelCheck", {text, channel});
+    if (!answer && answer.error() == CallFailure::timedOut) return unchecked();
     if (!answer) return LocalResult::empty;
     return desktop::json::decodeText<LocalResult>(*answer).value_or(LocalResult::empty);
+}
+
+LocalResult Engine::unchecked() {
+    Finding finding;
+    finding.id = kUncheckedId;
+    finding.level = "risk";
+    finding.title = "Not fully checked";
+    finding.detail =
+        "The draft was too long to check completely; a risk may be hidden in the part left unchecked.";
+    return LocalResult{{std::move(finding)}, std::nullopt, false};
 }
 
 ChannelInfo Engine::channelInfo(std::string_view channel) {

@@ -108,8 +108,14 @@ public:
     Engine(const Engine&) = delete;
     Engine& operator=(const Engine&) = delete;
 
+    // A check that the time limit cut off answers unchecked(): a risk, so that a draft too long to
+    // check is never passed as clean. Every other failure answers LocalResult::empty.
     LocalResult check(std::string_view text, std::string_view channel);
     ChannelInfo channelInfo(std::string_view channel);
+
+    // The rule id of the one finding of a check that ran out of time.
+    static constexpr const char* kUncheckedId = "unchecked";
+    static LocalResult unchecked();
 
     // The glue text that defines the two global entry points.
     static std::string_view glue();
@@ -117,8 +123,10 @@ public:
 private:
     struct Context;
     explicit Engine(std::unique_ptr<Context> context);
-    std::optional<std::string> call(const char* function,
-                                    std::initializer_list<std::string_view> arguments);
+    enum class CallFailure { failed, timedOut };
+    using Answer = std::expected<std::string, CallFailure>;
+    // The string form of the function's answer.
+    Answer call(const char* function, std::initializer_list<std::string_view> arguments);
     std::unique_ptr<Context> context_;
 };
 
