@@ -98,6 +98,39 @@ TEST_F(SendGateTests, ReleaseReplaysTheHeldSendOnceAndItIsNeverHeldAgain) {
                                                SendGate::kReplayMarker}));
 }
 
+TEST_F(SendGateTests, ReleaseReplaysOnlyIntoTheDraftItWasHeldFrom) {
+    struct Case {
+        const char* name;
+        std::function<void()> moveAway;
+        bool replays;
+    };
+    const Case cases[] = {
+        {"the same field in front", [] {}, true},
+        {"another app in front", [this] { focus("teams", "other message"); }, false},
+        {"another field of the same app", [this] { focus("slack", "other message"); }, false},
+        {"our own app in front", [this] { sim.simApps().activate(); }, false},
+        {"back to the held field", [this] {
+             auto held = sim.simApps().focusedField();
+             focus("teams", "other message");
+             sim.simApps().bringToFront("com.tinyspeck.slackmacgap");
+             ASSERT_EQ(sim.simApps().focusedField(), held);
+         }, true},
+    };
+    for (const auto& c : cases) {
+        focus("slack", "deploy with sk-1");
+        press(kReturn);
+        ASSERT_TRUE(gate->pending()) << c.name;
+        c.moveAway();
+        auto before = deliveredDowns();
+        EXPECT_EQ(gate->release(), c.replays) << c.name;
+        sim.drain();
+        EXPECT_FALSE(gate->pending()) << c.name;
+        EXPECT_EQ(deliveredDowns(), before + (c.replays ? 1 : 0)) << c.name;
+    }
+    EXPECT_TRUE(sent("teams").empty());
+    EXPECT_THAT(sent("slack"), ElementsAre("deploy with sk-1", "deploy with sk-1"));
+}
+
 TEST_F(SendGateTests, PassesWithoutTrackingWhenTheSendIsNotOneToGate) {
     struct Case {
         const char* name;

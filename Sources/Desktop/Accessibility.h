@@ -17,14 +17,19 @@ namespace desktop {
 class ElementHandle {
 public:
     virtual ~ElementHandle() = default;
+    // Whether both handles name the same element: two reads of one element may give two handles.
+    virtual bool sameElement(const ElementHandle& other) const { return this == &other; }
 };
 
-// An element of another application. Copies refer to the same element.
+// An element of another application. Copies refer to the same element; elements compare equal
+// when they name the same element of the same application.
 class Element {
 public:
     explicit Element(std::shared_ptr<const ElementHandle> handle) : handle_(std::move(handle)) {}
     const ElementHandle& handle() const { return *handle_; }
-    bool operator==(const Element& other) const { return handle_ == other.handle_; }
+    bool operator==(const Element& other) const {
+        return handle_ == other.handle_ || handle_->sameElement(*other.handle_);
+    }
 
 private:
     std::shared_ptr<const ElementHandle> handle_;

@@ -239,18 +239,22 @@ void PanelController::goBack() {
     hide();
 }
 
-void PanelController::dropHeldSend() { gate_->setPending(std::nullopt); }
+void PanelController::dropHeldSend() { gate_->dropPending(); }
 
 void PanelController::sendAnyway() {
     auto risks = state_->risks();
     std::vector<std::string> rules;
     for (const auto& risk : risks) rules.push_back(risk.id);
-    Analytics::track("Send Anyway",
-                     {{"platform", platform()}, {"risks", risks.size()}, {"rules", rules}});
     // Not through hide(): the held send must survive to be replayed.
     model_->setGating(false);
+    if (!gate_->release()) {
+        // The person has moved to another app or field: the key press would send that instead.
+        model_->setNotice(kDraftNotInFront);
+        return;
+    }
+    Analytics::track("Send Anyway",
+                     {{"platform", platform()}, {"risks", risks.size()}, {"rules", rules}});
     panel_->orderOut();
-    gate_->release();
 }
 
 void PanelController::dismiss(const Finding& finding) {

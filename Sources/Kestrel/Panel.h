@@ -107,6 +107,9 @@ private:
 
 class PanelController : public std::enable_shared_from_this<PanelController> {
 public:
+    // Send anyway found another app or field in front of the held draft.
+    static constexpr const char* kDraftNotInFront =
+        "Not sent: that draft is no longer in front. Go back to it and press send again.";
     // Placement: above the box, beside it, or beside the pointer.
     static constexpr double kGapAbove = 10;
     static constexpr double kGapBeside = 12;

@@ -1,6 +1,7 @@
 #include "Kestrel/SendGate.h"
 
 #include "Desktop/Desktop.h"
+#include "Kestrel/AX.h"
 #include "Kestrel/Analytics.h"
 
 namespace kestrel {
@@ -74,6 +75,8 @@ std::optional<KeyEvent> SendGate::handleSend(const KeyEvent& event) {
     auto risks = state_->risks();
     if (!risks.empty()) {
         pending_ = event;
+        heldFrom_.reset();
+        if (state_->element()) heldFrom_ = Origin{*front, *state_->element()};
         Analytics::track("Send Blocked", {{"platform", app->name},
                                           {"channel", app->channel},
                                           {"risks", risks.size()},
@@ -93,16 +96,33 @@ std::optional<KeyEvent> SendGate::handleSend(const KeyEvent& event) {
     return event;
 }
 
-void SendGate::release() {
-    if (!pending_) return;
-    auto event = *pending_;
+void SendGate::dropPending() {
     pending_.reset();
+    heldFrom_.reset();
+}
+
+bool SendGate::heldDraftInFront() const {
+    if (!heldFrom_) return false;
+    auto& desk = desktop::current();
+    auto front = desk.workspace().frontmostApplication();
+    if (front != heldFrom_->app) return false;
+    auto focused = AX::element(desk.accessibility().applicationElement(front->pid), AX::kFocusedUIElement);
+    return focused == heldFrom_->element;
+}
+
+bool SendGate::release() {
+    if (!pending_) return false;
+    auto event = *pending_;
+    bool inFront = heldDraftInFront();
+    dropPending();
+    if (!inFront) return false;
     event.sourceUserData = kReplayMarker;
     auto& events = desktop::current().events();
     events.post(event);
     auto keyUp = event;
     keyUp.type = KeyEventType::keyUp;
     events.post(keyUp);
+    return true;
 }
 
 }  // namespace kestrel

@@ -10,6 +10,7 @@
 
 #include "Desktop/Events.h"
 #include "Desktop/KeyEvent.h"
+#include "Desktop/Workspace.h"
 #include "Kestrel/Draft.h"
 #include "Kestrel/Engine.h"
 
@@ -43,24 +44,35 @@ public:
     bool running() const { return running_; }
     // The tap's decision for one event: the event to let through, or none to swallow it.
     std::optional<desktop::KeyEvent> handle(desktop::KeyEventType type, const desktop::KeyEvent& event);
-    // Replays the held send, if any, with the replay marker: key-down, then key-up.
-    void release();
+    // Replays the held send with the replay marker (key-down, then key-up), but only while the app
+    // it was held from is in front with the same compose element focused: elsewhere the replayed
+    // key would send another message. Either way nothing stays held; answers whether it replayed.
+    bool release();
 
-    // The held Send key press. The panel drops it (none) when the send is cancelled.
+    // The held Send key press.
     const std::optional<desktop::KeyEvent>& pending() const { return pending_; }
-    void setPending(std::optional<desktop::KeyEvent> pending) { pending_ = std::move(pending); }
+    // The panel drops the held send when the send is cancelled.
+    void dropPending();
 
 private:
     bool isHotkey(const desktop::KeyEvent& event) const;
     bool isEscape(const desktop::KeyEvent& event) const;
     // Steps from the front app on: a supported, unmuted app's gated Send chord.
     std::optional<desktop::KeyEvent> handleSend(const desktop::KeyEvent& event);
+    // Whether the app and the compose element the send was held from are in front now.
+    bool heldDraftInFront() const;
 
     std::shared_ptr<DraftState> state_;
     std::shared_ptr<FocusWatcher> watcher_;
     std::shared_ptr<Engine> engine_;
     std::unique_ptr<desktop::EventTap> tap_;
     std::optional<desktop::KeyEvent> pending_;
+    // Where the held send was typed: the front app and its focused compose element at the time.
+    struct Origin {
+        desktop::RunningApplication app;
+        desktop::Element element;
+    };
+    std::optional<Origin> heldFrom_;
     bool running_ = false;
 };
 

@@ -7,6 +7,10 @@ namespace desktop::sim {
 namespace {
 struct SimElementHandle final : ElementHandle {
     SimElementHandle(int32_t pid, uint64_t id) : pid(pid), id(id) {}
+    bool sameElement(const ElementHandle& other) const override {
+        const auto* sim = dynamic_cast<const SimElementHandle*>(&other);
+        return sim && sim->pid == pid && sim->id == id;
+    }
     int32_t pid;
     uint64_t id;
 };
