@@ -87,6 +87,23 @@ TEST_F(SignInWindowTests, RefusesBadInputWithoutAsking) {
     EXPECT_EQ(signIn.view()->code(), "1234567") << "the field itself is not rewritten";
 }
 
+TEST_F(SignInWindowTests, ReturnInAFieldDoesNothingWhileARequestRuns) {
+    signIn.show();
+    fill(SignInView::kEmailPlaceholder, "ann@example.com");
+    ASSERT_TRUE(view().submit(SignInView::kEmailPlaceholder));
+    ASSERT_TRUE(view().submit(SignInView::kEmailPlaceholder));
+    ASSERT_TRUE(sim.settle());
+    EXPECT_EQ(sentEmails("/api/auth/email/start"), std::vector<std::string>{"ann@example.com"});
+
+    fill(SignInView::kCodePlaceholder, "000000");
+    ASSERT_TRUE(view().submit(SignInView::kCodePlaceholder));
+    ASSERT_TRUE(view().submit(SignInView::kCodePlaceholder));
+    ASSERT_TRUE(sim.settle());
+    EXPECT_EQ(server.requests("/api/auth/email/verify").size(), 1u);
+    auto names = trackedNames();
+    EXPECT_EQ(std::count(names.begin(), names.end(), "Sign In Failed"), 1);
+}
+
 TEST_F(SignInWindowTests, ShowsAndTracksTheServersRefusal) {
     server.reply("/api/auth/email/start", 429, R"({"message":"Too many codes. Wait a minute."})");
     signIn.show();

@@ -60,6 +60,8 @@ void SignInView::failed(const std::string& reason) {
 }
 
 void SignInView::start() {
+    // Return in the field submits like the default button, which is disabled while busy.
+    if (busy_) return;
     auto email = trimSpacesAndTabs(email_);
     if (email.find('@') == std::string::npos) {
         assign(error_, std::optional<std::string>(kInvalidEmail));
@@ -79,6 +81,7 @@ void SignInView::start() {
 }
 
 void SignInView::verify() {
+    if (busy_) return;
     auto [digits, count] = numericCharacters(code_);
     if (count != 6) {
         assign(error_, std::optional<std::string>(kInvalidCode));
