@@ -290,6 +290,21 @@ TEST_F(APITests, AServerThatNeverAnswersTimesOutWithoutBlockingTheMainLoop) {
     EXPECT_EQ(result->error(), (APIError{0, "The request timed out.", APIError::Kind::transport}));
 }
 
+TEST_F(APITests, SignInSpendsOneRequestsTimeInAllOnAServerThatNeverAnswers) {
+    RawPeer peer(RawPeer::Mode::neverAnswer);
+    sim.simDefaults().set(kestrel::Config::kBackendUrl, peer.url());
+    sim.simHttp().setTimeoutLimit(0.3);  // the configuration call gives up after 0.3 s
+    auto sent = await<APIResult<bool>>([&](auto done) { api()->startEmail("ann@example.com", done); });
+    ASSERT_FALSE(sent);
+    EXPECT_EQ(sent.error().message, "The request timed out.");
+    auto requests = sim.simHttp().requests();
+    ASSERT_EQ(requests.size(), 2u) << "the configuration, then the development login";
+    EXPECT_LE(requests[0].timeoutSeconds, KestrelAPI::kSignInTimeout);
+    // The first took its 0.3 s (libcurl may end it a hair early).
+    EXPECT_LE(requests[1].timeoutSeconds, KestrelAPI::kSignInTimeout - 0.25)
+        << "the second request gets only what the first left";
+}
+
 TEST_F(APITests, UnreachableHostsAreOfflineOnTheSimulatedDesktop) {
     sim.simDefaults().set(kestrel::Config::kBackendUrl, "https://api.example.com");
     auto error = score().error();

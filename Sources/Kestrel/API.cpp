@@ -1,6 +1,7 @@
 #include "Kestrel/API.h"
 
 #include <algorithm>
+#include <chrono>
 #include <cctype>
 #include <variant>
 
@@ -170,14 +171,26 @@ std::string refusalMessage(int64_t status, const std::string& body) {
     return message;
 }
 
-// Builds, sends and decodes one request. Runs on the executor.
+using Deadline = std::chrono::steady_clock::time_point;
+
+// Builds, sends and decodes one request. Runs on the executor. A call made of several requests
+// passes its deadline, so that together they take no longer than one request may.
 template <class T>
 APIResult<T> request(const Context& ctx, std::string_view path, const char* method,
-                     const std::optional<Json>& body = std::nullopt) {
+                     const std::optional<Json>& body = std::nullopt,
+                     std::optional<Deadline> deadline = std::nullopt) {
     desktop::HttpRequest req;
     req.method = method;
     req.url = joinUrl(ctx.base, path);
     req.timeoutSeconds = std::min(KestrelAPI::kSessionRequestTimeout, KestrelAPI::kRequestTimeout);
+    if (deadline) {
+        double left = std::chrono::duration<double>(*deadline - std::chrono::steady_clock::now()).count();
+        if (left <= 0) {
+            auto timedOut = desktop::transportError(desktop::TransportError::Kind::timedOut);
+            return std::unexpected(failure(APIError::Kind::transport, timedOut.message));
+        }
+        req.timeoutSeconds = std::min(req.timeoutSeconds, left);
+    }
     req.headers.emplace_back("content-type", "application/json");
     req.headers.emplace_back("user-agent", "kestrel-macos/" + ctx.version);
     if (ctx.token) req.headers.emplace_back("authorization", "Bearer " + *ctx.token);
@@ -314,21 +327,25 @@ void KestrelAPI::startEmail(std::string email, std::function<void(APIResult<bool
     // Either a code went out (true) or the development login answered a session.
     using Outcome = APIResult<std::variant<bool, SessionResponse>>;
     auto ctx = snapshot();
+    // The person waits for all of it: a server that never answers must not cost two timeouts.
+    auto deadline = std::chrono::steady_clock::now() +
+                    std::chrono::duration_cast<std::chrono::steady_clock::duration>(
+                        std::chrono::duration<double>(kSignInTimeout));
     inBackground<Outcome>(
         ctx.desktop,
-        [ctx, email = std::move(email)]() -> Outcome {
+        [ctx, deadline, email = std::move(email)]() -> Outcome {
             Json body = {{"email", email}};
             // Any failure of the configuration call counts as "development login only".
-            auto config = request<AuthConfig>(ctx, "/api/auth/config", "GET");
+            auto config = request<AuthConfig>(ctx, "/api/auth/config", "GET", std::nullopt, deadline);
             bool emailCode = config && config->emailCode.value_or(false);
             bool devLogin = !config || config->devLogin.value_or(false);
             if (emailCode) {
-                auto sent = request<EmptyResponse>(ctx, "/api/auth/email/start", "POST", body);
+                auto sent = request<EmptyResponse>(ctx, "/api/auth/email/start", "POST", body, deadline);
                 if (!sent) return std::unexpected(sent.error());
                 return true;
             }
             if (devLogin) {
-                auto session = request<SessionResponse>(ctx, "/api/auth/dev", "POST", body);
+                auto session = request<SessionResponse>(ctx, "/api/auth/dev", "POST", body, deadline);
                 if (!session) return std::unexpected(session.error());
                 return std::move(*session);
             }

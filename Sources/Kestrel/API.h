@@ -106,6 +106,8 @@ public:
     // Request timeouts: the session's per-request limit and the request's own; the shorter wins.
     static constexpr double kSessionRequestTimeout = 20;
     static constexpr double kRequestTimeout = 60;
+    // startEmail's requests together (configuration, then the code or the development login).
+    static constexpr double kSignInTimeout = kSessionRequestTimeout;
 
     // The process-wide client, made on first use (restoring the stored session). A client made on
     // an earlier desktop is replaced by a fresh one, so nothing outlives its desktop.
