@@ -426,3 +426,28 @@ TEST_F(SimHttpTests, ARedirectOffTheMachineIsRefused) {
 }
 
 }  // namespace
+
+TEST(SimDesktopTeardownTests, EndsRequestsInFlightAtOnceAndQueuedOnesUnsent) {
+    RawPeer silent(RawPeer::Mode::neverAnswer);
+    auto sim = std::make_unique<desktop::sim::SimDesktop>();
+    std::atomic<int> cancelled{0};
+    // Two requests take both executor threads; the third waits in the queue.
+    for (int i = 0; i < 3; ++i) {
+        sim->executor().post([&cancelled, &http = sim->http(), url = silent.url()] {
+            HttpRequest request;
+            request.url = url;
+            request.timeoutSeconds = 30;
+            auto result = http.send(request);
+            if (!result && result.error().kind == TransportError::Kind::cancelled) ++cancelled;
+        });
+    }
+    for (int tries = 0; silent.connections() < 2 && tries < 500; ++tries)
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    ASSERT_EQ(silent.connections(), 2);
+
+    auto started = std::chrono::steady_clock::now();
+    sim.reset();
+    EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(1));
+    EXPECT_EQ(cancelled, 3);
+    EXPECT_EQ(silent.connections(), 2);
+}

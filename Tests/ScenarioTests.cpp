@@ -1,7 +1,10 @@
 #include <gmock/gmock.h>
 
+#include <chrono>
 #include <sstream>
+#include <thread>
 
+#include "BackendSupport.h"
 #include "Scenario/Keys.h"
 #include "Scenario/Runner.h"
 
@@ -129,4 +132,22 @@ TEST(ScenarioRunnerTests, WaitFiresTimersOnTheVirtualClockOnly) {
         "expect risks secret\n"
         "wait 3600\n");
     EXPECT_EQ(run.status, Runner::kPassed) << run.output;
+}
+
+TEST(ScenarioRunnerTests, EndingTheRunEndsRequestsInFlightAtOnce) {
+    testing_support::RawPeer silent(testing_support::RawPeer::Mode::neverAnswer);
+    std::ostringstream out;
+    auto runner = std::make_unique<Runner>(out, Runner::Options{});
+    std::istringstream script("default backendUrl \"" + silent.url() + "\"\n"
+                              "menu \"Sign in…\"\n"
+                              "fill \"you@company.com\" \"ann@example.com\"\n"
+                              "click \"Continue\"\n");
+    ASSERT_EQ(runner->run(script), Runner::kPassed) << out.str();
+    for (int tries = 0; silent.connections() == 0 && tries < 500; ++tries)
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    ASSERT_GE(silent.connections(), 1);
+
+    auto started = std::chrono::steady_clock::now();
+    runner.reset();
+    EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(1));
 }

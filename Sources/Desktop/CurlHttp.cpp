@@ -7,6 +7,7 @@
 #include <csignal>
 #include <cmath>
 #include <mutex>
+#include <set>
 
 namespace desktop {
 
@@ -33,6 +34,27 @@ private:
 CURL* threadHandle() {
     thread_local ThreadHandle handle;
     return handle.get();
+}
+
+// The calling thread's multi handle: it runs the thread's transfers one at a time and keeps their
+// connections alive between calls.
+class ThreadMulti {
+public:
+    ~ThreadMulti() {
+        if (multi_) curl_multi_cleanup(multi_);
+    }
+    CURLM* get() {
+        if (!multi_) multi_ = curl_multi_init();
+        return multi_;
+    }
+
+private:
+    CURLM* multi_ = nullptr;
+};
+
+CURLM* threadMulti() {
+    thread_local ThreadMulti multi;
+    return multi.get();
 }
 
 struct Transfer {
@@ -138,6 +160,60 @@ struct HeaderList {
 
 }  // namespace
 
+struct CurlHttp::InFlight {
+    std::mutex mutex;
+    std::set<CURLM*> multis;  // of the transfers running now
+    bool shutDown = false;
+
+    // Runs one prepared transfer to its end, or until shutDown() wakes its wait.
+    CURLcode perform(CURL* easy) {
+        CURLM* multi = threadMulti();
+        if (!multi) return CURLE_OUT_OF_MEMORY;
+        {
+            std::lock_guard lock(mutex);
+            if (shutDown) return CURLE_ABORTED_BY_CALLBACK;
+            multis.insert(multi);
+        }
+        curl_multi_add_handle(multi, easy);
+        CURLcode result = CURLE_ABORTED_BY_CALLBACK;
+        for (;;) {
+            {
+                std::lock_guard lock(mutex);
+                if (shutDown) break;
+            }
+            int running = 0;
+            if (curl_multi_perform(multi, &running) != CURLM_OK) {
+                result = CURLE_RECV_ERROR;
+                break;
+            }
+            int left = 0;
+            CURLMsg* message = curl_multi_info_read(multi, &left);
+            if (message && message->msg == CURLMSG_DONE) {
+                result = message->data.result;
+                break;
+            }
+            if (running == 0) {
+                result = CURLE_GOT_NOTHING;
+                break;
+            }
+            // Timeouts are the transfer's own (CURLOPT_TIMEOUT_MS); the wait only paces the loop.
+            curl_multi_poll(multi, nullptr, 0, 1000, nullptr);
+        }
+        {
+            std::lock_guard lock(mutex);
+            multis.erase(multi);
+        }
+        curl_multi_remove_handle(multi, easy);
+        return result;
+    }
+
+    void end() {
+        std::lock_guard lock(mutex);
+        shutDown = true;
+        for (CURLM* multi : multis) curl_multi_wakeup(multi);
+    }
+};
+
 void CurlHttp::globalInit() {
     static std::once_flag once;
     std::call_once(once, [] {
@@ -148,7 +224,14 @@ void CurlHttp::globalInit() {
 
 CurlHttp::CurlHttp() : CurlHttp(Options{}) {}
 
-CurlHttp::CurlHttp(Options options) : options_(std::move(options)) { globalInit(); }
+CurlHttp::CurlHttp(Options options)
+    : options_(std::move(options)), inFlight_(std::make_unique<InFlight>()) {
+    globalInit();
+}
+
+CurlHttp::~CurlHttp() = default;
+
+void CurlHttp::shutDown() { inFlight_->end(); }
 
 void CurlHttp::setTimeoutLimit(std::optional<double> seconds) {
     timeoutLimit_.store(seconds && *seconds > 0 ? *seconds : 0);
@@ -233,7 +316,8 @@ HttpResult CurlHttp::send(const HttpRequest& request) {
         if (!listOk) return std::unexpected(error(K::other));
         curl_easy_setopt(h, CURLOPT_HTTPHEADER, headers.list);
 
-        CURLcode rc = curl_easy_perform(h);
+        CURLcode rc = inFlight_->perform(h);
+        if (rc == CURLE_ABORTED_BY_CALLBACK) return std::unexpected(error(K::cancelled));
         if (rc != CURLE_OK) return std::unexpected(mapError(rc, transfer));
 
         long status = 0;

@@ -6,6 +6,7 @@
 
 #include <atomic>
 #include <functional>
+#include <memory>
 #include <optional>
 
 #include "Desktop/Http.h"
@@ -31,15 +32,21 @@ public:
 
     CurlHttp();
     explicit CurlHttp(Options options);
+    ~CurlHttp() override;
 
     HttpResult send(const HttpRequest& request) override;
+    void shutDown() override;
 
     // Tests only: every request's time is cut to at most this many seconds (none: no limit).
     void setTimeoutLimit(std::optional<double> seconds);
 
 private:
+    // The transfers in flight, which shutDown() ends.
+    struct InFlight;
+
     Options options_;
     std::atomic<double> timeoutLimit_{0};  // 0: no limit
+    std::unique_ptr<InFlight> inFlight_;
 };
 
 }  // namespace desktop

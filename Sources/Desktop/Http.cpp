@@ -30,6 +30,7 @@ TransportError transportError(TransportError::Kind kind) {
                     "An SSL error has occurred and a secure connection to the server cannot be made."};
         case K::tooManyRedirects: return {kind, "too many HTTP redirects"};
         case K::responseTooLarge: return {kind, "The server's answer was too large."};
+        case K::cancelled: return {kind, "cancelled"};
         case K::other: break;
     }
     return {K::other, "The request could not be completed."};

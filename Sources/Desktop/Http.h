@@ -53,6 +53,7 @@ struct TransportError {
         secureConnection,  // TLS failed: handshake, certificate, host name
         tooManyRedirects,  // more than five redirects
         responseTooLarge,  // the body passed the cap
+        cancelled,         // the transport was shut down (the application is quitting)
         other,
     };
     Kind kind = Kind::other;
@@ -75,6 +76,9 @@ public:
 
     virtual ~Http() = default;
     virtual HttpResult send(const HttpRequest& request) = 0;
+    // Ends every request in flight at once and every later one before it is sent, with a
+    // `cancelled` error, so that quitting never waits for a server. Any thread; for good.
+    virtual void shutDown() = 0;
 };
 
 }  // namespace desktop

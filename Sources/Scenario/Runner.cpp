@@ -142,7 +142,9 @@ Runner::Runner(std::ostream& out, Options options)
 }
 
 Runner::~Runner() {
-    // Work in flight may still post back to this desktop's main queue.
+    // The run is over: requests in flight end now instead of at their timeouts, and what they
+    // post back to this desktop's main queue is drained before the application goes.
+    sim_.http().shutDown();
     sim_.settle(kSettleLimit);
     app_.reset();
     kestrel::KestrelAPI::resetShared();

@@ -114,7 +114,11 @@ SimDesktop::SimDesktop(SimOptions options)
     bundle_.setInfoValue("CFBundleShortVersionString", KESTREL_VERSION);
 }
 
-SimDesktop::~SimDesktop() { executor_.reset(); }
+SimDesktop::~SimDesktop() {
+    // Requests in flight end now rather than at their timeouts, so the executor joins at once.
+    http_.shutDown();
+    executor_.reset();
+}
 
 bool SimDesktop::settle(double timeoutSeconds) {
     auto deadline = std::chrono::steady_clock::now() + std::chrono::duration<double>(timeoutSeconds);

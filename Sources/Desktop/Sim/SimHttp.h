@@ -17,6 +17,7 @@ public:
     SimHttp();
 
     HttpResult send(const HttpRequest& request) override;
+    void shutDown() override { real_.shutDown(); }
 
     // Driver verbs: the requests as the application made them, in the order they were sent.
     std::vector<HttpRequest> requests() const;
