@@ -165,7 +165,8 @@ struct CurlHttp::InFlight {
     std::set<CURLM*> multis;  // of the transfers running now
     bool shutDown = false;
 
-    // Runs one prepared transfer to its end, or until shutDown() wakes its wait.
+    // Runs one prepared transfer to its end, or until shutDown() wakes its wait; a transfer ended
+    // (or refused) by the shutdown answers CURLE_ABORTED_BY_CALLBACK.
     CURLcode perform(CURL* easy) {
         CURLM* multi = threadMulti();
         if (!multi) return CURLE_OUT_OF_MEMORY;
