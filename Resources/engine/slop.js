@@ -274,13 +274,22 @@ var KestrelSlop = (function () {
     return repl;
   }
 
+  // Whether an odd number of double quotes stands between the line start and
+  // `at`. Counts are kept per text so that many questions cost one pass.
+  var quoteMemo = { text: null, count: null };
   function insideQuotes(text, at) {
-    var ls = text.lastIndexOf('\n', at - 1) + 1, q = 0;
-    for (var i = ls; i < at; i++) {
-      var c = text.charAt(i);
-      if (c === '"' || c === '\u201c' || c === '\u201d') q++;
+    if (quoteMemo.text !== text) {
+      // Running count of quotes, restarting at each line.
+      var count = new Uint32Array(text.length + 1), q = 0;
+      for (var i = 0; i < text.length; i++) {
+        var c = text.charCodeAt(i);
+        if (c === 10) q = 0;
+        else if (c === 34 || c === 0x201c || c === 0x201d) q++;
+        count[i + 1] = q;
+      }
+      quoteMemo.text = text; quoteMemo.count = count;
     }
-    return q % 2 === 1;
+    return quoteMemo.count[at] % 2 === 1;
   }
 
   // --------------------------------------------------------------------------
@@ -310,13 +319,13 @@ var KestrelSlop = (function () {
   'the and to of is you i we a in for this that it on with be are have will please can our your my'.split(' ').forEach(function (w) { EN_FUNC[w] = 1; });
   'der die das und ist nicht ich wir sie mit f\u00fcr le la les et est pas je nous vous avec pour el los las y es que por para con una il di che per sono het een niet ik wij voor met zijn os um uma n\u00e3o com'.split(' ').forEach(function (w) { FOREIGN_FUNC[w] = 1; });
 
-  function Hits(text) { this.text = text; this.list = []; this.spans = []; }
+  // Hits that do not overlap: the first, longest match wins. Covered
+  // characters are marked, so a check costs the length of the hit.
+  function Hits(text) { this.text = text; this.list = []; this.taken = new Uint8Array(text.length + 1); }
   Hits.prototype.add = function (h) {
-    for (var i = 0; i < this.spans.length; i++) {
-      var s = this.spans[i];
-      if (h.at < s[1] && h.at + h.len > s[0]) return false; // first, longest match wins
-    }
-    this.spans.push([h.at, h.at + h.len]);
+    var end = Math.min(h.at + Math.max(h.len, 1), this.taken.length), i;
+    for (i = h.at; i < end; i++) if (this.taken[i]) return false;
+    for (i = h.at; i < end; i++) this.taken[i] = 1;
     this.list.push(h);
     return true;
   };
@@ -396,8 +405,8 @@ var KestrelSlop = (function () {
 
   function regexHits(re, lower, limit, fn) {
     re.lastIndex = 0;
-    var m, n = 0;
-    while ((m = re.exec(lower)) && n++ < 200) {
+    var m;
+    while ((m = re.exec(lower))) {
       if (m.index >= limit) break;
       fn(m);
       if (m[0].length === 0) re.lastIndex++;
@@ -456,15 +465,15 @@ var KestrelSlop = (function () {
       });
     }
     // Em dashes (and spaced en dashes / double hyphens).
-    var dashes = [], dre = /\u2014| \u2013 | -- /g, dm;
-    while ((dm = dre.exec(text)) && dashes.length < 500) { if (dm.index < limit) dashes.push(dm); }
-    if (dashes.length >= 2) {
+    var dashes = 0, d0 = null, dre = /\u2014| \u2013 | -- /g, dm;
+    while ((dm = dre.exec(text)) && dm.index < limit) { if (!d0) d0 = dm; dashes++; }
+    if (dashes >= 2) {
       var words = Math.max(1, tk.words.length);
-      var w = dashes.length >= 3 || dashes.length * 40 > words ? 2 : 1;
-      var d0 = dashes[0], dAt = d0.index, dLen = d0[0].length, spaced = false;
+      var w = dashes >= 3 || dashes * 40 > words ? 2 : 1;
+      var dAt = d0.index, dLen = d0[0].length, spaced = false;
       if (text.charAt(dAt - 1) === ' ' && d0[0] === '\u2014' && text.charAt(dAt + 1) === ' ') { dAt--; dLen += 2; spaced = true; }
       else if (d0[0] !== '\u2014') spaced = true;
-      hits.add({ at: dAt, len: dLen, cat: 'em_dash', w: w, fix: spaced ? ', ' : undefined, phrase: 'dash', count: dashes.length });
+      hits.add({ at: dAt, len: dLen, cat: 'em_dash', w: w, fix: spaced ? ', ' : undefined, phrase: 'dash', count: dashes });
     }
     // Markdown headings and bold labels pasted raw.
     if (lower.indexOf('#') >= 0 || lower.indexOf('**') >= 0) {
@@ -479,7 +488,7 @@ var KestrelSlop = (function () {
     }
     // Lines that start with an emoji.
     var lines = 0, first = null, from = 0;
-    while (from < limit && lines < 100) {
+    while (from < limit) {
       var ls = from;
       while (ls < limit && (text.charAt(ls) === ' ' || text.charAt(ls) === '\t')) ls++;
       var len = emojiAt(text, ls);
@@ -507,16 +516,13 @@ var KestrelSlop = (function () {
     return len;
   }
 
-  var LINT_LIMIT = 20000;
   var cache = { text: null, result: null };
 
   function analyse(text) {
     text = String(text == null ? '' : text);
     if (cache.text === text) return cache.result;
     var lower = lowerSame(text);
-    // Style is judged on the opening of a long paste: enough to find the
-    // tells, and it keeps a pasted document off the typing path.
-    var limit = Math.min(quoteStart(text, lower), LINT_LIMIT);
+    var limit = quoteStart(text, lower);
     // Quoted ">" lines are someone else's words: blank them for matching.
     var masked = lower.indexOf('>') < 0 ? lower : lower.slice(0, limit).replace(/(^|\n)([ \t]*>[^\n]*)/g, function (s, nl, body) {
       return nl + new Array(body.length + 1).join(' ');
