@@ -1030,7 +1030,10 @@ var KestrelRules = (function () {
 
   // "api_key = …", "DB_PASSWORD: …", "the wifi password is …", and the names
   // a few services give their keys in config files.
-  var NAME_RE = /(?:mot de passe|passwort|kennwort|contrase\u00f1a|contrasena|senha|wachtwoord|passw(?:or)?d|passwd|pwd|passcode|passphrase|pass|pw|api[_.-]?key|apikey|secret|token|access[_-]?key|private[_-]?key|auth[_-]?key|credentials?|client[_-]?secret|signing[_-]?key|account[_-]?key|master[_-]?key|app[_-]?key|sas[_-]?key|[a-z0-9][_.-]?key\b|[_.-]auth\b|sumo|sonar|contribsys|cloudflare|sourcegraph)/g;
+  // Factored by first letter, and "<name>key" in a pass of its own: a long flat
+  // alternation is several times slower in JavaScriptCore.
+  var NAME_RE = /(?:p(?:ass(?:w(?:or)?d|code|phrase|wort)?|wd?|rivate[_-]?key)|s(?:ecret|enha|umo|onar|ourcegraph|as[_-]?key|igning[_-]?key)|token|a(?:pi[_.-]?key|pikey|ccess[_-]?key|uth[_-]?key|ccount[_-]?key|pp[_-]?key)|c(?:redentials?|lient[_-]?secret|ontrase\u00f1a|ontrasena|ontribsys|loudflare)|kennwort|wachtwoord|mot de passe|master[_-]?key|[_.-]auth\b)/g;
+  var KEY_NAME_RE = /[a-z0-9][_.-]?key\b/g;
   var PASSWORD_NAME = /(?:^|[^a-z])(?:passw(?:or)?d|passwd|pwd|passcode|passphrase|pass|pw)s?$|passw(?:or)?d$|passwd$|passphrase$|passcode$|mot de passe$|passwort$|kennwort$|contrase\u00f1a$|contrasena$|senha$|wachtwoord$/;
   var SECRET_NAME = /(?:[_.-]auth|secret[_-]?(?:value|string|data)|api[_.-]?key|apikey|secret|token|access[_-]?key|private[_-]?key|auth[_-]?key|credentials?|client[_-]?secret|signing[_-]?key|account[_-]?key|master[_-]?key|app[_-]?key|sas[_-]?key|secret[_-]?key)s?$/;
   // "<service>Key", "HEROKU_KEY": a key named after what it unlocks. Keys
@@ -1066,13 +1069,18 @@ var KestrelRules = (function () {
   }
 
   function scanAssignments(text, lower, out, quotedFrom) {
-    NAME_RE.lastIndex = 0;
+    scanNamedValues(NAME_RE, text, lower, out, quotedFrom);
+    scanNamedValues(KEY_NAME_RE, text, lower, out, quotedFrom);
+  }
+
+  function scanNamedValues(re, text, lower, out, quotedFrom) {
+    re.lastIndex = 0;
     var m;
-    while ((m = NAME_RE.exec(lower))) {
+    while ((m = re.exec(lower))) {
       // Expand to the whole identifier around the keyword.
-      var s = m.index, e = NAME_RE.lastIndex;
+      var s = m.index, e = re.lastIndex;
       while (e < lower.length && e - m.index < 60 && isNameChar(lower.charCodeAt(e))) e++;
-      NAME_RE.lastIndex = e;
+      re.lastIndex = e;
       // An operator or a space must follow the name.
       var after = e < text.length ? text.charCodeAt(e) : 32;
       if (isAlnum(after)) continue;
@@ -1263,21 +1271,29 @@ var KestrelRules = (function () {
   var MAX_GROUPS = 8;
 
   function ruleNumbers(text, lower, out, quotedFrom) {
-    // Not after a letter, "_", "/", "=", "#", "@", "+" or a currency sign: inside an
-    // identifier, a URL path or an amount a number is not one on its own.
-    // (No capture group: JavaScriptCore would run this one far slower.)
-    var re = /(?:^|[^A-Za-z0-9_\/=#@$\u20ac\u00a3+])[0-9]+(?:[ .\-][0-9]+)*/g, m;
-    while ((m = re.exec(text))) {
+    // Stretches of at least nine digits and separators first, then the runs
+    // inside them. Not after a letter, "_", "/", "=", "#", "@", "+" or a
+    // currency sign: inside an identifier, a URL path or an amount a number is
+    // not one on its own. (No capture group: JavaScriptCore runs it far slower.)
+    var stretch = /(?:^|[^A-Za-z0-9_\/=#@$\u20ac\u00a3+])[0-9][0-9 .\-]{7,}[0-9]/g, run = /[0-9]+(?:[ .\-][0-9]+)*/g, st, m;
+    while ((st = stretch.exec(text))) {
+      run.lastIndex = st.index;
+      while ((m = run.exec(text)) && m.index < stretch.lastIndex) numberRun(text, lower, m.index, m.index + m[0].length, out, quotedFrom);
       if (out.full('pii')) break; // nothing more would be kept
-      var s = isDigit(m[0].charCodeAt(0)) ? m.index : m.index + 1, e = m.index + m[0].length;
-      var before = s > 0 ? text.charCodeAt(s - 1) : 32, after = e < text.length ? text.charCodeAt(e) : 32;
-      // The tail of a run that was itself rejected, or a decimal or time.
-      if ((before === 32 || before === 46 || before === 45 || before === 58) && s > 1 && isDigit(text.charCodeAt(s - 2))) continue;
-      if (isAlnum(after) || after === 95 || after === 47 || after === 64) continue;
-      if ((after === 46 || after === 45 || after === 58 || after === 44) && e + 1 < text.length && isDigit(text.charCodeAt(e + 1))) continue;
-      numberWindows(text, lower, s, text.slice(s, e), out, quotedFrom);
     }
     ruleIban(text, out);
+  }
+
+  // One maximal run of digit groups, unless it is part of a word, an amount,
+  // a decimal, a time or a longer code.
+  function numberRun(text, lower, s, e, out, quotedFrom) {
+    if (e - s < 9) return; // too few digits for a card or an SSN
+    var before = s > 0 ? text.charCodeAt(s - 1) : 32, after = e < text.length ? text.charCodeAt(e) : 32;
+    // The tail of a run that was itself rejected, or a decimal or time.
+    if ((before === 32 || before === 46 || before === 45 || before === 58) && s > 1 && isDigit(text.charCodeAt(s - 2))) return;
+    if (isAlnum(after) || after === 95 || after === 47 || after === 64) return;
+    if ((after === 46 || after === 45 || after === 58 || after === 44) && e + 1 < text.length && isDigit(text.charCodeAt(e + 1))) return;
+    numberWindows(text, lower, s, text.slice(s, e), out, quotedFrom);
   }
 
   function numberWindows(text, lower, s, run, out, quotedFrom) {
@@ -1395,9 +1411,14 @@ var KestrelRules = (function () {
   }
 
   function ruleIban(text, out) {
-    var re = /[A-Z]{2}[0-9]{2}(?:[ \-]?[A-Z0-9]{4}){2,7}(?:[ \-]?[A-Z0-9]{1,3})?/g, m;
-    while ((m = re.exec(text))) {
+    // The cheap start finds candidates; the full pattern (which JavaScriptCore
+    // cannot compile) runs only there.
+    var start = /[A-Z][A-Z][0-9][0-9]/g, re = /[A-Z]{2}[0-9]{2}(?:[ \-]?[A-Z0-9]{4}){2,7}(?:[ \-]?[A-Z0-9]{1,3})?/y, c, m;
+    while ((c = start.exec(text))) {
+      re.lastIndex = c.index;
+      if (!(m = re.exec(text))) { start.lastIndex = c.index + 1; continue; }
       var s = m.index, e = s + m[0].length;
+      start.lastIndex = e;
       if (s > 0 && isWordChar(text.charCodeAt(s - 1))) continue;
       var raw = m[0];
       // The match may run into a following word; trim back to the country length.
@@ -1416,7 +1437,7 @@ var KestrelRules = (function () {
       if (/[ \-]/.test(span) && !/^[A-Z0-9]{4}(?:( )[A-Z0-9]{4})*(?: [A-Z0-9]{1,4})?$/.test(span) &&
           !/^[A-Z0-9]{4}(?:-[A-Z0-9]{4})*(?:-[A-Z0-9]{1,4})?$/.test(span)) continue;
       if (mod97(compact.slice(4) + compact.slice(0, 4)) !== 1) continue;
-      re.lastIndex = ePos;
+      start.lastIndex = ePos;
       out.add('pii', 'warn', 'Bank account number (IBAN) in message',
         'Fine if you mean to share it; check that it is the right account.', s, span, null);
     }
@@ -1448,13 +1469,11 @@ var KestrelRules = (function () {
   // General talk about attachments, legal footers and other senses.
   var ATTACH_OTHER = /(?:any attachments?|and attachments|attachments? (?:over|larger|bigger|above|up to|are stripped|limit|size|policy)|strips? attachments|attachment (?:theory|style|styles|parenting|issues|disorder)|no strings attached|emotionally attached|(?:intended|confidential)[^.\n]{0,80}attachment|attachment[^.\n]{0,80}(?:confidential|intended recipient|privileged))/;
 
-  var ATTACH_GATE = ['attach', 'enclos', 'here', 'pfa', 'joint', 'anhang', 'anbei', 'angeh', 'allegat', 'bijgevoegd',
-    'bijlage', 'adjunt', 'anexo', '\u6dfb\u4ed8', '\u9644\u4ef6', '\ucca8\ubd80'];
+  // Words every cue starts with: one cheap pass decides whether the cues run.
+  var ATTACH_GATE = /\b(?:attach|enclos|here|pfa|ci-joint|pi\u00e8ce|anhang|anbei|im anhang|angeh|allegat|bijgevoegd|als bijlage|adjunt|en adjunto|em anexo)|\u6dfb\u4ed8|\u9644\u4ef6|\ucca8\ubd80/;
 
   function ruleAttach(text, lower, out, quotedFrom) {
-    var any = false;
-    for (var g = 0; g < ATTACH_GATE.length && !any; g++) any = lower.indexOf(ATTACH_GATE[g]) >= 0;
-    if (!any) return;
+    if (!ATTACH_GATE.test(lower)) return;
     var best = null;
     for (var i = 0; i < ATTACH_CUES.length; i++) {
       var re = ATTACH_CUES[i], m;
@@ -1498,9 +1517,9 @@ var KestrelRules = (function () {
   var URL_PRESENT = /\bhttps?:\/\/|\bwww\.[a-z0-9-]|\bmailto:|\]\(|\b[a-z0-9-]{2,63}\.(?:com|org|net|io|co|dev|app|ai|gov|edu|me|us|uk|de|fr|ly|gl|gle|link|so|to|page|site|cloud|xyz)(?:\/|\b)/;
 
   function ruleLink(text, lower, out, quotedFrom) {
-    if (lower.indexOf('link') < 0 && lower.indexOf('url') < 0) return;
+    if (!/\b(?:link|url)/.test(lower)) return;
     var own = lower.slice(0, quotedFrom);
-    if (URL_PRESENT.test(own)) return;
+    if (/https?:\/\/|www\.|mailto:|\]\(/.test(own) || URL_PRESENT.test(own)) return;
     var best = null;
     for (var i = 0; i < LINK_CUES.length; i++) {
       var re = LINK_CUES[i], m;

@@ -130,6 +130,7 @@ var KestrelSlop = (function () {
     ['world-class', 'puffery', 2], ['nestled in the heart of', 'puffery', 2],
     ['commitment to excellence', 'puffery', 2], ['shape the future of', 'puffery', 2],
     ['meticulous attention to detail', 'puffery', 2], ['foster a culture of', 'puffery', 2],
+    ['embark on this journey', 'puffery', 2], ['committed to delivering', 'puffery', 2],
     ['a unique blend of', 'puffery', 2], ['lasting impact', 'puffery', 2],
     ['rich tapestry', 'puffery', 2], ['vibrant tapestry', 'puffery', 2],
     // signposting
@@ -538,7 +539,7 @@ var KestrelSlop = (function () {
   }
 
   function verdict(text, tk, list, foreign) {
-    var points = {}, order = [], hard = false;
+    var points = {}, order = [], hard = false, strong = 0;
     var vocabSeen = {};
     var counted = [];
     for (var i = 0; i < list.length; i++) {
@@ -549,6 +550,7 @@ var KestrelSlop = (function () {
         vocabSeen[h.word] = 1;
       }
       if (h.hard) hard = true;
+      if (isStrong(h)) strong++;
       if (points[h.cat] === undefined) { points[h.cat] = 0; order.push(h.cat); }
       points[h.cat] = Math.min(CATS[h.cat].cap, points[h.cat] + (h.hard ? 0 : h.w));
       counted.push(h);
@@ -559,8 +561,32 @@ var KestrelSlop = (function () {
     var density = 100 * score / Math.max(words, 40);
     var level = 'human';
     if (hard || (score >= 6 && distinct >= 3 && density >= 4) || (score >= 5 && distinct >= 2 && density >= 10)) level = 'slop';
-    else if (score >= 3) level = 'traces';
+    else if (score >= 3 || isTraces(strong, counted.length, words)) level = 'traces';
     return { level: level, hits: counted, cats: order, score: score, words: words };
+  }
+
+  // Tells that people write too: openers, closers, dashes, linking words and
+  // the commoner listed words. On their own they never make a draft read as
+  // generated.
+  var ORDINARY = { stock_opener: 1, helpful_closer: 1, em_dash: 1 };
+  var LINKING = { additionally: 1, furthermore: 1, moreover: 1, notably: 1, 'in essence': 1, 'at its core': 1 };
+  var COMMON_WORDS = {};
+  ('crucial robust enhance enhances navigate navigating insights streamline streamlines streamlined streamlining ' +
+    'leverage leveraging leveraged seamless seamlessly elevate elevates elevating empower empowers empowering ' +
+    'resonate resonates foster fostering vibrant paramount nuanced invaluable utilize utilizes utilized utilizing ' +
+    'utilise utilises utilised utilising landscape realm').split(' ').forEach(function (w) { COMMON_WORDS[w] = 1; });
+
+  function isStrong(h) {
+    if (ORDINARY[h.cat]) return false;
+    if (h.cat === 'ai_vocabulary') return !COMMON_WORDS[h.word];
+    return !(h.cat === 'signposting' && LINKING[h.phrase]);
+  }
+
+  // A few tells people rarely write: two of them, or one beside another tell,
+  // at no less than one per hundred words.
+  function isTraces(strong, tells, words) {
+    if (100 * strong / Math.max(words, 40) < 1) return false;
+    return strong >= 2 || (strong >= 1 && tells >= 2);
   }
 
   function detailFor(level, tells) {
