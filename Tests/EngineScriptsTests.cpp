@@ -154,6 +154,31 @@ TEST(EngineScriptsCaseFile, HoldsEnoughDraftsAndHardNegatives) {
     EXPECT_GE(levels["human"], 10u);
 }
 
+// Drafts written after the scripts were tuned and scored once, each line with the outcome that
+// scoring recorded. The set is never tuned on; it guards against losing what it showed.
+TEST_F(EngineScriptsTests, FreshDraftsScoreNoWorseThanRecorded) {
+    const auto file = std::filesystem::path(KESTREL_TEST_FIXTURES) / "fresh_drafts.jsonl";
+    std::map<std::string, bool> recorded;
+    std::ifstream in(file);
+    std::string line;
+    while (std::getline(in, line)) {
+        auto j = desktop::json::parse(line);
+        ASSERT_TRUE(j.has_value()) << line;
+        recorded[j->at("id").get<std::string>()] = j->at("recorded").at("pass").get<bool>();
+    }
+    auto cases = loadCases(file);
+    EXPECT_GE(cases.size(), 30u);
+    for (const auto& c : cases) {
+        auto result = engine->check(c.text, c.channel);
+        bool ok = c.level.empty() || (result.slop && result.slop->level == c.level);
+        for (const auto& id : c.expect) ok = ok && hasId(result, id);
+        for (const auto& id : c.forbid) ok = ok && !hasId(result, id);
+        if (recorded[c.id]) {
+            EXPECT_TRUE(ok) << c.id << " passed when it was scored" << describe(result);
+        }
+    }
+}
+
 // The peers' fixtures, scored as a whole: recall of their positives and the share of their
 // negatives that raise a finding.
 struct PeerScore {

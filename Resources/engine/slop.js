@@ -301,18 +301,24 @@ var KestrelSlop = (function () {
     return text.length;
   }
 
+  var NON_ASCII_LETTER = /[\u00c0-\u024f\u0300-\u06ff\u0900-\u0e7f\u1e00-\u1fff\u3040-\u30ff\u3400-\u9fff\uac00-\ud7af]/;
+
   function notEnglish(text, tk) {
-    var ascii = 0, other = 0;
-    for (var i = 0; i < text.length && i < 20000; i++) {
-      var c = text.charCodeAt(i);
-      if ((c >= 65 && c <= 90) || (c >= 97 && c <= 122)) ascii++;
-      else if (c >= 0xc0 && isWordCode(c)) other++;
+    // Most drafts hold no letter beyond ASCII: one native search settles it.
+    if (NON_ASCII_LETTER.test(text)) {
+      var ascii = 0, other = 0;
+      for (var i = 0; i < text.length && i < 20000; i++) {
+        var c = text.charCodeAt(i);
+        if ((c >= 65 && c <= 90) || (c >= 97 && c <= 122)) ascii++;
+        else if (c >= 0xc0 && isWordCode(c)) other++;
+      }
+      if (other > 0.25 * (ascii + other)) return true;
     }
-    if (other > 0.25 * (ascii + other)) return true;
     var en = 0, fo = 0;
     for (var j = 0; j < tk.words.length && j < 4000; j++) {
       var w = tk.words[j];
       if (EN_FUNC[w]) en++; else if (FOREIGN_FUNC[w]) fo++;
+      if (en >= 20 && en > 4 * fo) break; // plainly English
     }
     return fo > en && fo >= 3;
   }
