@@ -984,7 +984,8 @@ var KestrelRules = (function () {
     }
     // "Bearer <token>" outside a header line (curl -H "Bearer …", prose).
     var bre = /\bbearer[ \t]{1,3}([A-Za-z0-9._~+\/-]{20,4000}=*)/g;
-    while ((m = bre.exec(lower))) {
+    var hasBearer = lower.indexOf('bearer') >= 0;
+    while (hasBearer && (m = bre.exec(lower))) {
       var vAt2 = m.index + m[0].length - m[1].length;
       var v2 = text.slice(vAt2, vAt2 + m[1].length);
       if (out.covered(vAt2, vAt2 + v2.length)) continue;
@@ -994,7 +995,8 @@ var KestrelRules = (function () {
     }
     // curl -u user:password, or -u key: where the key is the whole credential.
     var cre = /(?:^|[\s])(?:-u|--user)[ \t]+["']?([^\s:"']{0,64})["']?:["']?([^\s"']{3,128})?["']?/g;
-    while ((m = cre.exec(text))) {
+    var hasUserFlag = text.indexOf('-u') >= 0;
+    while (hasUserFlag && (m = cre.exec(text))) {
       var pw = m[2];
       if (!pw) {
         var key = m[1];
@@ -1053,8 +1055,8 @@ var KestrelRules = (function () {
     { name: /sourcegraph(?:[._-]?(?:access)?[._-]?token)?$/, value: /^(?:sgp_)?[A-Fa-f0-9]{40}$/, title: 'Sourcegraph token' }
   ];
 
-  var ASSIGN_OP = /^(["'\]]?[ \t]{0,16}(?:::?=|:::=|\?=|:=|=>|->|=|:)[ \t]{0,16}["'`]?|["'][ \t]{1,4}value=["']|["'][ \t]*,[ \t]*["'])/;
-  var PROSE_OP = /^((?:\s+(?:for|to|of|on|at)\s+(?:the\s+|my\s+|our\s+|your\s+)?[^\s.,;:!?]{1,30}(?:\s+[^\s.,;:!?]{1,20})?)?\s+(?:is|was|=|:|will be|should be|is now|is still)\s*:?\s+["'`]?)/i;
+  var ASSIGN_OP = /(["'\]]?[ \t]{0,16}(?:::?=|:::=|\?=|:=|=>|->|=|:)[ \t]{0,16}["'`]?|["'][ \t]{1,4}value=["']|["'][ \t]*,[ \t]*["'])/y;
+  var PROSE_OP = /((?:\s+(?:for|to|of|on|at)\s+(?:the\s+|my\s+|our\s+|your\s+)?[^\s.,;:!?]{1,30}(?:\s+[^\s.,;:!?]{1,20})?)?\s+(?:is|was|=|:|will be|should be|is now|is still)\s*:?\s+["'`]?)/iy;
   var ASSIGN_VALUE = /[^\s"'`<>,;()\[\]{}]{1,200}/y;
 
   function isNameChar(c) { return (c >= 97 && c <= 122) || isDigit(c) || c === 95 || c === 46 || c === 45; }
@@ -1075,7 +1077,7 @@ var KestrelRules = (function () {
 
   function scanNamedValues(re, text, lower, out, quotedFrom) {
     re.lastIndex = 0;
-    var m;
+    var m, kinds = Object.create(null);
     while ((m = re.exec(lower))) {
       // Expand to the whole identifier around the keyword.
       var s = m.index, e = re.lastIndex;
@@ -1085,17 +1087,19 @@ var KestrelRules = (function () {
       var after = e < text.length ? text.charCodeAt(e) : 32;
       if (isAlnum(after)) continue;
       if (m[0].indexOf(' ') < 0) while (s > 0 && m.index - s < 40 && isNameChar(lower.charCodeAt(s - 1))) s--;
-      var name = lower.slice(s, e).replace(/^[._-]+|[._-]+$/g, '');
-      var kind = nameKind(name);
+      var name = lower.slice(s, e);
+      if (!isAlnum(name.charCodeAt(0)) || !isAlnum(name.charCodeAt(name.length - 1))) name = name.replace(/^[._-]+|[._-]+$/g, '');
+      var kind = name in kinds ? kinds[name] : (kinds[name] = nameKind(name));
       if (!kind) continue;
       // Short names like "pw"/"pass" must stand alone as a word.
-      if (/^(?:pw|pass)$/.test(name) && s > 0 && isWordChar(lower.charCodeAt(s - 1))) continue;
+      if ((name === 'pw' || name === 'pass') && s > 0 && isWordChar(lower.charCodeAt(s - 1))) continue;
 
       // Operator: =, :, =>, ->, a call's next argument, or prose "is"/"was" with a few words between.
-      var rest = text.slice(e, Math.min(text.length, e + 90));
-      var op = ASSIGN_OP.exec(rest), prose = false;
+      ASSIGN_OP.lastIndex = e;
+      var op = ASSIGN_OP.exec(text), prose = false;
       if (!op && (kind === 'password' || kind === 'secret')) {
-        op = PROSE_OP.exec(rest);
+        PROSE_OP.lastIndex = e;
+        op = PROSE_OP.exec(text);
         prose = true;
       }
       if (!op) continue;
@@ -1103,7 +1107,7 @@ var KestrelRules = (function () {
       ASSIGN_VALUE.lastIndex = vAt;
       var vr = ASSIGN_VALUE.exec(text);
       if (!vr) continue;
-      var val = vr[0].replace(/[.!?:]+$/, '');
+      var val = /[.!?:]$/.test(vr[0]) ? vr[0].replace(/[.!?:]+$/, '') : vr[0];
       if (!val.length || out.covered(vAt, vAt + val.length)) continue;
       if (typeof kind === 'object') {
         if (!kind.value.test(val) || isPlaceholder(val) || lowVariety(val.replace(/:/g, ''))) continue;
@@ -1562,7 +1566,8 @@ var KestrelRules = (function () {
     }
     var tail = lines.slice(-4);
     for (var i = 0; i < tail.length; i++) {
-      var l = lowerSame(tail[i]).replace(/^[-\u2013\u2014~\s]+/, '');
+      // Plain lower case: asking lowerSame would evict the whole draft's copy.
+      var l = tail[i].toLowerCase().replace(/[\u2018\u2019\u02bc]/g, "'").replace(/^[-\u2013\u2014~\s]+/, '');
       if (SIGNOFF_WORDS.test(l)) return;
       if (/^sent from my /.test(l)) return;
     }
