@@ -410,7 +410,7 @@ TEST_F(EngineScriptsTests, AdversarialInputsOf64KBAnswerInFull) {
 
 TEST_F(EngineScriptsTests, FindsAKeyAfterAMegabyteOfLinks) {
     const std::string links = megabyteOfLinks();
-    engine->check(links.substr(0, 64 * 1024), "email");  // a running app has warmed the scripts up
+    engine->check(links, "email");  // a running app has warmed the scripts up
     auto result = engine->check(links + "\n\nAnd the key: " + kKey, "email");
     ASSERT_TRUE(hasId(result, "secret")) << describe(result);
     for (const auto& f : result.findings) {
