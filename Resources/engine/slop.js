@@ -130,6 +130,7 @@ var KestrelSlop = (function () {
     ['world-class', 'puffery', 2], ['nestled in the heart of', 'puffery', 2],
     ['commitment to excellence', 'puffery', 2], ['shape the future of', 'puffery', 2],
     ['meticulous attention to detail', 'puffery', 2], ['foster a culture of', 'puffery', 2],
+    ['embark on this journey', 'puffery', 2], ['committed to delivering', 'puffery', 2],
     ['a unique blend of', 'puffery', 2], ['lasting impact', 'puffery', 2],
     ['rich tapestry', 'puffery', 2], ['vibrant tapestry', 'puffery', 2],
     // signposting
@@ -274,13 +275,22 @@ var KestrelSlop = (function () {
     return repl;
   }
 
+  // Whether an odd number of double quotes stands between the line start and
+  // `at`. Counts are kept per text so that many questions cost one pass.
+  var quoteMemo = { text: null, count: null };
   function insideQuotes(text, at) {
-    var ls = text.lastIndexOf('\n', at - 1) + 1, q = 0;
-    for (var i = ls; i < at; i++) {
-      var c = text.charAt(i);
-      if (c === '"' || c === '\u201c' || c === '\u201d') q++;
+    if (quoteMemo.text !== text) {
+      // Running count of quotes, restarting at each line.
+      var count = new Uint32Array(text.length + 1), q = 0;
+      for (var i = 0; i < text.length; i++) {
+        var c = text.charCodeAt(i);
+        if (c === 10) q = 0;
+        else if (c === 34 || c === 0x201c || c === 0x201d) q++;
+        count[i + 1] = q;
+      }
+      quoteMemo.text = text; quoteMemo.count = count;
     }
-    return q % 2 === 1;
+    return quoteMemo.count[at] % 2 === 1;
   }
 
   // --------------------------------------------------------------------------
@@ -291,18 +301,24 @@ var KestrelSlop = (function () {
     return text.length;
   }
 
+  var NON_ASCII_LETTER = /[\u00c0-\u024f\u0300-\u06ff\u0900-\u0e7f\u1e00-\u1fff\u3040-\u30ff\u3400-\u9fff\uac00-\ud7af]/;
+
   function notEnglish(text, tk) {
-    var ascii = 0, other = 0;
-    for (var i = 0; i < text.length && i < 20000; i++) {
-      var c = text.charCodeAt(i);
-      if ((c >= 65 && c <= 90) || (c >= 97 && c <= 122)) ascii++;
-      else if (c >= 0xc0 && isWordCode(c)) other++;
+    // Most drafts hold no letter beyond ASCII: one native search settles it.
+    if (NON_ASCII_LETTER.test(text)) {
+      var ascii = 0, other = 0;
+      for (var i = 0; i < text.length && i < 20000; i++) {
+        var c = text.charCodeAt(i);
+        if ((c >= 65 && c <= 90) || (c >= 97 && c <= 122)) ascii++;
+        else if (c >= 0xc0 && isWordCode(c)) other++;
+      }
+      if (other > 0.25 * (ascii + other)) return true;
     }
-    if (other > 0.25 * (ascii + other)) return true;
     var en = 0, fo = 0;
     for (var j = 0; j < tk.words.length && j < 4000; j++) {
       var w = tk.words[j];
       if (EN_FUNC[w]) en++; else if (FOREIGN_FUNC[w]) fo++;
+      if (en >= 20 && en > 4 * fo) break; // plainly English
     }
     return fo > en && fo >= 3;
   }
@@ -310,13 +326,13 @@ var KestrelSlop = (function () {
   'the and to of is you i we a in for this that it on with be are have will please can our your my'.split(' ').forEach(function (w) { EN_FUNC[w] = 1; });
   'der die das und ist nicht ich wir sie mit f\u00fcr le la les et est pas je nous vous avec pour el los las y es que por para con una il di che per sono het een niet ik wij voor met zijn os um uma n\u00e3o com'.split(' ').forEach(function (w) { FOREIGN_FUNC[w] = 1; });
 
-  function Hits(text) { this.text = text; this.list = []; this.spans = []; }
+  // Hits that do not overlap: the first, longest match wins. Covered
+  // characters are marked, so a check costs the length of the hit.
+  function Hits(text) { this.text = text; this.list = []; this.taken = new Uint8Array(text.length + 1); }
   Hits.prototype.add = function (h) {
-    for (var i = 0; i < this.spans.length; i++) {
-      var s = this.spans[i];
-      if (h.at < s[1] && h.at + h.len > s[0]) return false; // first, longest match wins
-    }
-    this.spans.push([h.at, h.at + h.len]);
+    var end = Math.min(h.at + Math.max(h.len, 1), this.taken.length), i;
+    for (i = h.at; i < end; i++) if (this.taken[i]) return false;
+    for (i = h.at; i < end; i++) this.taken[i] = 1;
     this.list.push(h);
     return true;
   };
@@ -396,8 +412,8 @@ var KestrelSlop = (function () {
 
   function regexHits(re, lower, limit, fn) {
     re.lastIndex = 0;
-    var m, n = 0;
-    while ((m = re.exec(lower)) && n++ < 200) {
+    var m;
+    while ((m = re.exec(lower))) {
       if (m.index >= limit) break;
       fn(m);
       if (m[0].length === 0) re.lastIndex++;
@@ -456,15 +472,15 @@ var KestrelSlop = (function () {
       });
     }
     // Em dashes (and spaced en dashes / double hyphens).
-    var dashes = [], dre = /\u2014| \u2013 | -- /g, dm;
-    while ((dm = dre.exec(text)) && dashes.length < 500) { if (dm.index < limit) dashes.push(dm); }
-    if (dashes.length >= 2) {
+    var dashes = 0, d0 = null, dre = /\u2014| \u2013 | -- /g, dm;
+    while ((dm = dre.exec(text)) && dm.index < limit) { if (!d0) d0 = dm; dashes++; }
+    if (dashes >= 2) {
       var words = Math.max(1, tk.words.length);
-      var w = dashes.length >= 3 || dashes.length * 40 > words ? 2 : 1;
-      var d0 = dashes[0], dAt = d0.index, dLen = d0[0].length, spaced = false;
+      var w = dashes >= 3 || dashes * 40 > words ? 2 : 1;
+      var dAt = d0.index, dLen = d0[0].length, spaced = false;
       if (text.charAt(dAt - 1) === ' ' && d0[0] === '\u2014' && text.charAt(dAt + 1) === ' ') { dAt--; dLen += 2; spaced = true; }
       else if (d0[0] !== '\u2014') spaced = true;
-      hits.add({ at: dAt, len: dLen, cat: 'em_dash', w: w, fix: spaced ? ', ' : undefined, phrase: 'dash', count: dashes.length });
+      hits.add({ at: dAt, len: dLen, cat: 'em_dash', w: w, fix: spaced ? ', ' : undefined, phrase: 'dash', count: dashes });
     }
     // Markdown headings and bold labels pasted raw.
     if (lower.indexOf('#') >= 0 || lower.indexOf('**') >= 0) {
@@ -479,7 +495,7 @@ var KestrelSlop = (function () {
     }
     // Lines that start with an emoji.
     var lines = 0, first = null, from = 0;
-    while (from < limit && lines < 100) {
+    while (from < limit) {
       var ls = from;
       while (ls < limit && (text.charAt(ls) === ' ' || text.charAt(ls) === '\t')) ls++;
       var len = emojiAt(text, ls);
@@ -507,16 +523,13 @@ var KestrelSlop = (function () {
     return len;
   }
 
-  var LINT_LIMIT = 20000;
   var cache = { text: null, result: null };
 
   function analyse(text) {
     text = String(text == null ? '' : text);
     if (cache.text === text) return cache.result;
     var lower = lowerSame(text);
-    // Style is judged on the opening of a long paste: enough to find the
-    // tells, and it keeps a pasted document off the typing path.
-    var limit = Math.min(quoteStart(text, lower), LINT_LIMIT);
+    var limit = quoteStart(text, lower);
     // Quoted ">" lines are someone else's words: blank them for matching.
     var masked = lower.indexOf('>') < 0 ? lower : lower.slice(0, limit).replace(/(^|\n)([ \t]*>[^\n]*)/g, function (s, nl, body) {
       return nl + new Array(body.length + 1).join(' ');
@@ -532,7 +545,7 @@ var KestrelSlop = (function () {
   }
 
   function verdict(text, tk, list, foreign) {
-    var points = {}, order = [], hard = false;
+    var points = {}, order = [], hard = false, strong = 0;
     var vocabSeen = {};
     var counted = [];
     for (var i = 0; i < list.length; i++) {
@@ -543,6 +556,7 @@ var KestrelSlop = (function () {
         vocabSeen[h.word] = 1;
       }
       if (h.hard) hard = true;
+      if (isStrong(h)) strong++;
       if (points[h.cat] === undefined) { points[h.cat] = 0; order.push(h.cat); }
       points[h.cat] = Math.min(CATS[h.cat].cap, points[h.cat] + (h.hard ? 0 : h.w));
       counted.push(h);
@@ -553,8 +567,32 @@ var KestrelSlop = (function () {
     var density = 100 * score / Math.max(words, 40);
     var level = 'human';
     if (hard || (score >= 6 && distinct >= 3 && density >= 4) || (score >= 5 && distinct >= 2 && density >= 10)) level = 'slop';
-    else if (score >= 3) level = 'traces';
+    else if (score >= 3 || isTraces(strong, counted.length, words)) level = 'traces';
     return { level: level, hits: counted, cats: order, score: score, words: words };
+  }
+
+  // Tells that people write too: openers, closers, dashes, linking words and
+  // the commoner listed words. On their own they never make a draft read as
+  // generated.
+  var ORDINARY = { stock_opener: 1, helpful_closer: 1, em_dash: 1 };
+  var LINKING = { additionally: 1, furthermore: 1, moreover: 1, notably: 1, 'in essence': 1, 'at its core': 1 };
+  var COMMON_WORDS = {};
+  ('crucial robust enhance enhances navigate navigating insights streamline streamlines streamlined streamlining ' +
+    'leverage leveraging leveraged seamless seamlessly elevate elevates elevating empower empowers empowering ' +
+    'resonate resonates foster fostering vibrant paramount nuanced invaluable utilize utilizes utilized utilizing ' +
+    'utilise utilises utilised utilising landscape realm').split(' ').forEach(function (w) { COMMON_WORDS[w] = 1; });
+
+  function isStrong(h) {
+    if (ORDINARY[h.cat]) return false;
+    if (h.cat === 'ai_vocabulary') return !COMMON_WORDS[h.word];
+    return !(h.cat === 'signposting' && LINKING[h.phrase]);
+  }
+
+  // A few tells people rarely write: two of them, or one beside another tell,
+  // at no less than one per hundred words.
+  function isTraces(strong, tells, words) {
+    if (100 * strong / Math.max(words, 40) < 1) return false;
+    return strong >= 2 || (strong >= 1 && tells >= 2);
   }
 
   function detailFor(level, tells) {
