@@ -22,6 +22,7 @@ bool LinuxDesktop::displayReachable() {
 LinuxDesktop::LinuxDesktop(LinuxOptions options)
     : defaults_(options.defaultsFile),
       http_(makeHttp(options.network)),
+      x_(options.display ? options.display->c_str() : nullptr),
       workspace_(x_, bundle_, runLoop_, log_),
       accessibility_(log_, AtspiAccessibility::Geometry{[this] { return frontWindowOrigin(); },
                                                         [this] { return screens_.primaryOrigin(); }}),

@@ -70,8 +70,8 @@ struct ErrorHooks {
     static void onIOErrorExit(Display*, void* data) { static_cast<XConnection*>(data)->markLost(); }
 };
 
-XConnection::XConnection() {
-    display_ = XOpenDisplay(nullptr);
+XConnection::XConnection(const char* displayName) {
+    display_ = XOpenDisplay(displayName);
     if (!display_) return;
     root_ = DefaultRootWindow(display_);
     {

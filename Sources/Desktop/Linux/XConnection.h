@@ -24,8 +24,8 @@ using XTime = unsigned long;
 
 class XConnection {
 public:
-    // Opens $DISPLAY; isOpen() says whether it worked.
-    XConnection();
+    // Opens the display (none: $DISPLAY); isOpen() says whether it worked.
+    explicit XConnection(const char* displayName = nullptr);
     ~XConnection();
     XConnection(const XConnection&) = delete;
     XConnection& operator=(const XConnection&) = delete;
