@@ -77,7 +77,43 @@ TEST_F(DraftReadingTests, TheFrameOfTheBoxLiesInsideTheScreen) {
     EXPECT_GT(frame->origin.y, 0);
 }
 
+TEST_F(DraftReadingTests, AnAppThatStopsAnsweringReadsAsAnEmptyBoxAndNothingHangs) {
+    pid_t chat = launchChat();
+    type("frozen");
+    ASSERT_TRUE(draftIs("frozen"));
+    kill(chat, SIGSTOP);
+    watcher->refresh();
+    kill(chat, SIGCONT);
+    EXPECT_EQ(state->text(), "");
+    EXPECT_TRUE(draftIs("frozen"));
+}
+
+TEST_F(DraftReadingTests, ArmingAnElectronAppTellsThePersonWhatToDoOnce) {
+    pid_t chat = launchChat();
+    auto& ax = desktop.accessibility();
+    for (int i = 0; i < 2; ++i)
+        EXPECT_NE(ax.setAttribute(ax.applicationElement(chat), "AXManualAccessibility", true), AXError::success);
+    EXPECT_THAT(desktop.lines().lines(), ::testing::ElementsAre(::testing::HasSubstr("start it again")));
+}
+
 class WorkspaceTests : public LinuxDesktopTest {};
+
+TEST_F(WorkspaceTests, TheScreenAndAClickOutsideOurWindowsComeInTheLayersCoordinates) {
+    launchChat();
+    auto screens = desktop.screens().screens();
+    ASSERT_EQ(screens.size(), 1u);
+    EXPECT_EQ(screens[0].frame, (desktop::Rect{{0, 0}, {1440, 900}}));
+    EXPECT_TRUE(screens[0].frame.contains(screens[0].visibleFrame.origin));
+    std::vector<desktop::MouseEvent> clicks;
+    auto monitor = desktop.mouseDownMonitor().add([&](const desktop::MouseEvent& e) { clicks.push_back(e); });
+    // A left click: a right one opens a menu (the window manager's or the app's) that keeps the
+    // keyboard from the tests that follow.
+    xdotool({"mousemove", "100", "200", "click", "1"});
+    ASSERT_TRUE(waitFor([&] { return !clicks.empty(); }, 3));
+    EXPECT_EQ(clicks[0].button, desktop::MouseButton::left);
+    EXPECT_EQ(clicks[0].location, (desktop::Point{100, 700}));
+    EXPECT_EQ(desktop.screens().mouseLocation(), (desktop::Point{100, 700}));
+}
 
 TEST_F(WorkspaceTests, TheFrontAppAndItsPidFollowWindowSwitches) {
     pid_t chat = launchChat();
