@@ -138,6 +138,12 @@ TEST_F(WorkspaceTests, TheFrontAppAndItsPidFollowWindowSwitches) {
     }
 }
 
+TEST_F(WorkspaceTests, AnAddressNothingOpensIsReportedInTheLog) {
+    desktop.workspace().open("x-kestrel-nothing:here");
+    EXPECT_THAT(desktop.lines().lines(),
+                ::testing::ElementsAre(::testing::HasSubstr("nothing on this system opens x-kestrel-nothing:here")));
+}
+
 class SendKeyTests : public LinuxDesktopTest {
 protected:
     void SetUp() override {

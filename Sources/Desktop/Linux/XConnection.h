@@ -4,6 +4,7 @@
 // call into Xlib (thread-safe since libX11 1.8). Owned by the Linux desktop.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <functional>
 #include <map>
@@ -68,7 +69,7 @@ private:
     Display* display_ = nullptr;
     XWindow root_ = 0;
     bool lost_ = false;
-    int lastError_ = 0;
+    std::atomic<int> lastError_{0};
     std::map<std::string, XAtom> atoms_;
     std::vector<Handler> handlers_;
     std::function<void()> onLost_;
