@@ -38,6 +38,9 @@ public:
     std::function<void()> onHotkey;
     // Escape: answers whether the application consumed it. Asked from inside the tap.
     std::function<bool()> onEscape;
+    // Whether Escape may be consumed now (our panel is open). A desktop that grabs the keys it
+    // wants (X11) grabs Escape only then, so that it otherwise never leaves the app in front.
+    std::function<bool()> wantsEscape;
 
     // Installs the tap; answers whether it exists afterwards.
     bool start();
@@ -48,6 +51,9 @@ public:
     // it was held from is in front with the same compose element focused: elsewhere the replayed
     // key would send another message. Either way nothing stays held; answers whether it replayed.
     bool release();
+    // The key-downs the tap must see now: the check shortcut, Escape while wanted, and the Send
+    // chord of the supported, unmuted app in front.
+    std::vector<desktop::KeyCombo> keysOfInterest() const;
 
     // The held Send key press.
     const std::optional<desktop::KeyEvent>& pending() const { return pending_; }
