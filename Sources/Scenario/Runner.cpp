@@ -132,7 +132,7 @@ const std::map<std::string, Runner::Handler, std::less<>>& Runner::shows() {
 Runner::Runner(std::ostream& out, Options options)
     : out_(out),
       options_(std::move(options)),
-      sim_(desktop::sim::SimOptions{options_.clock, options_.stateDirectory}),
+      sim_(desktop::sim::SimOptions{options_.clock, options_.stateDirectory, options_.echoLog}),
       installed_(sim_) {
     if (options_.resourceDirectory) sim_.simBundle().setResourceDirectory(options_.resourceDirectory);
     installFakeApps(sim_.simApps());

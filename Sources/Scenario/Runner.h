@@ -43,6 +43,8 @@ public:
         // virtual clock with nothing stored.
         desktop::Clock clock = desktop::Clock::virtualTime;
         std::optional<std::filesystem::path> stateDirectory{};
+        // Log lines also go to standard error as they are written (the console).
+        bool echoLog = false;
     };
 
     Runner(std::ostream& out, Options options);
