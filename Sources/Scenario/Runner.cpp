@@ -3,9 +3,12 @@
 #include <algorithm>
 #include <charconv>
 #include <chrono>
+#include <cmath>
 #include <fstream>
 #include <iostream>
 
+#include "Desktop/Json.h"
+#include "Desktop/Unicode.h"
 #include "DevServer/DevServer.h"
 #include "Kestrel/API.h"
 #include "Kestrel/Analytics.h"
@@ -23,8 +26,6 @@ using Problem = Runner::Problem;
 Problem scriptError(std::string message) { return Problem{true, std::move(message)}; }
 Problem failed(std::string message) { return Problem{false, std::move(message)}; }
 
-std::string quote(const std::string& text) { return nlohmann::json(text).dump(); }
-
 // How a property value is compared and shown: true/false, numbers, text, lists as a,b.
 std::string valueText(const nlohmann::json& value) {
     if (value.is_string()) return value.get<std::string>();
@@ -37,7 +38,7 @@ std::string valueText(const nlohmann::json& value) {
         }
         return joined;
     }
-    return value.dump();
+    return desktop::json::dump(value);
 }
 
 std::string joinIds(const std::vector<kestrel::Finding>& findings, bool withLevels = false) {
@@ -66,7 +67,8 @@ desktop::DefaultValue defaultValue(const Word& word) {
     if (auto [end, ec] = std::from_chars(first, last, integer); ec == std::errc() && end == last)
         return integer;
     double number = 0;
-    if (auto [end, ec] = std::from_chars(first, last, number); ec == std::errc() && end == last)
+    if (auto [end, ec] = std::from_chars(first, last, number);
+        ec == std::errc() && end == last && std::isfinite(number))
         return number;
     return word.text;
 }
@@ -155,7 +157,7 @@ int Runner::run(std::istream& script) {
         auto first = line.find_first_not_of(" \t\r");
         if (first == std::string::npos || line[first] == '#') continue;
         auto command = line.substr(first, line.find_last_not_of(" \t\r") + 1 - first);
-        out_ << "> " << command << '\n';
+        out_ << "> " << desktop::unicode::replacingInvalid(command) << '\n';
         auto problem = execute(command);
         if (!problem) continue;
         if (problem->scriptError) {
@@ -309,6 +311,7 @@ Runner::Outcome Runner::wait(Args& args) {
     double seconds = args.number("seconds");
     if (auto bad = args.finish()) return scriptError(*bad);
     if (seconds < 0) return scriptError("cannot wait a negative time");
+    if (seconds > kLongestWait) return scriptError("cannot wait longer than a day");
     auto& loop = sim_.runLoop();
     if (loop.clock() == desktop::Clock::real) {
         loop.run(seconds);
@@ -356,7 +359,8 @@ Runner::Outcome Runner::showState(Args& args) {
 
 Runner::Outcome Runner::showEvents(Args& args) {
     if (auto bad = args.finish()) return scriptError(*bad);
-    for (const auto& event : events_) out_ << "  " << event.name << ' ' << event.properties.dump() << '\n';
+    for (const auto& event : events_)
+        out_ << "  " << event.name << ' ' << desktop::json::dump(event.properties) << '\n';
     return std::nullopt;
 }
 
@@ -435,7 +439,7 @@ Runner::Outcome Runner::expectEvent(Args& args) {
                    valueText(event.properties[property.first]) == property.second;
         });
         if (matches) return std::nullopt;
-        seen += (seen.empty() ? "" : "; ") + event.properties.dump();
+        seen += (seen.empty() ? "" : "; ") + desktop::json::dump(event.properties);
     }
     if (seen.empty()) return failed("no such event");
     return failed("saw it with " + seen);
@@ -446,7 +450,8 @@ Runner::Outcome Runner::expectNoEvent(Args& args) {
     if (auto bad = args.finish()) return scriptError(*bad);
     auto from = std::exchange(eventCursors_[name], events_.size());
     for (size_t i = from; i < events_.size(); ++i) {
-        if (events_[i].name == name) return failed("tracked with " + events_[i].properties.dump());
+        if (events_[i].name == name)
+            return failed("tracked with " + desktop::json::dump(events_[i].properties));
     }
     return std::nullopt;
 }

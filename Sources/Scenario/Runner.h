@@ -35,6 +35,11 @@ public:
     static constexpr int kScriptError = 2;
     // Real seconds a `wait` may spend on work in flight.
     static constexpr double kSettleLimit = 10;
+    // Virtual seconds one `wait` may pass: more would fire a repeating timer without end.
+    static constexpr double kLongestWait = 24 * 60 * 60;
+    // HTTP statuses a canned reply may carry.
+    static constexpr int kLowestStatus = 100;
+    static constexpr int kHighestStatus = 599;
 
     struct Options {
         // The installed resources (engine scripts); none falls back to the source tree.

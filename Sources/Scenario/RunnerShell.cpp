@@ -1,5 +1,6 @@
 // The scenario commands of the application shell: the status menu, the backend stand-in, the
 // sign-in window, and the console that reads commands while the application runs in real time.
+#include <cmath>
 #include <condition_variable>
 #include <cstdlib>
 #include <iostream>
@@ -20,7 +21,6 @@ namespace {
 using Problem = Runner::Problem;
 Problem scriptError(std::string message) { return Problem{true, std::move(message)}; }
 Problem failed(std::string message) { return Problem{false, std::move(message)}; }
-std::string quote(const std::string& text) { return nlohmann::json(text).dump(); }
 
 constexpr std::string_view kChecked = "✓ ";
 
@@ -124,6 +124,8 @@ Runner::Outcome Runner::backend(Args& args) {
     auto status = args.number("status");
     auto body = args.word("JSON");
     if (auto bad = args.finish()) return scriptError(*bad);
+    if (status != std::floor(status) || status < kLowestStatus || status > kHighestStatus)
+        return scriptError("status must be a whole number from 100 to 599");
     if (!backend_) return scriptError("say `backend dev` first");
     backend_->reply(path, static_cast<int>(status), body);
     return std::nullopt;
