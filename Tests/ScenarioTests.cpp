@@ -159,3 +159,14 @@ TEST(ScenarioRunnerTests, HostileScriptsEndInAScriptErrorOrAnAnswer) {
         EXPECT_THAT(run.output, HasSubstr(c.output)) << c.script;
     }
 }
+
+TEST(ScenarioRunnerTests, TheStandInReceivesAndShowsTheAnalytics) {
+    auto run = simulate(
+        "backend dev\n"
+        "launch\n"
+        "show backend\n");
+    EXPECT_EQ(run.status, Runner::kPassed) << run.output;
+    EXPECT_THAT(run.output, HasSubstr("  mixpanel event {\"event\":\"kestrel-App Installed\""));
+    EXPECT_THAT(run.output,
+                testing::ContainsRegex("  posthog [{][^\n]*\"event\":\"kestrel-App Installed\""));
+}

@@ -127,6 +127,7 @@ const std::map<std::string, Runner::Handler, std::less<>>& Runner::shows() {
         {"windows", &Runner::showWindows},
         {"menu", &Runner::showMenu},
         {"signin", &Runner::showSignIn},
+        {"backend", &Runner::showBackend},
     };
     return table;
 }
@@ -148,6 +149,7 @@ Runner::~Runner() {
     sim_.settle(kSettleLimit);
     app_.reset();
     kestrel::KestrelAPI::resetShared();
+    if (backend_) kestrel::Analytics::setEndpoints(std::nullopt);
 }
 
 int Runner::run(std::istream& script) {

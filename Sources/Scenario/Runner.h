@@ -106,6 +106,8 @@ private:
     Outcome showState(Args& args);
     Outcome showEvents(Args& args);
     Outcome showLog(Args& args);
+    // What the backend stand-in received from the analytics senders.
+    Outcome showBackend(Args& args);
     // Our windows.
     Outcome click(Args& args);
     Outcome fill(Args& args);

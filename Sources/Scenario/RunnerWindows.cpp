@@ -43,7 +43,7 @@ std::string Runner::describe(desktop::Window& window) {
     if (&window == &app_->pill()->window()) name = "pill";
     std::string out = name + " at " + frameText(window.frame()) + "\n";
     if (auto* view = window.content()) {
-        std::string tree = view->render();
+        std::string tree = view->render(window.contentLayoutRect().size);
         for (size_t start = 0; start < tree.size();) {
             size_t end = tree.find('\n', start);
             out += "  " + tree.substr(start, end - start) + "\n";
