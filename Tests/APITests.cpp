@@ -137,6 +137,13 @@ TEST_F(APITests, ServerTextWithControlCharactersIsCarriedUnchanged) {
     EXPECT_EQ(score().error().message, "line one\nline\atwo\ttab é☃");
 }
 
+TEST_F(APITests, ANulInTheServersTextIsLeftOut) {
+    server.reply(DevServer::kScore, 400, R"({"message":"Too many\u0000 checks"})");
+    EXPECT_EQ(score().error(), (APIError{400, "Too many checks"}));
+    server.reply(DevServer::kScore, 400, R"({"message":"\u0000"})");
+    EXPECT_EQ(score().error(), (APIError{400, "Request failed (400)"}));
+}
+
 TEST_F(APITests, ErrorBodyWithInvalidUtf8KeepsTheDefault) {
     server.reply(DevServer::kScore, 400, "{\"message\":\"bad \xff\xfe bytes\"}");
     EXPECT_EQ(score().error(), (APIError{400, "Request failed (400)"}));
@@ -476,8 +483,10 @@ TEST_F(APITests, ANewClientRestoresTheStoredSessionWithoutAsking) {
     EXPECT_TRUE(server.requests().empty());
 }
 
-TEST_F(APITests, AStoredSessionThatDoesNotDecodeStartsSignedOut) {
-    for (const char* stored : {R"({"token":"t","user":{"userId":"u"}})", "{not json", R"({"user":{"email":"a@b.c"}})", ""}) {
+TEST_F(APITests, AStoredSessionThatCannotBeUsedStartsSignedOut) {
+    for (const char* stored :
+         {R"({"token":"t","user":{"userId":"u"}})", "{not json", R"({"user":{"email":"a@b.c"}})",
+          "", R"({"token":"t\r\nx: 1","user":{"email":"a@b.c"}})"}) {
         sim.simSecureStore().plant(kestrel::Keychain::itemQuery(), stored);
         KestrelAPI::resetShared();
         EXPECT_FALSE(api()->token()) << stored;
@@ -642,11 +651,19 @@ TEST_F(APITests, TheTokenNeverReachesTheLogOrAnalytics) {
     for (const auto& call : tracked) EXPECT_EQ(call.kept.dump().find(token), std::string::npos);
 }
 
-TEST_F(APITests, ATokenWithALineBreakCannotWriteHeaders) {
-    api()->store(SessionResponse{"tok\r\nx-injected: 1", User{.email = "a@example.com"}}, "dev");
-    auto error = score().error();
-    EXPECT_EQ(error.kind, APIError::Kind::transport);
-    EXPECT_TRUE(server.requests().empty());
+TEST_F(APITests, ASessionWhoseTokenCannotBeSentBackIsNotKept) {
+    server.reply(DevServer::kAuthConfig, 200, R"({"devLogin":true})");
+    for (const char* token : {R"(tok\r\nx-injected: 1)", R"(tok\n)", R"(tok\u0000en)"}) {
+        server.reply(
+            DevServer::kDevLogin, 200,
+            std::string(R"({"token":")") + token + R"(","user":{"email":"a@example.com"}})");
+        EXPECT_EQ(startEmail().error(), (APIError{0, KestrelAPI::kUnusableSession})) << token;
+        EXPECT_FALSE(api()->token()) << token;
+        EXPECT_FALSE(api()->user()) << token;
+        EXPECT_FALSE(storedItem()) << token;
+    }
+    score();
+    EXPECT_FALSE(server.requests(DevServer::kScore).at(0).header("authorization"));
 }
 
 }  // namespace

@@ -1,7 +1,6 @@
 #include <gmock/gmock.h>
 
 #include <atomic>
-#include <fstream>
 #include <thread>
 
 #include "Desktop/Json.h"
@@ -96,49 +95,6 @@ TEST(ObservableTests, AnnouncesUntilTheSubscriptionGoes) {
     late = model.observe([&] { told += 100; });
     model.change();
     EXPECT_EQ(told, 3);
-}
-
-TEST(DefaultsTests, PersistsTypedValuesAndSurvivesAGarbledFile) {
-    testing_support::ScratchDirectory dir;
-    auto file = dir.path() / "defaults.json";
-    {
-        sim::SimDefaults defaults(file);
-        defaults.set("s", std::string("text"));
-        defaults.set("b", true);
-        defaults.set("i", int64_t{42});
-        defaults.set("f", 0.5);
-        defaults.set("a", std::vector<std::string>{"x", "y"});
-        defaults.set("gone", true);
-        defaults.remove("gone");
-    }
-    sim::SimDefaults reread(file);
-    EXPECT_EQ(reread.string("s"), "text");
-    EXPECT_EQ(reread.boolean("b"), true);
-    EXPECT_EQ(reread.integer("i"), 42);
-    EXPECT_EQ(reread.number("f"), 0.5);
-    EXPECT_EQ(reread.stringArray("a"), (std::vector<std::string>{"x", "y"}));
-    EXPECT_FALSE(reread.object("gone"));
-    EXPECT_FALSE(reread.boolean("s"));
-    EXPECT_FALSE(std::filesystem::exists(dir.path() / "defaults.json.tmp"));
-
-    std::ofstream(file) << "{ not json";
-    sim::SimDefaults garbled(file);
-    EXPECT_FALSE(garbled.object("s"));
-}
-
-TEST(DefaultsTests, AnArgumentWinsForThisRunAndIsNeverStored) {
-    testing_support::ScratchDirectory dir;
-    auto file = dir.path() / "defaults.json";
-    {
-        sim::SimDefaults defaults(file);
-        defaults.set("backendUrl", std::string("https://stored.example"));
-        defaults.setArgument("backendUrl", std::string("http://127.0.0.1:9"));
-        defaults.set("other", true);
-        EXPECT_EQ(defaults.string("backendUrl"), "http://127.0.0.1:9");
-    }
-    sim::SimDefaults reread(file);
-    EXPECT_EQ(reread.string("backendUrl"), "https://stored.example");
-    EXPECT_EQ(reread.boolean("other"), true);
 }
 
 TEST(UrlTests, ParsesAbsoluteHttpUrlsOnly) {

@@ -1,6 +1,8 @@
 // The account records, the keychain item and the simulated secure store.
-#include <gtest/gtest.h>
+#include <gmock/gmock.h>
 #include <sys/stat.h>
+
+#include <fstream>
 
 #include "Kestrel/API.h"
 #include "Kestrel/Keychain.h"
@@ -94,11 +96,29 @@ TEST(SimSecureStoreFileTests, PersistsOwnerOnlyAndReloads) {
     EXPECT_TRUE(empty.items().empty());
 }
 
-TEST(SimSecureStoreFileTests, AnUnreadableFileStartsEmpty) {
-    testing_support::ScratchDirectory dir;
-    dir.write("keychain.json", "{ not json");
-    SimSecureStore store(dir.path() / "keychain.json");
-    EXPECT_TRUE(store.items().empty());
+TEST(SimSecureStoreFileTests, AnUnreadableFileIsMovedAsideAndStartsEmpty) {
+    const std::pair<const char*, const char*> cases[] = {
+        {"{ not json", "it is not JSON"},
+        {R"({"service": "com.getkestrel.mac"})", "it is not a JSON list"},
+        {R"([{"service": "com.getkestrel.mac", "account": "session", "data": "7b7"}])",
+         "an item in it is malformed"},
+    };
+    for (const auto& [text, why] : cases) {
+        testing_support::ScratchDirectory dir;
+        dir.write("keychain.json", text);
+        std::vector<std::string> lines;
+        SimSecureStore store(dir.path() / "keychain.json",
+                             [&](std::string line) { lines.push_back(line); });
+        EXPECT_TRUE(store.items().empty()) << why;
+        store.plant({desktop::SecItemClass::genericPassword, "s", "a"}, "new");
+        ASSERT_EQ(lines.size(), 1u) << why;
+        EXPECT_THAT(lines[0], testing::HasSubstr(std::string(" could not be read (") + why +
+                                                 "); moved it to "));
+        auto aside = lines[0].substr(lines[0].find("moved it to ") + 12);
+        aside = aside.substr(0, aside.find(','));
+        std::ifstream kept(aside);
+        EXPECT_EQ(std::string(std::istreambuf_iterator<char>(kept), {}), text) << why;
+    }
 }
 
 TEST_F(KeychainTests, TheConsoleKeepsTheKeychainInItsStateDirectory) {

@@ -103,7 +103,7 @@ scroll
     circle (red)
     "API key in the draft" (callout semibold)
     "Anyone who reads it can use it." (caption, secondary)
-    [Fix] (bordered, small, tooltip "Replace "sk-" with the suggestion")  [Ignore] (bordered, small, tooltip "Drop this for the current draft")  [Turn off rule] (bordered, small, tooltip "Stop checking for this on this Mac")
+    [Fix] (bordered, small, tooltip "Replace \"sk-\" with the suggestion")  [Ignore] (bordered, small, tooltip "Drop this for the current draft")  [Turn off rule] (bordered, small, tooltip "Stop checking for this on this Mac")
   row
     circle (orange)
     "Attachment?" (callout semibold)
@@ -114,7 +114,7 @@ scroll
     [Ignore] (bordered, small, tooltip "Drop this for the current draft")  [Turn off rule] (bordered, small, tooltip "Stop checking for this on this Mac")
   "Sign in for AI checks and rewrites." (caption, secondary)  [Sign in] (small)
   "ADD A CHECK" (caption2 semibold, tertiary)
-  [text field placeholder "In plain English: "Flag any discount over 20%""]  [Add] (prominent, small, disabled)
+  [text field placeholder "In plain English: \"Flag any discount over 20%\""]  [Add] (prominent, small, disabled)
 ────────
 "1 risk would go out with this." (caption, secondary)  [Send anyway]  [Go back] (default)
 )");

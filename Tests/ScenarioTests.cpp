@@ -151,3 +151,43 @@ TEST(ScenarioRunnerTests, EndingTheRunEndsRequestsInFlightAtOnce) {
     runner.reset();
     EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(1));
 }
+
+TEST(ScenarioRunnerTests, HostileScriptsEndInAScriptErrorOrAnAnswer) {
+    struct Case {
+        std::string script;
+        int status;
+        const char* output;
+    };
+    const Case cases[] = {
+        {"frob\xff", Runner::kScriptError, "ERROR line 1: unknown command \"frob\uFFFD\""},
+        {"app slack\nfield textarea\ntype \"caf\xe9\"\nexpect field \"cafe\"", Runner::kFailed,
+         "the field holds \"caf\uFFFD\""},
+        {"app messages\nfield textarea\ntype \"caf\xe9 \xff\"\nkey return", Runner::kPassed,
+         "sent \"caf\uFFFD \uFFFD\""},
+        {"wait inf", Runner::kScriptError, "ERROR line 1: bad seconds \"inf\""},
+        {"wait nan", Runner::kScriptError, "ERROR line 1: bad seconds \"nan\""},
+        {"wait 1e9", Runner::kScriptError, "ERROR line 1: cannot wait longer than a day"},
+        {"backend dev\nbackend reply /api/check/score 1e300 {}", Runner::kScriptError,
+         "ERROR line 2: status must be a whole number from 100 to 599"},
+        {"backend dev\nbackend reply /api/check/score 99 {}", Runner::kScriptError,
+         "ERROR line 2: status must"},
+        {"backend dev\nbackend reply /api/check/score 200.5 {}", Runner::kScriptError,
+         "ERROR line 2: status must"},
+    };
+    for (const auto& c : cases) {
+        auto run = simulate(c.script + "\n");
+        EXPECT_EQ(run.status, c.status) << c.script << "\n" << run.output;
+        EXPECT_THAT(run.output, HasSubstr(c.output)) << c.script;
+    }
+}
+
+TEST(ScenarioRunnerTests, TheStandInReceivesAndShowsTheAnalytics) {
+    auto run = simulate(
+        "backend dev\n"
+        "launch\n"
+        "show backend\n");
+    EXPECT_EQ(run.status, Runner::kPassed) << run.output;
+    EXPECT_THAT(run.output, HasSubstr("  mixpanel event {\"event\":\"kestrel-App Installed\""));
+    EXPECT_THAT(run.output,
+                testing::ContainsRegex("  posthog [{][^\n]*\"event\":\"kestrel-App Installed\""));
+}

@@ -114,6 +114,42 @@ TEST(ViewRenderTests, RendersAReadableTree) {
     EXPECT_THAT(texts(tree), ElementsAre("Hold on", "Secret", "Looks like a key"));
 }
 
+TEST(ViewRenderTests, QuotedTextIsEscapedAndItsLineBreaksIndented) {
+    auto tree = VStack(
+        HAlign::leading, 0,
+        {Text(R"(say "hi" \ bye)"), ScrollView(Text("first\nsecond").withFont(Font::caption())),
+         Button("Fix", {}).help("Replace \"a\"\nwith \"b\"")});
+    EXPECT_EQ(render(tree), R"("say \"hi\" \\ bye"
+scroll
+  "first
+   second" (caption)
+[Fix] (tooltip "Replace \"a\"
+ with \"b\"")
+)");
+}
+
+TEST(ViewRenderTests, AScrollAreaMarksWhereItCutsItsContentOff) {
+    // Body lines are 16 points: between header and footer, 72 points leave the area 40, which
+    // shows two rows in full and cuts the third.
+    auto tree =
+        VStack(HAlign::leading, 0,
+               {Text("header"),
+                ScrollView(VStack(HAlign::leading, 0,
+                                  {Text("one"), Text("two"), Text("three"), Text("four\nfive")})),
+                Text("footer")});
+    EXPECT_EQ(render(tree, Size{200, 72}), R"("header"
+scroll
+  "one"
+  "two"
+  ┄┄ the scroll area ends here: 3 rows hidden below ┄┄
+  "three"
+  "four
+   five"
+"footer"
+)");
+    EXPECT_EQ(render(tree, Size{200, 200}), render(tree));
+}
+
 class HostingViewTests : public testing_support::SimDesktopTest {
 protected:
     Counter counter;

@@ -40,6 +40,14 @@ bool isValidUtf8(std::string_view text) {
     return true;
 }
 
+std::string replacingInvalid(std::string_view text) {
+    if (isValidUtf8(text)) return std::string(text);
+    std::string out;
+    out.reserve(text.size() + 8);
+    for (size_t i = 0; i < text.size();) appendUtf8(out, next(text, i));
+    return out;
+}
+
 std::u32string codePoints(std::string_view utf8) {
     std::u32string out;
     out.reserve(utf8.size());

@@ -9,6 +9,8 @@
 namespace desktop::unicode {
 
 bool isValidUtf8(std::string_view text);
+// The text with every invalid byte replaced by U+FFFD.
+std::string replacingInvalid(std::string_view text);
 // Invalid bytes become U+FFFD; NUL characters are kept.
 std::u16string toUtf16(std::string_view utf8);
 // Lone surrogates become U+FFFD.

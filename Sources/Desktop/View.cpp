@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <unordered_map>
 
 #include "Desktop/Desktop.h"
 #include "Desktop/Unicode.h"
@@ -560,7 +561,15 @@ std::vector<PlacedNode> place(const Node& root, Size size) {
 
 namespace {
 
-std::string inQuotes(const std::string& text) { return "\"" + text + "\""; }
+// In double quotes, with quotes and backslashes inside escaped so the text's end is never in doubt.
+std::string inQuotes(const std::string& text) {
+    std::string out = "\"";
+    for (char c : text) {
+        if (c == '"' || c == '\\') out += '\\';
+        out += c;
+    }
+    return out + "\"";
+}
 
 std::string withTraits(std::string line, const std::vector<std::string>& traits) {
     if (traits.empty()) return line;
@@ -646,42 +655,96 @@ std::string leafLine(const Node& n) {
     }
 }
 
-void renderNode(const Node& node, int indent, std::string& out) {
-    if (isSilent(node)) return;
-    auto line = [&](const std::string& text) {
-        out.append(static_cast<size_t>(indent) * 2, ' ');
-        out += text;
-        out += '\n';
-    };
-    if (isLeaf(node)) {
-        line(leafLine(node));
-        return;
+// One rendered element: its text (which may hold line breaks) at a depth.
+struct Line {
+    int indent;
+    std::string text;
+    const Node* node;
+};
+
+class Renderer {
+public:
+    // With a size, scroll areas mark where they cut their content off.
+    Renderer(const Node& root, std::optional<Size> size) {
+        if (!size) return;
+        for (const auto& placed : place(root, *size)) placed_.emplace(placed.node, placed);
     }
-    if (node.kind == Node::Kind::vstack) {
-        for (const auto& child : node.children) renderNode(child, indent, out);
-        return;
-    }
-    if (node.kind == Node::Kind::scroll) {
-        line("scroll");
-        for (const auto& child : node.children) renderNode(child, indent + 1, out);
-        return;
-    }
-    // Rows and layers of plain elements read best on one line.
-    bool flat = std::all_of(node.children.begin(), node.children.end(),
-                            [](const Node& c) { return isSilent(c) || isLeaf(c); });
-    if (flat) {
-        std::string joined;
-        for (const auto& child : node.children) {
-            if (isSilent(child)) continue;
-            if (!joined.empty()) joined += "  ";
-            joined += leafLine(child);
+
+    void node(const Node& n, int indent) {
+        if (isSilent(n)) return;
+        if (isLeaf(n)) return add(indent, leafLine(n), n);
+        if (n.kind == Node::Kind::vstack) {
+            for (const auto& child : n.children) node(child, indent);
+            return;
         }
-        if (!joined.empty()) line(joined);
-        return;
+        if (n.kind == Node::Kind::scroll) {
+            add(indent, "scroll", n);
+            size_t first = lines_.size();
+            for (const auto& child : n.children) node(child, indent + 1);
+            markCut(first, indent + 1);
+            return;
+        }
+        // Rows and layers of plain elements read best on one line.
+        bool flat = std::all_of(n.children.begin(), n.children.end(),
+                                [](const Node& c) { return isSilent(c) || isLeaf(c); });
+        if (flat) {
+            std::string joined;
+            for (const auto& child : n.children) {
+                if (isSilent(child)) continue;
+                if (!joined.empty()) joined += "  ";
+                joined += leafLine(child);
+            }
+            if (!joined.empty()) add(indent, joined, n);
+            return;
+        }
+        add(indent, n.kind == Node::Kind::hstack ? "row" : "layers", n);
+        for (const auto& child : n.children) node(child, indent + 1);
     }
-    line(node.kind == Node::Kind::hstack ? "row" : "layers");
-    for (const auto& child : node.children) renderNode(child, indent + 1, out);
-}
+
+    // Continuation lines of a multi-line text sit one column in from where the text began.
+    std::string text() const {
+        std::string out;
+        for (const auto& line : lines_) {
+            std::string margin(static_cast<size_t>(line.indent) * 2, ' ');
+            out += margin;
+            for (char c : line.text) {
+                out += c;
+                if (c == '\n') out += margin + " ";
+            }
+            out += '\n';
+        }
+        return out;
+    }
+
+private:
+    void add(int indent, std::string text, const Node& n) {
+        lines_.push_back({indent, std::move(text), &n});
+    }
+
+    // Before the first of the lines from `first` on that the scroll area does not show in full,
+    // a line says how many rows below are hidden.
+    void markCut(size_t first, int indent) {
+        auto cut =
+            std::find_if(lines_.begin() + static_cast<std::ptrdiff_t>(first), lines_.end(),
+                         [this](const Line& line) { return line.node && isCutOff(*line.node); });
+        if (cut == lines_.end()) return;
+        size_t rows = 0;
+        for (auto it = cut; it != lines_.end(); ++it)
+            rows += 1 + static_cast<size_t>(std::count(it->text.begin(), it->text.end(), '\n'));
+        std::string marker = "┄┄ the scroll area ends here: " + std::to_string(rows) +
+                             (rows == 1 ? " row" : " rows") + " hidden below ┄┄";
+        lines_.insert(cut, Line{indent, std::move(marker), nullptr});
+    }
+
+    bool isCutOff(const Node& n) const {
+        auto it = placed_.find(&n);
+        // Half a point of slack for rounding.
+        return it != placed_.end() && it->second.frame.maxY() > it->second.clip.maxY() + 0.5;
+    }
+
+    std::unordered_map<const Node*, PlacedNode> placed_;
+    std::vector<Line> lines_;
+};
 
 void collectTexts(const Node& node, std::vector<std::string>& out) {
     if (node.kind == Node::Kind::text) out.push_back(node.text);
@@ -699,10 +762,10 @@ const Node* findFirst(const Node& node, const Pred& pred) {
 
 }  // namespace
 
-std::string render(const Node& root) {
-    std::string out;
-    renderNode(root, 0, out);
-    return out;
+std::string render(const Node& root, std::optional<Size> size) {
+    Renderer renderer(root, size);
+    renderer.node(root, 0);
+    return renderer.text();
 }
 
 std::vector<std::string> texts(const Node& root) {
@@ -741,7 +804,9 @@ Size HostingView::fittingSize(double width) {
     return {std::ceil(size.width), std::ceil(size.height)};
 }
 
-std::string HostingView::render() { return ui::render(root()); }
+std::string HostingView::render(std::optional<Size> size) {
+    return ui::render(root(), size);
+}
 std::vector<std::string> HostingView::texts() { return ui::texts(root()); }
 
 namespace {

@@ -209,8 +209,9 @@ struct PlacedNode {
 Size measure(const Node& node, double proposedWidth = kUnbounded);
 // Every node with its frame, in tree order; scroll areas are at their top.
 std::vector<PlacedNode> place(const Node& root, Size size);
-// The tree as indented lines of text, one per visible element.
-std::string render(const Node& root);
+// The tree as indented lines of text, one per visible element. Laid out at `size`, a scroll area
+// also marks where it cuts its content off and how many rows it hides.
+std::string render(const Node& root, std::optional<Size> size = std::nullopt);
 // Every text node's text, before wrapping, in tree order.
 std::vector<std::string> texts(const Node& root);
 
@@ -233,7 +234,7 @@ public:
     const Node& root();
     // The tree's size when laid out at `width` (kUnbounded: at its own width).
     Size fittingSize(double width = kUnbounded);
-    std::string render();
+    std::string render(std::optional<Size> size = std::nullopt);
     std::vector<std::string> texts();
     // Rebuilds now; the next read rebuilds anyway after an announcement.
     void invalidate() { ++*changes_; }

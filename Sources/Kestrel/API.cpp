@@ -166,9 +166,11 @@ std::string refusalMessage(int64_t status, const std::string& body) {
     if (!parsed || !parsed->is_object()) return message;
     auto it = parsed->find("message");
     if (it == parsed->end()) it = parsed->find("error");
-    if (it != parsed->end() && it->is_string() && !it->get_ref<const std::string&>().empty())
-        return it->get<std::string>();
-    return message;
+    if (it == parsed->end() || !it->is_string()) return message;
+    // A NUL would cut the text short wherever it is shown.
+    auto text = it->get<std::string>();
+    std::erase(text, '\0');
+    return text.empty() ? message : text;
 }
 
 using Deadline = std::chrono::steady_clock::time_point;
@@ -275,10 +277,21 @@ void KestrelAPI::resetShared() {
     sharedDesktop = 0;
 }
 
+namespace {
+// Characters a header value cannot carry.
+constexpr std::string_view kUnsendable("\r\n\0", 3);
+
+bool isUsableToken(std::string_view token) {
+    return token.find_first_of(kUnsendable) == std::string_view::npos;
+}
+}  // namespace
+
 KestrelAPI::KestrelAPI() {
-    // Without an item, or with one that does not decode, the client starts signed out.
+    // Without an item, or with one that does not decode or cannot be used, the client starts
+    // signed out.
     if (auto data = Keychain::load()) {
-        if (auto stored = desktop::json::decodeText<StoredSession>(*data)) {
+        if (auto stored = desktop::json::decodeText<StoredSession>(*data);
+            stored && isUsableToken(stored->token)) {
             token_ = stored->token;
             user_ = stored->user;
         }
@@ -311,11 +324,14 @@ KestrelAPI::Context KestrelAPI::snapshot() {
     return ctx;
 }
 
-void KestrelAPI::store(const SessionResponse& session, const std::string& method) {
+bool KestrelAPI::store(const SessionResponse& session, const std::string& method) {
+    // Kept, such a token would fail every later request.
+    if (!isUsableToken(session.token)) return false;
     token_ = session.token;
     setUser(session.user);
     Keychain::save(desktop::json::dump(StoredSession{session.token, session.user}.encode()));
     Analytics::identify(session.user, method);
+    return true;
 }
 
 void KestrelAPI::signOut() {
@@ -355,7 +371,9 @@ void KestrelAPI::startEmail(std::string email, std::function<void(APIResult<bool
             if (!completion) return;
             if (!outcome) return completion(std::unexpected(outcome.error()));
             if (auto* session = std::get_if<SessionResponse>(&*outcome)) {
-                if (auto self = weak.lock()) self->store(*session, "dev");
+                auto self = weak.lock();
+                if (self && !self->store(*session, "dev"))
+                    return completion(std::unexpected(APIError{0, kUnusableSession}));
                 return completion(false);
             }
             completion(std::get<bool>(*outcome));
@@ -370,11 +388,11 @@ void KestrelAPI::verifyEmail(std::string email, std::string code,
         [ctx, body = Json{{"email", std::move(email)}, {"code", std::move(code)}}] {
             return request<SessionResponse>(ctx, "/api/auth/email/verify", "POST", body);
         },
-        [weak = weak_from_this(), completion = std::move(completion)](
-            APIResult<SessionResponse> session) {
-            if (session) {
-                if (auto self = weak.lock()) self->store(*session, "email_code");
-            }
+        [weak = weak_from_this(),
+         completion = std::move(completion)](APIResult<SessionResponse> session) {
+            auto self = weak.lock();
+            if (session && self && !self->store(*session, "email_code"))
+                session = std::unexpected(APIError{0, kUnusableSession});
             if (!completion) return;
             if (!session) return completion(std::unexpected(session.error()));
             completion(session->user);

@@ -134,8 +134,9 @@ public:
     // told when it is done).
     void refreshMe(std::function<void()> completion = nullptr);
     // Makes a server session the client's: token, user, keychain item, then the analytics
-    // profile and "Signed In". Main thread.
-    void store(const SessionResponse& session, const std::string& method);
+    // profile and "Signed In". A token that could not be sent back in a header (it holds CR, LF
+    // or NUL) is refused: nothing is kept and the answer is false. Main thread.
+    bool store(const SessionResponse& session, const std::string& method);
     // The sign-out sequence of the status menu: "Signed Out" when a token was held, then clears
     // token and user and deletes the keychain item. Nothing is sent to the service. Main thread.
     void signOut();
@@ -153,6 +154,8 @@ public:
     static constexpr const char* kRewriteEmpty = "The rewrite came back empty.";
     static constexpr const char* kDescribeCheckFirst = "Describe the check first.";
     static constexpr const char* kSignInToAddChecks = "Sign in to add checks.";
+    static constexpr const char* kUnusableSession =
+        "The server answered with a session that cannot be used.";
 
     // The name a custom check gets: the text itself up to 60 user-perceived characters, else its
     // first 57 followed by "…".

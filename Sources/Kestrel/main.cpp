@@ -32,15 +32,17 @@ int main(int argc, char** argv) {
             return scenario::simulate(std::next(it) == arguments.end() ? "-" : *std::next(it),
                                       std::cout, {resourceDirectory()});
     }
-    desktop::sim::SimDesktop tools(desktop::sim::SimOptions{desktop::Clock::real, std::nullopt});
+    desktop::sim::SimDesktop tools(desktop::sim::SimOptions{
+        .clock = desktop::Clock::real, .stateDirectory = std::nullopt, .echoLog = true});
     tools.simBundle().setResourceDirectory(resourceDirectory());
-    tools.simLog().setEcho(true);
     desktop::InstallGuard installed(tools);
     return kestrel::AppDelegate::main(arguments, [](const auto& stateDirectory) {
         // The console's desktop runs in real time and keeps its state between runs.
-        scenario::Runner::Options options{.resourceDirectory = resourceDirectory(),
-                                          .clock = desktop::Clock::real,
-                                          .stateDirectory = stateDirectory.value_or(scenario::defaultStateDirectory())};
+        scenario::Runner::Options options{
+            .resourceDirectory = resourceDirectory(),
+            .clock = desktop::Clock::real,
+            .stateDirectory = stateDirectory.value_or(scenario::defaultStateDirectory()),
+            .echoLog = true};
         scenario::Runner console(std::cout, std::move(options));
         return console.console(std::cin);
     });

@@ -3,9 +3,12 @@
 #include <algorithm>
 #include <charconv>
 #include <chrono>
+#include <cmath>
 #include <fstream>
 #include <iostream>
 
+#include "Desktop/Json.h"
+#include "Desktop/Unicode.h"
 #include "DevServer/DevServer.h"
 #include "Kestrel/API.h"
 #include "Kestrel/Analytics.h"
@@ -23,8 +26,6 @@ using Problem = Runner::Problem;
 Problem scriptError(std::string message) { return Problem{true, std::move(message)}; }
 Problem failed(std::string message) { return Problem{false, std::move(message)}; }
 
-std::string quote(const std::string& text) { return nlohmann::json(text).dump(); }
-
 // How a property value is compared and shown: true/false, numbers, text, lists as a,b.
 std::string valueText(const nlohmann::json& value) {
     if (value.is_string()) return value.get<std::string>();
@@ -37,7 +38,7 @@ std::string valueText(const nlohmann::json& value) {
         }
         return joined;
     }
-    return value.dump();
+    return desktop::json::dump(value);
 }
 
 std::string joinIds(const std::vector<kestrel::Finding>& findings, bool withLevels = false) {
@@ -66,7 +67,8 @@ desktop::DefaultValue defaultValue(const Word& word) {
     if (auto [end, ec] = std::from_chars(first, last, integer); ec == std::errc() && end == last)
         return integer;
     double number = 0;
-    if (auto [end, ec] = std::from_chars(first, last, number); ec == std::errc() && end == last)
+    if (auto [end, ec] = std::from_chars(first, last, number);
+        ec == std::errc() && end == last && std::isfinite(number))
         return number;
     return word.text;
 }
@@ -125,6 +127,7 @@ const std::map<std::string, Runner::Handler, std::less<>>& Runner::shows() {
         {"windows", &Runner::showWindows},
         {"menu", &Runner::showMenu},
         {"signin", &Runner::showSignIn},
+        {"backend", &Runner::showBackend},
     };
     return table;
 }
@@ -132,7 +135,7 @@ const std::map<std::string, Runner::Handler, std::less<>>& Runner::shows() {
 Runner::Runner(std::ostream& out, Options options)
     : out_(out),
       options_(std::move(options)),
-      sim_(desktop::sim::SimOptions{options_.clock, options_.stateDirectory}),
+      sim_(desktop::sim::SimOptions{options_.clock, options_.stateDirectory, options_.echoLog}),
       installed_(sim_) {
     if (options_.resourceDirectory) sim_.simBundle().setResourceDirectory(options_.resourceDirectory);
     installFakeApps(sim_.simApps());
@@ -148,6 +151,7 @@ Runner::~Runner() {
     sim_.settle(kSettleLimit);
     app_.reset();
     kestrel::KestrelAPI::resetShared();
+    if (backend_) kestrel::Analytics::setEndpoints(std::nullopt);
 }
 
 int Runner::run(std::istream& script) {
@@ -157,7 +161,7 @@ int Runner::run(std::istream& script) {
         auto first = line.find_first_not_of(" \t\r");
         if (first == std::string::npos || line[first] == '#') continue;
         auto command = line.substr(first, line.find_last_not_of(" \t\r") + 1 - first);
-        out_ << "> " << command << '\n';
+        out_ << "> " << desktop::unicode::replacingInvalid(command) << '\n';
         auto problem = execute(command);
         if (!problem) continue;
         if (problem->scriptError) {
@@ -311,6 +315,7 @@ Runner::Outcome Runner::wait(Args& args) {
     double seconds = args.number("seconds");
     if (auto bad = args.finish()) return scriptError(*bad);
     if (seconds < 0) return scriptError("cannot wait a negative time");
+    if (seconds > kLongestWait) return scriptError("cannot wait longer than a day");
     auto& loop = sim_.runLoop();
     if (loop.clock() == desktop::Clock::real) {
         loop.run(seconds);
@@ -358,7 +363,8 @@ Runner::Outcome Runner::showState(Args& args) {
 
 Runner::Outcome Runner::showEvents(Args& args) {
     if (auto bad = args.finish()) return scriptError(*bad);
-    for (const auto& event : events_) out_ << "  " << event.name << ' ' << event.properties.dump() << '\n';
+    for (const auto& event : events_)
+        out_ << "  " << event.name << ' ' << desktop::json::dump(event.properties) << '\n';
     return std::nullopt;
 }
 
@@ -437,7 +443,7 @@ Runner::Outcome Runner::expectEvent(Args& args) {
                    valueText(event.properties[property.first]) == property.second;
         });
         if (matches) return std::nullopt;
-        seen += (seen.empty() ? "" : "; ") + event.properties.dump();
+        seen += (seen.empty() ? "" : "; ") + desktop::json::dump(event.properties);
     }
     if (seen.empty()) return failed("no such event");
     return failed("saw it with " + seen);
@@ -448,7 +454,8 @@ Runner::Outcome Runner::expectNoEvent(Args& args) {
     if (auto bad = args.finish()) return scriptError(*bad);
     auto from = std::exchange(eventCursors_[name], events_.size());
     for (size_t i = from; i < events_.size(); ++i) {
-        if (events_[i].name == name) return failed("tracked with " + events_[i].properties.dump());
+        if (events_[i].name == name)
+            return failed("tracked with " + desktop::json::dump(events_[i].properties));
     }
     return std::nullopt;
 }

@@ -35,6 +35,11 @@ public:
     static constexpr int kScriptError = 2;
     // Real seconds a `wait` may spend on work in flight.
     static constexpr double kSettleLimit = 10;
+    // Virtual seconds one `wait` may pass: more would fire a repeating timer without end.
+    static constexpr double kLongestWait = 24 * 60 * 60;
+    // HTTP statuses a canned reply may carry.
+    static constexpr int kLowestStatus = 100;
+    static constexpr int kHighestStatus = 599;
 
     struct Options {
         // The installed resources (engine scripts); none falls back to the source tree.
@@ -43,6 +48,8 @@ public:
         // virtual clock with nothing stored.
         desktop::Clock clock = desktop::Clock::virtualTime;
         std::optional<std::filesystem::path> stateDirectory{};
+        // Log lines also go to standard error as they are written (the console).
+        bool echoLog = false;
     };
 
     Runner(std::ostream& out, Options options);
@@ -99,6 +106,8 @@ private:
     Outcome showState(Args& args);
     Outcome showEvents(Args& args);
     Outcome showLog(Args& args);
+    // What the backend stand-in received from the analytics senders.
+    Outcome showBackend(Args& args);
     // Our windows.
     Outcome click(Args& args);
     Outcome fill(Args& args);

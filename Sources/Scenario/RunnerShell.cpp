@@ -1,14 +1,17 @@
 // The scenario commands of the application shell: the status menu, the backend stand-in, the
 // sign-in window, and the console that reads commands while the application runs in real time.
+#include <cmath>
 #include <condition_variable>
 #include <cstdlib>
 #include <iostream>
 #include <mutex>
 #include <thread>
 
+#include "Desktop/Json.h"
 #include "Desktop/StatusBar.h"
 #include "DevServer/DevServer.h"
 #include "Kestrel/API.h"
+#include "Kestrel/Analytics.h"
 #include "Kestrel/App.h"
 #include "Kestrel/Config.h"
 #include "Scenario/Runner.h"
@@ -20,7 +23,6 @@ namespace {
 using Problem = Runner::Problem;
 Problem scriptError(std::string message) { return Problem{true, std::move(message)}; }
 Problem failed(std::string message) { return Problem{false, std::move(message)}; }
-std::string quote(const std::string& text) { return nlohmann::json(text).dump(); }
 
 constexpr std::string_view kChecked = "✓ ";
 
@@ -37,7 +39,7 @@ constexpr const char* kHelp = R"(Commands (one per line; strings in double quote
   menu ["TITLE" > ...]      print the status menu, or choose an item along a path
   backend dev               start the local backend stand-in and point the app at it
   backend reply PATH STATUS JSON   make the stand-in answer PATH with STATUS and JSON
-  show WHAT                 state|events|log|menu|signin and the windows' views
+  show WHAT                 state|events|log|menu|signin|backend and the windows' views
   expect ...                check what must hold (see docs/scenarios.md)
   help | quit
 )";
@@ -116,6 +118,8 @@ Runner::Outcome Runner::backend(Args& args) {
         }
         // The stand-in's port is gone when this run ends, so the console must not keep it.
         sim_.simDefaults().setArgument(kestrel::Config::kBackendUrl, backend_->url());
+        kestrel::Analytics::setEndpoints(
+            kestrel::Analytics::Endpoints{.mixpanel = backend_->url(), .posthog = backend_->url()});
         out_ << "  backend stand-in at " << backend_->url() << '\n';
         return std::nullopt;
     }
@@ -124,6 +128,8 @@ Runner::Outcome Runner::backend(Args& args) {
     auto status = args.number("status");
     auto body = args.word("JSON");
     if (auto bad = args.finish()) return scriptError(*bad);
+    if (status != std::floor(status) || status < kLowestStatus || status > kHighestStatus)
+        return scriptError("status must be a whole number from 100 to 599");
     if (!backend_) return scriptError("say `backend dev` first");
     backend_->reply(path, static_cast<int>(status), body);
     return std::nullopt;
@@ -159,6 +165,21 @@ Runner::Outcome Runner::showSignIn(Args& args) {
     out_ << "  window \"" << signIn->window()->config().title << "\" "
          << (signIn->window()->isVisible() ? "visible" : "hidden") << '\n'
          << signIn->window()->content()->render();
+    return std::nullopt;
+}
+
+Runner::Outcome Runner::showBackend(Args& args) {
+    if (auto bad = args.finish()) return scriptError(*bad);
+    if (!backend_) return scriptError("say `backend dev` first");
+    // Analytics go out without waiting for an answer: let what is in flight arrive.
+    sim_.settle(kSettleLimit);
+    auto print = [this](const char* service, const std::vector<nlohmann::json>& received) {
+        for (const auto& payload : received)
+            out_ << "  " << service << ' ' << desktop::json::dump(payload) << '\n';
+    };
+    print("mixpanel event", backend_->mixpanelEvents());
+    print("mixpanel profile", backend_->mixpanelProfiles());
+    print("posthog", backend_->posthogEvents());
     return std::nullopt;
 }
 

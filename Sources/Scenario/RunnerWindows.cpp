@@ -15,8 +15,6 @@ namespace {
 
 using Problem = Runner::Problem;
 
-std::string inQuotes(const std::string& text) { return nlohmann::json(text).dump(); }
-
 std::string number(double v) {
     char buffer[32];
     std::snprintf(buffer, sizeof buffer, "%g", v);
@@ -45,7 +43,7 @@ std::string Runner::describe(desktop::Window& window) {
     if (&window == &app_->pill()->window()) name = "pill";
     std::string out = name + " at " + frameText(window.frame()) + "\n";
     if (auto* view = window.content()) {
-        std::string tree = view->render();
+        std::string tree = view->render(window.contentLayoutRect().size);
         for (size_t start = 0; start < tree.size();) {
             size_t end = tree.find('\n', start);
             out += "  " + tree.substr(start, end - start) + "\n";
@@ -65,7 +63,7 @@ Runner::Outcome Runner::click(Args& args) {
             if (pressed) return std::nullopt;
             if (!pressed.error().notFound) return Problem{true, pressed.error().message};
         }
-        return Problem{true, "no control " + inQuotes(words[0].text) + " in a visible window"};
+        return Problem{true, "no control " + quote(words[0].text) + " in a visible window"};
     }
     desktop::Point at;
     if (words.size() == 1 && words[0].text == "pill") {
@@ -96,7 +94,7 @@ Runner::Outcome Runner::fill(Args& args) {
         if (filled) return std::nullopt;
         if (!filled.error().notFound || placeholder == "*") return Problem{true, filled.error().message};
     }
-    return Problem{true, "no text field " + inQuotes(placeholder) + " in a visible window"};
+    return Problem{true, "no text field " + quote(placeholder) + " in a visible window"};
 }
 
 Runner::Outcome Runner::submit(Args& args) {
@@ -109,7 +107,7 @@ Runner::Outcome Runner::submit(Args& args) {
         if (submitted) return std::nullopt;
         if (!submitted.error().notFound || placeholder == "*") return Problem{true, submitted.error().message};
     }
-    return Problem{true, "no text field " + inQuotes(placeholder) + " in a visible window"};
+    return Problem{true, "no text field " + quote(placeholder) + " in a visible window"};
 }
 
 Runner::Outcome Runner::showPanel(Args& args) {
@@ -161,7 +159,8 @@ Runner::Outcome Runner::expectNotice(Args& args) {
     auto text = args.text("notice");
     if (auto bad = args.finish()) return Problem{true, *bad};
     const auto& notice = app_->panel()->model().notice();
-    if (notice != text) return Problem{false, notice ? "the notice is " + inQuotes(*notice) : "no notice"};
+    if (notice != text)
+        return Problem{false, notice ? "the notice is " + quote(*notice) : "no notice"};
     return std::nullopt;
 }
 
@@ -175,7 +174,7 @@ Runner::Outcome Runner::expectShows(Args& args) {
             if (shown.find(text) != std::string::npos) return std::nullopt;
         }
     }
-    return Problem{false, "no visible window shows " + inQuotes(text)};
+    return Problem{false, "no visible window shows " + quote(text)};
 }
 
 Runner::Outcome Runner::expectPill(Args& args) {
@@ -193,7 +192,9 @@ Runner::Outcome Runner::expectClipboard(Args& args) {
     auto text = args.text("text");
     if (auto bad = args.finish()) return Problem{true, *bad};
     auto actual = sim_.pasteboard().string();
-    if (actual != text) return Problem{false, actual ? "the clipboard holds " + inQuotes(*actual) : "the clipboard is empty"};
+    if (actual != text)
+        return Problem{false,
+                       actual ? "the clipboard holds " + quote(*actual) : "the clipboard is empty"};
     return std::nullopt;
 }
 

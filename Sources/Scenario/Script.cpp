@@ -1,6 +1,9 @@
 #include "Scenario/Script.h"
 
 #include <charconv>
+#include <cmath>
+
+#include "Desktop/Json.h"
 
 namespace scenario {
 
@@ -42,6 +45,10 @@ std::expected<std::vector<Word>, std::string> splitWords(std::string_view line) 
         words.push_back(std::move(word));
     }
     return words;
+}
+
+std::string quote(std::string_view text) {
+    return desktop::json::dump(desktop::json::Json(std::string(text)));
 }
 
 std::vector<Word> splitRawTail(std::string_view line, size_t count) {
@@ -91,8 +98,9 @@ double Args::number(std::string_view what) {
     auto text = word(what);
     double value = 0;
     auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
-    if (ec != std::errc() || end != text.data() + text.size() || text.empty()) {
-        fail("bad " + std::string(what) + " \"" + text + "\"");
+    if (ec != std::errc() || end != text.data() + text.size() || text.empty() ||
+        !std::isfinite(value)) {
+        fail("bad " + std::string(what) + " " + quote(text));
         return 0;
     }
     return value;
@@ -114,7 +122,7 @@ std::vector<Word> Args::rest() {
 
 std::optional<std::string> Args::finish() const {
     if (error_) return error_;
-    if (!atEnd()) return "unexpected \"" + words_[next_].text + "\"";
+    if (!atEnd()) return "unexpected " + quote(words_[next_].text);
     return std::nullopt;
 }
 

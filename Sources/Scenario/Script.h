@@ -20,6 +20,10 @@ struct Word {
 // string or an unknown escape.
 std::expected<std::vector<Word>, std::string> splitWords(std::string_view line);
 
+// TEXT as a script writes it: in double quotes with JSON's escapes. Never fails: bytes that are
+// not UTF-8 show as U+FFFD.
+std::string quote(std::string_view text);
+
 // The first `count` bare words, then the rest of the line as it stands (trimmed) as one last
 // word: for commands whose tail is raw text such as JSON.
 std::vector<Word> splitRawTail(std::string_view line, size_t count);
@@ -35,6 +39,7 @@ public:
     std::string word(std::string_view what);
     // A quoted string.
     std::string text(std::string_view what);
+    // A finite decimal number.
     double number(std::string_view what);
     // "on" or "off" (or the given pair).
     bool toggle(std::string_view what, std::string_view yes = "on", std::string_view no = "off");

@@ -20,7 +20,8 @@ bool LinuxDesktop::displayReachable() {
 }
 
 LinuxDesktop::LinuxDesktop(LinuxOptions options)
-    : defaults_(options.defaultsFile),
+    : log_(options.echoLog),
+      defaults_(options.defaultsFile, [this](std::string line) { log_.write(std::move(line)); }),
       http_(makeHttp(options.network)),
       x_(options.display ? options.display->c_str() : nullptr),
       workspace_(x_, bundle_, runLoop_, log_),
@@ -31,7 +32,6 @@ LinuxDesktop::LinuxDesktop(LinuxOptions options)
       executor_(std::make_unique<Executor>(2)) {
     bundle_.setInfoValue("CFBundleShortVersionString", KESTREL_VERSION);
     bundle_.setResourceDirectory(options.resourceDirectory);
-    log_.setEcho(options.echoLog);
     screens_.setFrontWindowRect([this] { return frontWindowRect(); });
     // What the gate wants grabbed depends on the app in front and on what the last turn changed.
     workspace_.setFrontChangedHandler([this] { events_.updateGrabs(); });
@@ -43,6 +43,8 @@ LinuxDesktop::LinuxDesktop(LinuxOptions options)
 }
 
 LinuxDesktop::~LinuxDesktop() {
+    // Requests in flight end now rather than at their timeouts, so the executor joins at once.
+    http_->shutDown();
     executor_.reset();
     driver_.setAfterTurn(nullptr);
 }

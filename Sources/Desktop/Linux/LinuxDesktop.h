@@ -10,6 +10,7 @@
 #include <optional>
 
 #include "Desktop/Desktop.h"
+#include "Desktop/FileDefaults.h"
 #include "Desktop/Linux/AtspiAccessibility.h"
 #include "Desktop/Linux/GLibRunLoop.h"
 #include "Desktop/Linux/LinuxEvents.h"
@@ -77,8 +78,8 @@ private:
     RunLoop runLoop_{Clock::real};
     GLibRunLoop driver_{runLoop_};
     sim::SimBundle bundle_;
-    sim::SimDefaults defaults_;
     sim::SimLog log_;
+    FileDefaults defaults_;
     std::unique_ptr<Http> http_;
     XConnection x_;
     LinuxScreens screens_{x_};

@@ -1,11 +1,9 @@
 #include "Desktop/Sim/SimDesktop.h"
 
 #include <chrono>
-#include <fstream>
 #include <iostream>
-#include <sstream>
 
-#include "Desktop/Json.h"
+#include "Desktop/StateFile.h"
 
 namespace desktop::sim {
 
@@ -13,80 +11,6 @@ std::optional<nlohmann::json> SimBundle::infoValue(const std::string& key) const
     auto it = info_.find(key);
     if (it == info_.end()) return std::nullopt;
     return *it;
-}
-
-namespace {
-json::Json toJson(const DefaultValue& value) {
-    return std::visit([](const auto& v) { return json::Json(v); }, value);
-}
-
-std::optional<DefaultValue> fromJson(const json::Json& v) {
-    if (v.is_string()) return v.get<std::string>();
-    if (v.is_boolean()) return v.get<bool>();
-    if (v.is_number_integer()) return v.get<int64_t>();
-    if (v.is_number_float()) return v.get<double>();
-    if (v.is_array()) {
-        std::vector<std::string> items;
-        for (const auto& item : v) {
-            if (!item.is_string()) return std::nullopt;
-            items.push_back(item.get<std::string>());
-        }
-        return items;
-    }
-    return std::nullopt;
-}
-}  // namespace
-
-SimDefaults::SimDefaults(std::optional<std::filesystem::path> file) : file_(std::move(file)) {
-    if (!file_) return;
-    std::ifstream in(*file_);
-    if (!in) return;
-    std::stringstream text;
-    text << in.rdbuf();
-    auto parsed = json::parse(text.str());
-    if (!parsed || !parsed->is_object()) return;  // an unreadable file starts empty
-    for (const auto& [key, value] : parsed->items()) {
-        if (auto v = fromJson(value)) values_.emplace(key, std::move(*v));
-    }
-}
-
-std::optional<DefaultValue> SimDefaults::object(std::string_view key) const {
-    if (auto argument = arguments_.find(key); argument != arguments_.end()) return argument->second;
-    auto it = values_.find(key);
-    if (it == values_.end()) return std::nullopt;
-    return it->second;
-}
-
-void SimDefaults::set(std::string_view key, DefaultValue value) {
-    values_.insert_or_assign(std::string(key), std::move(value));
-    ++writes_;
-    persist();
-}
-
-void SimDefaults::remove(std::string_view key) {
-    if (auto it = values_.find(key); it != values_.end()) values_.erase(it);
-    ++writes_;
-    persist();
-}
-
-void SimDefaults::setArgument(std::string key, DefaultValue value) {
-    arguments_.insert_or_assign(std::move(key), std::move(value));
-}
-
-void SimDefaults::persist() {
-    if (!file_) return;
-    json::Json object = json::Json::object();
-    for (const auto& [key, value] : values_) object[key] = toJson(value);
-    std::error_code ec;
-    std::filesystem::create_directories(file_->parent_path(), ec);
-    auto temporary = *file_;
-    temporary += ".tmp";
-    {
-        std::ofstream out(temporary, std::ios::trunc);
-        out << object.dump(2, ' ', false, json::Json::error_handler_t::replace) << '\n';
-        if (!out) return;
-    }
-    std::filesystem::rename(temporary, *file_, ec);
 }
 
 void SimLog::write(std::string line) {
@@ -100,18 +24,32 @@ std::vector<std::string> SimLog::lines() const {
     return lines_;
 }
 
+namespace {
+std::optional<std::filesystem::path> stateFile(const SimOptions& options, const char* name) {
+    if (!options.stateDirectory) return std::nullopt;
+    return *options.stateDirectory / name;
+}
+
+statefile::Report into(SimLog& log) {
+    return [&log](std::string line) { log.write(std::move(line)); };
+}
+}  // namespace
+
 SimDesktop::SimDesktop(SimOptions options)
     : runLoop_(options.clock),
-      defaults_(options.stateDirectory
-                    ? std::optional(*options.stateDirectory / "defaults.json")
-                    : std::nullopt),
-      secureStore_(options.stateDirectory
-                       ? std::optional(*options.stateDirectory / "keychain.json")
-                       : std::nullopt),
+      log_(options.echoLog),
+      defaults_(stateFile(options, "defaults.json"), into(log_)),
+      secureStore_(stateFile(options, "keychain.json"), into(log_)),
       apps_(bundle_, runLoop_),
       events_(runLoop_, [&apps = apps_](const KeyEvent& event) { apps.receiveKey(event); }),
       executor_(std::make_unique<Executor>(2)) {
     bundle_.setInfoValue("CFBundleShortVersionString", KESTREL_VERSION);
+    if (options.stateDirectory) {
+        if (auto problem = statefile::folderProblem(*options.stateDirectory))
+            log_.write("Kestrel: nothing can be saved in the state folder " +
+                       options.stateDirectory->string() + " (" + *problem +
+                       "); changes last only until Kestrel quits");
+    }
 }
 
 SimDesktop::~SimDesktop() {

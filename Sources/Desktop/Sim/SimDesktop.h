@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "Desktop/Desktop.h"
+#include "Desktop/FileDefaults.h"
 #include "Desktop/Sim/SimHttp.h"
 #include "Desktop/Sim/SimSecureStore.h"
 #include "Desktop/Sim/SimApps.h"
@@ -39,43 +40,28 @@ private:
     std::optional<std::filesystem::path> resources_;
 };
 
-// In memory; with a file, loaded from it at start and rewritten atomically on every change.
-class SimDefaults final : public Defaults {
-public:
-    explicit SimDefaults(std::optional<std::filesystem::path> file = std::nullopt);
-    std::optional<DefaultValue> object(std::string_view key) const override;
-    void set(std::string_view key, DefaultValue value) override;
-    void remove(std::string_view key) override;
-    size_t writes() const { return writes_; }
-    // A value for this run only, as if given on the command line: it wins over the stored value
-    // and is never written, so a setting that points at something short-lived does not outlive it.
-    void setArgument(std::string key, DefaultValue value);
-
-private:
-    void persist();
-    std::map<std::string, DefaultValue, std::less<>> arguments_;
-    std::map<std::string, DefaultValue, std::less<>> values_;
-    std::optional<std::filesystem::path> file_;
-    size_t writes_ = 0;
-};
-
 class SimLog final : public Log {
 public:
+    // With `echo`, every line is mirrored to standard error as well.
+    explicit SimLog(bool echo = false) : echo_(echo) {}
     void write(std::string line) override;
     std::vector<std::string> lines() const;
-    // The program also mirrors every line to standard error.
-    void setEcho(bool echo) { echo_ = echo; }
 
 private:
     mutable std::mutex mutex_;
     std::vector<std::string> lines_;
-    bool echo_ = false;
+    const bool echo_;
 };
 
 struct SimOptions {
     Clock clock = Clock::virtualTime;
-    // Where the console keeps its state between runs; none keeps everything in memory.
+    // Where the console keeps its state between runs; none keeps everything in memory. A file in
+    // it that cannot be read is set aside, and a folder that cannot be written is reported, in
+    // the log.
     std::optional<std::filesystem::path> stateDirectory;
+    // Mirror log lines to standard error from the start, so a person sees problems met while the
+    // desktop is set up.
+    bool echoLog = false;
 };
 
 class SimDesktop final : public Desktop {
@@ -100,7 +86,7 @@ public:
     LoginItems& loginItems() override { return loginItems_; }
 
     SimBundle& simBundle() { return bundle_; }
-    SimDefaults& simDefaults() { return defaults_; }
+    FileDefaults& simDefaults() { return defaults_; }
     SimLog& simLog() { return log_; }
     const SimLog& simLog() const { return log_; }
     SimHttp& simHttp() { return http_; }
@@ -132,8 +118,8 @@ public:
 private:
     RunLoop runLoop_;
     SimBundle bundle_;
-    SimDefaults defaults_;
-    SimLog log_;
+    SimLog log_;  // before the stores, which report into it while they load
+    FileDefaults defaults_;
     SimHttp http_;
     SimSecureStore secureStore_;
     SimScreens screens_;

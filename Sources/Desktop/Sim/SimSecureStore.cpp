@@ -1,12 +1,5 @@
 #include "Desktop/Sim/SimSecureStore.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
-#include <fstream>
-#include <sstream>
-
 #include "Desktop/Json.h"
 
 namespace desktop::sim {
@@ -53,8 +46,9 @@ SecAccessibility accessibilityFrom(std::string_view name) {
 }
 }  // namespace
 
-SimSecureStore::SimSecureStore(std::optional<std::filesystem::path> file) : file_(std::move(file)) {
-    load();
+SimSecureStore::SimSecureStore(std::optional<std::filesystem::path> file, statefile::Report report)
+    : file_(std::move(file)) {
+    if (file_) load(report);
 }
 
 SimSecureStore::Key SimSecureStore::keyOf(const SecItemQuery& query) {
@@ -124,27 +118,49 @@ void SimSecureStore::failNext(Operation operation, SecStatus status) {
     failures_.insert_or_assign(operation, status);
 }
 
-void SimSecureStore::load() {
-    if (!file_) return;
-    std::ifstream in(*file_, std::ios::binary);
-    if (!in) return;
-    std::stringstream text;
-    text << in.rdbuf();
-    auto parsed = json::parse(text.str());
-    if (!parsed || !parsed->is_array()) return;  // an unreadable file starts empty
-    for (const auto& entry : *parsed) {
-        if (!entry.is_object()) continue;
-        auto service = entry.find("service"), account = entry.find("account"), data = entry.find("data");
-        if (service == entry.end() || account == entry.end() || data == entry.end() ||
-            !service->is_string() || !account->is_string() || !data->is_string())
-            continue;
-        auto bytes = fromHex(data->get<std::string>());
-        if (!bytes) continue;
-        SecItemQuery query{SecItemClass::genericPassword, service->get<std::string>(),
-                           account->get<std::string>()};
-        auto access = entry.value("accessibility", std::string());
-        items_.insert_or_assign(keyOf(query), Item{query, std::move(*bytes), accessibilityFrom(access)});
+namespace {
+// One stored item, or nothing when the entry is malformed.
+std::optional<SimSecureStore::Item> itemFrom(const json::Json& entry) {
+    if (!entry.is_object()) return std::nullopt;
+    auto service = entry.find("service"), account = entry.find("account"),
+         data = entry.find("data");
+    if (service == entry.end() || account == entry.end() || data == entry.end() ||
+        !service->is_string() || !account->is_string() || !data->is_string())
+        return std::nullopt;
+    auto bytes = fromHex(data->get<std::string>());
+    if (!bytes) return std::nullopt;
+    SecItemQuery query{SecItemClass::genericPassword, service->get<std::string>(),
+                       account->get<std::string>()};
+    auto access = entry.value("accessibility", std::string());
+    return SimSecureStore::Item{query, std::move(*bytes), accessibilityFrom(access)};
+}
+}  // namespace
+
+void SimSecureStore::load(const statefile::Report& report) {
+    auto read = statefile::readJson(*file_);
+    std::string problem;
+    std::map<Key, Item> loaded;
+    if (!read) {
+        problem = read.error();
+    } else if (*read && !(*read)->is_array()) {
+        problem = "it is not a JSON list";
+    } else if (*read) {
+        for (const auto& entry : **read) {
+            auto item = itemFrom(entry);
+            // Half a keychain would be written back as the whole: keep the file as it is instead.
+            if (!item) {
+                problem = "an item in it is malformed";
+                break;
+            }
+            loaded.insert_or_assign(keyOf(item->query), std::move(*item));
+        }
     }
+    if (problem.empty()) {
+        items_ = std::move(loaded);
+        return;
+    }
+    if (!statefile::setAside(*file_, "the saved session", problem, "going on signed out", report))
+        file_.reset();
 }
 
 void SimSecureStore::persist() const {
@@ -157,22 +173,8 @@ void SimSecureStore::persist() const {
                         {"accessibility", accessibilityName(item.accessibility)},
                         {"data", toHex(item.data)}});
     }
-    std::string text = json::dump(list) + "\n";
-    std::error_code ec;
-    std::filesystem::create_directories(file_->parent_path(), ec);
-    auto temporary = *file_;
-    temporary += ".tmp";
-    // Created owner-only from the start: the session token must never be readable by others.
-    int fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
-    if (fd < 0) return;
-    ::fchmod(fd, 0600);
-    bool ok = ::write(fd, text.data(), text.size()) == static_cast<ssize_t>(text.size());
-    ok = ::close(fd) == 0 && ok;
-    if (!ok) {
-        std::filesystem::remove(temporary, ec);
-        return;
-    }
-    std::filesystem::rename(temporary, *file_, ec);
+    // A failed write keeps the change in memory; the desktop reports an unwritable folder.
+    (void)statefile::write(*file_, json::dump(list) + "\n", statefile::Access::ownerOnly);
 }
 
 }  // namespace desktop::sim

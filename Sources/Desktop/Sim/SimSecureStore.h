@@ -1,7 +1,7 @@
 // The simulated keychain: generic-password items in memory with the keychain's status codes;
 // with a file (the console's state directory), loaded at start and rewritten, owner-only (0600),
-// on every change. Driver verbs plant items and make the next call of an operation fail.
-// Main thread only.
+// on every change; a file that cannot be read is moved aside, never overwritten. Driver verbs
+// plant items and make the next call of an operation fail. Main thread only.
 #pragma once
 
 #include <filesystem>
@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "Desktop/SecureStore.h"
+#include "Desktop/StateFile.h"
 
 namespace desktop::sim {
 
@@ -25,7 +26,8 @@ public:
     };
     enum class Operation { copy, update, add, remove };
 
-    explicit SimSecureStore(std::optional<std::filesystem::path> file = std::nullopt);
+    explicit SimSecureStore(std::optional<std::filesystem::path> file = std::nullopt,
+                            statefile::Report report = {});
 
     SecCopyResult copyMatching(const SecItemQuery& query) override;
     SecStatus update(const SecItemQuery& query, const std::string& data) override;
@@ -46,7 +48,7 @@ private:
     using Key = std::tuple<int, std::string, std::string>;
     static Key keyOf(const SecItemQuery& query);
     std::optional<SecStatus> takeFailure(Operation operation);
-    void load();
+    void load(const statefile::Report& report);
     void persist() const;
 
     std::map<Key, Item> items_;
