@@ -1072,12 +1072,12 @@ var KestrelRules = (function () {
 
   function scanAssignments(text, lower, out, quotedFrom) {
     scanNamedValues(NAME_RE, text, lower, out, quotedFrom);
-    scanNamedValues(KEY_NAME_RE, text, lower, out, quotedFrom);
+    if (lower.indexOf('key') >= 0) scanNamedValues(KEY_NAME_RE, text, lower, out, quotedFrom);
   }
 
   function scanNamedValues(re, text, lower, out, quotedFrom) {
     re.lastIndex = 0;
-    var m, kinds = Object.create(null);
+    var m, kinds = Object.create(null), verdicts = Object.create(null);
     while ((m = re.exec(lower))) {
       // Expand to the whole identifier around the keyword.
       var s = m.index, e = re.lastIndex;
@@ -1107,22 +1107,32 @@ var KestrelRules = (function () {
       ASSIGN_VALUE.lastIndex = vAt;
       var vr = ASSIGN_VALUE.exec(text);
       if (!vr) continue;
-      var val = /[.!?:]$/.test(vr[0]) ? vr[0].replace(/[.!?:]+$/, '') : vr[0];
-      if (!val.length || out.covered(vAt, vAt + val.length)) continue;
-      if (typeof kind === 'object') {
-        if (!kind.value.test(val) || isPlaceholder(val) || lowVariety(val.replace(/:/g, ''))) continue;
-        addAssigned(out, kind.title + ' in message', false, vAt, val, quotedFrom);
-        continue;
-      }
-      if (URL_PASSWORD_PLACEHOLDERS.test(val) || isPlaceholder(vr[0]) || lowVariety(val)) continue;
-      if (/^(?:[a-z][a-z0-9+.-]{1,20}:\/\/|www\.)/i.test(val) || /@[a-z0-9-]+\./i.test(val)) continue;
-      if (/^[a-z_][a-z0-9_]*\(/i.test(val) || /^(?:process|os|env|self|this|config|settings)\./i.test(val)) continue;
-      if (/^[A-Za-z_][A-Za-z0-9_]*(?:\.[A-Za-z_][A-Za-z0-9_]*)+$/.test(val)) continue; // a reference in code
-      if (sequential(val.replace(/^[a-z]{2,4}_/i, ''))) continue;
-      if (kind === 'password' ? passwordLike(val, prose || !/[=:]/.test(op[1])) : secretLike(val)) {
-        addAssigned(out, kind === 'password' ? 'Password in message' : 'Secret value in message', kind === 'password', vAt, val, quotedFrom);
-      }
+      // The same value under the same kind of name is judged once per draft.
+      var loose = kind === 'password' && (prose || !/[=:]/.test(op[1]));
+      var key = (typeof kind === 'object' ? kind.title : kind) + (loose ? '\u0001' : '\u0000') + vr[0];
+      var v = key in verdicts ? verdicts[key] : (verdicts[key] = assignedValue(kind, vr[0], loose));
+      if (!v || out.covered(vAt, vAt + v.value.length)) continue;
+      addAssigned(out, v.title, kind === 'password', vAt, v.value, quotedFrom);
     }
+  }
+
+  // The value a name is given, and the title of its finding; null when it
+  // reads as a stand-in, a word, a reference or anything but a credential.
+  // `loose` marks a password given in prose or without "=" or ":".
+  function assignedValue(kind, raw, loose) {
+    var val = /[.!?:]$/.test(raw) ? raw.replace(/[.!?:]+$/, '') : raw;
+    if (!val.length) return null;
+    if (typeof kind === 'object') {
+      if (!kind.value.test(val) || isPlaceholder(val) || lowVariety(val.replace(/:/g, ''))) return null;
+      return { value: val, title: kind.title + ' in message' };
+    }
+    if (URL_PASSWORD_PLACEHOLDERS.test(val) || isPlaceholder(raw) || lowVariety(val)) return null;
+    if (/^(?:[a-z][a-z0-9+.-]{1,20}:\/\/|www\.)/i.test(val) || /@[a-z0-9-]+\./i.test(val)) return null;
+    if (/^[a-z_][a-z0-9_]*\(/i.test(val) || /^(?:process|os|env|self|this|config|settings)\./i.test(val)) return null;
+    if (/^[A-Za-z_][A-Za-z0-9_]*(?:\.[A-Za-z_][A-Za-z0-9_]*)+$/.test(val)) return null; // a reference in code
+    if (sequential(val.replace(/^[a-z]{2,4}_/i, ''))) return null;
+    if (kind === 'password') return passwordLike(val, loose) ? { value: val, title: 'Password in message' } : null;
+    return secretLike(val) ? { value: val, title: 'Secret value in message' } : null;
   }
 
   function passwordLike(val, prose) {
