@@ -255,7 +255,8 @@ var KestrelSlop = (function () {
       var p = PHRASES[i], o = p[3] || {};
       var toks = tokenize(p[0], p[0].length).words;
       var e = { toks: toks, cat: p[1], w: p[2], fix: o.fix, start: !!o.start, after: o.after || null,
-        hard: !!o.hard, prompt: !!o.prompt, sentence: !!o.sentence, lead: !!o.lead, ends: !!o.ends, text: p[0] };
+        hard: !!o.hard, prompt: !!o.prompt, sentence: !!o.sentence, lead: !!o.lead, ends: !!o.ends, text: p[0],
+        comma: p[0].indexOf(',') >= 0 };
       (INDEX[toks[0]] = INDEX[toks[0]] || []).push(e);
     }
     for (var k in INDEX) INDEX[k].sort(function (a, b) { return b.toks.length - a.toks.length; });
@@ -349,6 +350,19 @@ var KestrelSlop = (function () {
     return [at, j];
   }
 
+  // Only one to three spaces stand between the words of a phrase (", " where
+  // the phrase has a comma).
+  function phraseGap(lower, from, to, comma) {
+    var n = to - from;
+    if (comma && n === 2 && lower.charCodeAt(from) === 44 && lower.charCodeAt(from + 1) === 32) return true;
+    if (n < 1 || n > 3) return false;
+    for (var i = from; i < to; i++) {
+      var c = lower.charCodeAt(i);
+      if (c !== 32 && c !== 9 && c !== 13 && c !== 10 && c !== 0xa0) return false;
+    }
+    return true;
+  }
+
   function phraseHits(text, lower, tk, hits) {
     var W = tk.words, S = tk.starts, E = tk.ends;
     for (var i = 0; i < W.length; i++) {
@@ -361,10 +375,7 @@ var KestrelSlop = (function () {
           if (i + k > W.length) continue;
           var ok = true;
           for (var t = 1; t < k; t++) {
-            if (W[i + t] !== p.toks[t]) { ok = false; break; }
-            // Only spaces between the words of a phrase (", " where the phrase has one).
-            var gap = lower.slice(E[i + t - 1], S[i + t]);
-            if (!/^[ \t\r\n\u00a0]{1,3}$/.test(gap) && !(gap === ', ' && p.text.indexOf(',') >= 0)) { ok = false; break; }
+            if (W[i + t] !== p.toks[t] || !phraseGap(lower, E[i + t - 1], S[i + t], p.comma)) { ok = false; break; }
           }
           if (!ok) continue;
           var at = S[i], end = E[i + k - 1];
