@@ -249,7 +249,14 @@ var KestrelSlop = (function () {
     return { starts: starts, ends: ends, words: words };
   }
 
-  var INDEX = Object.create(null);
+  // Each word that opens a phrase or is a listed word: its phrases, longest
+  // first, and its entry in VOCAB. One lookup per word of the draft.
+  var BY_WORD = new Map();
+  function wordEntry(w) {
+    var e = BY_WORD.get(w);
+    if (!e) BY_WORD.set(w, e = { cands: null, vocab: null });
+    return e;
+  }
   (function build() {
     for (var i = 0; i < PHRASES.length; i++) {
       var p = PHRASES[i], o = p[3] || {};
@@ -257,9 +264,11 @@ var KestrelSlop = (function () {
       var e = { toks: toks, cat: p[1], w: p[2], fix: o.fix, start: !!o.start, after: o.after || null,
         hard: !!o.hard, prompt: !!o.prompt, sentence: !!o.sentence, lead: !!o.lead, ends: !!o.ends, text: p[0],
         comma: p[0].indexOf(',') >= 0 };
-      (INDEX[toks[0]] = INDEX[toks[0]] || []).push(e);
+      var entry = wordEntry(toks[0]);
+      (entry.cands = entry.cands || []).push(e);
     }
-    for (var k in INDEX) INDEX[k].sort(function (a, b) { return b.toks.length - a.toks.length; });
+    BY_WORD.forEach(function (entry) { entry.cands.sort(function (a, b) { return b.toks.length - a.toks.length; }); });
+    for (var w in VOCAB) wordEntry(w).vocab = VOCAB[w];
   })();
 
   function atSentenceStart(text, at) {
@@ -366,8 +375,9 @@ var KestrelSlop = (function () {
   function phraseHits(text, lower, tk, hits) {
     var W = tk.words, S = tk.starts, E = tk.ends;
     for (var i = 0; i < W.length; i++) {
-      var vocab = VOCAB[W[i]];
-      var cands = INDEX[W[i]];
+      var entry = BY_WORD.get(W[i]);
+      if (!entry) continue;
+      var vocab = entry.vocab, cands = entry.cands;
       var matched = false;
       if (cands) {
         for (var c = 0; c < cands.length && !matched; c++) {
