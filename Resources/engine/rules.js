@@ -1114,7 +1114,7 @@ var KestrelRules = (function () {
       var vr = ASSIGN_VALUE.exec(text);
       if (!vr) continue;
       // The same value under the same kind of name is judged once per draft.
-      var loose = kind === 'password' && (prose || !/[=:]/.test(op[1]));
+      var loose = kind === 'password' && (prose || (op[1].indexOf('=') < 0 && op[1].indexOf(':') < 0));
       var key = (typeof kind === 'object' ? kind.title : kind) + (loose ? '\u0001' : '\u0000') + vr[0];
       var v = key in verdicts ? verdicts[key] : (verdicts[key] = assignedValue(kind, vr[0], loose));
       if (!v || out.covered(vAt, vAt + v.value.length)) continue;
