@@ -315,6 +315,15 @@ TEST_F(EngineScriptsTests, SlopVerdictScalesWithLength) {
     EXPECT_TRUE(utilize) << describe(swap);
 }
 
+// Words that name what every script object has ("constructor") are ordinary words.
+TEST_F(EngineScriptsTests, ObjectMemberNamesAreNotTells) {
+    auto r = engine->check(
+        "The constructor runs first. The constructor sets the fields, and the constructor checks "
+        "them before anything else happens.",
+        "email");
+    EXPECT_EQ(r.slop->tells, 0) << describe(r);
+}
+
 std::string repeated(const std::string& unit, size_t size) {
     std::string s;
     while (s.size() + unit.size() <= size) s += unit;

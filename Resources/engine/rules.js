@@ -36,6 +36,12 @@ var KestrelRules = (function () {
   function isDigit(c) { return c >= 48 && c <= 57; }
   function isTokenChar(c) { return isAlnum(c) || c === 95 || c === 45; } // also _ and -
   function isWordChar(c) { return isAlnum(c) || c === 95; }
+  // What \s matches.
+  function isSpaceCode(c) {
+    if (c <= 32) return c === 32 || (c >= 9 && c <= 13);
+    return c === 0xa0 || c === 0x1680 || (c >= 0x2000 && c <= 0x200a) || c === 0x2028 || c === 0x2029 ||
+      c === 0x202f || c === 0x205f || c === 0x3000 || c === 0xfeff;
+  }
   function isLetterCode(c) {
     if ((c >= 65 && c <= 90) || (c >= 97 && c <= 122)) return true;
     if (c < 0xc0) return false;
@@ -1072,12 +1078,12 @@ var KestrelRules = (function () {
 
   function scanAssignments(text, lower, out, quotedFrom) {
     scanNamedValues(NAME_RE, text, lower, out, quotedFrom);
-    scanNamedValues(KEY_NAME_RE, text, lower, out, quotedFrom);
+    if (lower.indexOf('key') >= 0) scanNamedValues(KEY_NAME_RE, text, lower, out, quotedFrom);
   }
 
   function scanNamedValues(re, text, lower, out, quotedFrom) {
     re.lastIndex = 0;
-    var m, kinds = Object.create(null);
+    var m, kinds = Object.create(null), verdicts = Object.create(null);
     while ((m = re.exec(lower))) {
       // Expand to the whole identifier around the keyword.
       var s = m.index, e = re.lastIndex;
@@ -1107,22 +1113,32 @@ var KestrelRules = (function () {
       ASSIGN_VALUE.lastIndex = vAt;
       var vr = ASSIGN_VALUE.exec(text);
       if (!vr) continue;
-      var val = /[.!?:]$/.test(vr[0]) ? vr[0].replace(/[.!?:]+$/, '') : vr[0];
-      if (!val.length || out.covered(vAt, vAt + val.length)) continue;
-      if (typeof kind === 'object') {
-        if (!kind.value.test(val) || isPlaceholder(val) || lowVariety(val.replace(/:/g, ''))) continue;
-        addAssigned(out, kind.title + ' in message', false, vAt, val, quotedFrom);
-        continue;
-      }
-      if (URL_PASSWORD_PLACEHOLDERS.test(val) || isPlaceholder(vr[0]) || lowVariety(val)) continue;
-      if (/^(?:[a-z][a-z0-9+.-]{1,20}:\/\/|www\.)/i.test(val) || /@[a-z0-9-]+\./i.test(val)) continue;
-      if (/^[a-z_][a-z0-9_]*\(/i.test(val) || /^(?:process|os|env|self|this|config|settings)\./i.test(val)) continue;
-      if (/^[A-Za-z_][A-Za-z0-9_]*(?:\.[A-Za-z_][A-Za-z0-9_]*)+$/.test(val)) continue; // a reference in code
-      if (sequential(val.replace(/^[a-z]{2,4}_/i, ''))) continue;
-      if (kind === 'password' ? passwordLike(val, prose || !/[=:]/.test(op[1])) : secretLike(val)) {
-        addAssigned(out, kind === 'password' ? 'Password in message' : 'Secret value in message', kind === 'password', vAt, val, quotedFrom);
-      }
+      // The same value under the same kind of name is judged once per draft.
+      var loose = kind === 'password' && (prose || (op[1].indexOf('=') < 0 && op[1].indexOf(':') < 0));
+      var key = (typeof kind === 'object' ? kind.title : kind) + (loose ? '\u0001' : '\u0000') + vr[0];
+      var v = key in verdicts ? verdicts[key] : (verdicts[key] = assignedValue(kind, vr[0], loose));
+      if (!v || out.covered(vAt, vAt + v.value.length)) continue;
+      addAssigned(out, v.title, kind === 'password', vAt, v.value, quotedFrom);
     }
+  }
+
+  // The value a name is given, and the title of its finding; null when it
+  // reads as a stand-in, a word, a reference or anything but a credential.
+  // `loose` marks a password given in prose or without "=" or ":".
+  function assignedValue(kind, raw, loose) {
+    var val = /[.!?:]$/.test(raw) ? raw.replace(/[.!?:]+$/, '') : raw;
+    if (!val.length) return null;
+    if (typeof kind === 'object') {
+      if (!kind.value.test(val) || isPlaceholder(val) || lowVariety(val.replace(/:/g, ''))) return null;
+      return { value: val, title: kind.title + ' in message' };
+    }
+    if (URL_PASSWORD_PLACEHOLDERS.test(val) || isPlaceholder(raw) || lowVariety(val)) return null;
+    if (/^(?:[a-z][a-z0-9+.-]{1,20}:\/\/|www\.)/i.test(val) || /@[a-z0-9-]+\./i.test(val)) return null;
+    if (/^[a-z_][a-z0-9_]*\(/i.test(val) || /^(?:process|os|env|self|this|config|settings)\./i.test(val)) return null;
+    if (/^[A-Za-z_][A-Za-z0-9_]*(?:\.[A-Za-z_][A-Za-z0-9_]*)+$/.test(val)) return null; // a reference in code
+    if (sequential(val.replace(/^[a-z]{2,4}_/i, ''))) return null;
+    if (kind === 'password') return passwordLike(val, loose) ? { value: val, title: 'Password in message' } : null;
+    return secretLike(val) ? { value: val, title: 'Secret value in message' } : null;
   }
 
   function passwordLike(val, prose) {
@@ -1451,22 +1467,40 @@ var KestrelRules = (function () {
   // Reminders.
 
   // Phrases that promise an attachment. Each is a regex over the lower-case
-  // draft; group 1 is the word shown to the person.
+  // draft; group 1 is the word shown to the person. `needs` lists literals one
+  // of which every match holds: a cue runs only where one occurs. Before that
+  // literal a match holds only letters, apostrophes and spaces, and at most
+  // one other character, so the search starts just before them.
+  var ATTACHED = ['attached', 'enclosed'], ATTACHING = ['attaching', 'enclosing'];
   var ATTACH_CUES = [
-    /\b(?:please\s+)?(?:see|find|check|review|open)\s+(?:the\s+|my\s+|our\s+)?(attached|enclosed|attachments?)\b/g,
-    /\b(attached|enclosed)\s+(?:is|are|please find|you(?:'ll| will) find|herewith)\b/g,
-    /\b(?:is|are|has been|have been)\s+(attached|enclosed)\b(?!\s+to\b)/g,
-    /\b(?:i've|i have|i've just|i have just|i|we've|we have|we)\s+(attached|enclosed)\b(?!\s+to\s+(?:the|this|my|our)\s+(?:plan|policy|house|idea|project|team|process|agreement|building))/g,
-    /\b(?:i'm|i am|we're|we are)\s+(attaching|enclosing)\b/g,
-    /\b(?:the|this|my|our)\s+(attached|enclosed)\s+(?!to\b)[a-z]/g,
-    /\b(?:in|see)\s+the\s+(attachments?)\b/g,
-    /\b(?:the|this)\s+(attachments?)\s+(?:is|are|has|have|contains?|shows?|includes?)\b/g,
-    /\b(?:attaching|enclosing)\s+(?:the|a|my|our|it|them|this)\b/g,
-    /\bhere(?:'s| is| are)\s+the\s+(deck|slides|spreadsheet|pdf|screenshot|screenshots|file|files|document|contract|invoice|report)\b(?!\s+(?:link|url))(?![^\n.]{0,40}(?:https?:|www\.))/g,
-    /(?:^|[^a-z])(pfa)(?![a-z])/g,
-    /\b(ci-joint|ci-jointe|pi\u00e8ce jointe|pi\u00e8ces jointes)/g,
-    /(?:^|[^a-z\u00e0-\u00ff])(anbei|im anhang|angeh\u00e4ngt|in allegato|allegato|bijgevoegd|als bijlage|adjunto|adjunta|en adjunto|em anexo)(?![a-z\u00e0-\u00ff])/g,
-    /(\u6dfb\u4ed8|\u9644\u4ef6|\ucca8\ubd80)/g
+    { needs: ['attached', 'enclosed', 'attachment'],
+      re: /\b(?:please\s+)?(?:see|find|check|review|open)\s+(?:the\s+|my\s+|our\s+)?(attached|enclosed|attachments?)\b/g },
+    { needs: ATTACHED,
+      re: /\b(attached|enclosed)\s+(?:is|are|please find|you(?:'ll| will) find|herewith)\b/g },
+    { needs: ATTACHED,
+      re: /\b(?:is|are|has been|have been)\s+(attached|enclosed)\b(?!\s+to\b)/g },
+    { needs: ATTACHED,
+      re: /\b(?:i've|i have|i've just|i have just|i|we've|we have|we)\s+(attached|enclosed)\b(?!\s+to\s+(?:the|this|my|our)\s+(?:plan|policy|house|idea|project|team|process|agreement|building))/g },
+    { needs: ATTACHING,
+      re: /\b(?:i'm|i am|we're|we are)\s+(attaching|enclosing)\b/g },
+    { needs: ATTACHED,
+      re: /\b(?:the|this|my|our)\s+(attached|enclosed)\s+(?!to\b)[a-z]/g },
+    { needs: ['attachment'],
+      re: /\b(?:in|see)\s+the\s+(attachments?)\b/g },
+    { needs: ['attachment'],
+      re: /\b(?:the|this)\s+(attachments?)\s+(?:is|are|has|have|contains?|shows?|includes?)\b/g },
+    { needs: ATTACHING,
+      re: /\b(?:attaching|enclosing)\s+(?:the|a|my|our|it|them|this)\b/g },
+    { needs: ['here'],
+      re: /\bhere(?:'s| is| are)\s+the\s+(deck|slides|spreadsheet|pdf|screenshot|screenshots|file|files|document|contract|invoice|report)\b(?!\s+(?:link|url))(?![^\n.]{0,40}(?:https?:|www\.))/g },
+    { needs: ['pfa'],
+      re: /(?:^|[^a-z])(pfa)(?![a-z])/g },
+    { needs: ['ci-joint', 'pi\u00e8ce'],
+      re: /\b(ci-joint|ci-jointe|pi\u00e8ce jointe|pi\u00e8ces jointes)/g },
+    { needs: ['anbei', 'im anhang', 'angeh\u00e4ngt', 'allegato', 'bijgevoegd', 'als bijlage', 'adjunt', 'em anexo'],
+      re: /(?:^|[^a-z\u00e0-\u00ff])(anbei|im anhang|angeh\u00e4ngt|in allegato|allegato|bijgevoegd|als bijlage|adjunto|adjunta|en adjunto|em anexo)(?![a-z\u00e0-\u00ff])/g },
+    { needs: null,
+      re: /(\u6dfb\u4ed8|\u9644\u4ef6|\ucca8\ubd80)/g }
   ];
   // Words in the few words before a cue that turn it around.
   var ATTACH_NEGATION = /(?:\bno|\bnot|n't|\bwithout|\bnever|\bforgot to|\bforget to|\bwill|\b(?:i'll|we'll|i'd|i will|going to|gonna)(?:\s+\w+)?|\bcan't|\bcannot|\bunable to|\bonce|\bif|\bwhen|\bbefore)\s+(?:\w+\s+){0,3}$/;
@@ -1476,12 +1510,28 @@ var KestrelRules = (function () {
   // Words every cue starts with: one cheap pass decides whether the cues run.
   var ATTACH_GATE = /\b(?:attach|enclos|here|pfa|ci-joint|pi\u00e8ce|anhang|anbei|im anhang|angeh|allegat|bijgevoegd|als bijlage|adjunt|en adjunto|em anexo)|\u6dfb\u4ed8|\u9644\u4ef6|\ucca8\ubd80/;
 
+  // The first offset where a match of the cue can start; -1 when none can.
+  function cueStart(lower, cue) {
+    if (!cue.needs) return 0;
+    var q = -1;
+    for (var i = 0; i < cue.needs.length; i++) {
+      var at = lower.indexOf(cue.needs[i]);
+      if (at >= 0 && (q < 0 || at < q)) q = at;
+    }
+    if (q < 0) return -1;
+    while (q > 0 && isCueLead(lower.charCodeAt(q - 1))) q--;
+    return Math.max(0, q - 1);
+  }
+  function isCueLead(c) { return (c >= 97 && c <= 122) || c === 39 || isSpaceCode(c); }
+
   function ruleAttach(text, lower, out, quotedFrom) {
     if (!ATTACH_GATE.test(lower)) return;
     var best = null;
     for (var i = 0; i < ATTACH_CUES.length; i++) {
-      var re = ATTACH_CUES[i], m;
-      re.lastIndex = 0;
+      var re = ATTACH_CUES[i].re, m, from = cueStart(lower, ATTACH_CUES[i]);
+      // No match could come before the quote or the best one so far.
+      if (from < 0 || from >= quotedFrom || (best && from >= best.at)) continue;
+      re.lastIndex = from;
       // The first match a cue accepts is its earliest: stop there.
       while ((m = re.exec(lower)) && !(best && m.index >= best.at)) {
         if (m.index >= quotedFrom) break;

@@ -249,16 +249,26 @@ var KestrelSlop = (function () {
     return { starts: starts, ends: ends, words: words };
   }
 
-  var INDEX = Object.create(null);
+  // Each word that opens a phrase or is a listed word: its phrases, longest
+  // first, and its entry in VOCAB. One lookup per word of the draft.
+  var BY_WORD = new Map();
+  function wordEntry(w) {
+    var e = BY_WORD.get(w);
+    if (!e) BY_WORD.set(w, e = { cands: null, vocab: null });
+    return e;
+  }
   (function build() {
     for (var i = 0; i < PHRASES.length; i++) {
       var p = PHRASES[i], o = p[3] || {};
       var toks = tokenize(p[0], p[0].length).words;
       var e = { toks: toks, cat: p[1], w: p[2], fix: o.fix, start: !!o.start, after: o.after || null,
-        hard: !!o.hard, prompt: !!o.prompt, sentence: !!o.sentence, lead: !!o.lead, ends: !!o.ends, text: p[0] };
-      (INDEX[toks[0]] = INDEX[toks[0]] || []).push(e);
+        hard: !!o.hard, prompt: !!o.prompt, sentence: !!o.sentence, lead: !!o.lead, ends: !!o.ends, text: p[0],
+        comma: p[0].indexOf(',') >= 0 };
+      var entry = wordEntry(toks[0]);
+      (entry.cands = entry.cands || []).push(e);
     }
-    for (var k in INDEX) INDEX[k].sort(function (a, b) { return b.toks.length - a.toks.length; });
+    BY_WORD.forEach(function (entry) { entry.cands.sort(function (a, b) { return b.toks.length - a.toks.length; }); });
+    for (var w in VOCAB) wordEntry(w).vocab = VOCAB[w];
   })();
 
   function atSentenceStart(text, at) {
@@ -349,11 +359,25 @@ var KestrelSlop = (function () {
     return [at, j];
   }
 
+  // Only one to three spaces stand between the words of a phrase (", " where
+  // the phrase has a comma).
+  function phraseGap(lower, from, to, comma) {
+    var n = to - from;
+    if (comma && n === 2 && lower.charCodeAt(from) === 44 && lower.charCodeAt(from + 1) === 32) return true;
+    if (n < 1 || n > 3) return false;
+    for (var i = from; i < to; i++) {
+      var c = lower.charCodeAt(i);
+      if (c !== 32 && c !== 9 && c !== 13 && c !== 10 && c !== 0xa0) return false;
+    }
+    return true;
+  }
+
   function phraseHits(text, lower, tk, hits) {
     var W = tk.words, S = tk.starts, E = tk.ends;
     for (var i = 0; i < W.length; i++) {
-      var vocab = VOCAB[W[i]];
-      var cands = INDEX[W[i]];
+      var entry = BY_WORD.get(W[i]);
+      if (!entry) continue;
+      var vocab = entry.vocab, cands = entry.cands;
       var matched = false;
       if (cands) {
         for (var c = 0; c < cands.length && !matched; c++) {
@@ -361,10 +385,7 @@ var KestrelSlop = (function () {
           if (i + k > W.length) continue;
           var ok = true;
           for (var t = 1; t < k; t++) {
-            if (W[i + t] !== p.toks[t]) { ok = false; break; }
-            // Only spaces between the words of a phrase (", " where the phrase has one).
-            var gap = lower.slice(E[i + t - 1], S[i + t]);
-            if (!/^[ \t\r\n\u00a0]{1,3}$/.test(gap) && !(gap === ', ' && p.text.indexOf(',') >= 0)) { ok = false; break; }
+            if (W[i + t] !== p.toks[t] || !phraseGap(lower, E[i + t - 1], S[i + t], p.comma)) { ok = false; break; }
           }
           if (!ok) continue;
           var at = S[i], end = E[i + k - 1];
