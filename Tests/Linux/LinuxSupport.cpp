@@ -8,20 +8,22 @@
 namespace testing_support {
 
 void pump(double seconds) {
-    auto until = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
-    do {
+    using Clock = std::chrono::steady_clock;
+    auto until = Clock::now() + std::chrono::duration<double>(seconds);
+    // Animations (a spinner, a blinking caret) keep the context busy for ever: give up after a while.
+    auto limit = until + std::chrono::seconds(1);
+    for (;;) {
         gdk_display_sync(gdk_display_get_default());
-        bool busy = true;
-        while (busy) {
-            busy = false;
-            while (g_main_context_iteration(nullptr, FALSE)) busy = true;
-            if (desktop::isInstalled() && desktop::current().runLoop().hasPendingTasks()) {
-                desktop::current().runLoop().drain();
-                busy = true;
-            }
+        bool busy = false;
+        while (Clock::now() < limit && g_main_context_iteration(nullptr, FALSE)) busy = true;
+        if (desktop::isInstalled() && desktop::current().runLoop().hasPendingTasks()) {
+            desktop::current().runLoop().drain();
+            busy = true;
         }
-        if (std::chrono::steady_clock::now() < until) g_usleep(5000);
-    } while (std::chrono::steady_clock::now() < until);
+        auto now = Clock::now();
+        if (now >= limit || (!busy && now >= until)) return;
+        if (!busy) g_usleep(5000);
+    }
 }
 
 uint32_t screenPixel(int x, int y) {
