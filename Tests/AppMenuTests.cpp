@@ -145,7 +145,8 @@ TEST_F(AppShellTests, MenuListsAppsAndSwitchedOffRulesInOrder) {
               (std::vector<std::string>{"Missing attachment", "Leaked API key / token", "zzz"}));
     EXPECT_EQ(titles(*m.find({"Gate sends in"})->submenu),
               (std::vector<std::string>{"Mail  (⇧⌘D)", "Outlook  (⌘↩)", "Slack  (↩)",
-                                        "Microsoft Teams  (↩)", "Discord  (↩)", "Messages  (↩)"}));
+                                        "Microsoft Teams  (↩)", "Discord  (↩)", "Messages  (↩)",
+                                        "Thunderbird  (Ctrl+↩)", "Evolution  (Ctrl+↩)"}));
     const auto* check = m.find({"Check what I'm writing"});
     ASSERT_TRUE(check);
     EXPECT_EQ(check->keyEquivalent, "c");

@@ -46,7 +46,7 @@ TEST(KeyChordTests, MatchesExactlyTheHeldModifiers) {
 }
 
 TEST(SupportedAppTests, LooksUpByExactBundleID) {
-    EXPECT_EQ(SupportedApp::all().size(), 6u);
+    EXPECT_EQ(SupportedApp::all().size(), 8u);
     EXPECT_EQ(SupportedApp::forBundle("com.apple.mail")->label, "Mail");
     EXPECT_EQ(SupportedApp::forBundle("com.microsoft.teams2")->label, "Microsoft Teams");
     EXPECT_FALSE(SupportedApp::forBundle("com.apple.Mail"));
@@ -55,6 +55,41 @@ TEST(SupportedAppTests, LooksUpByExactBundleID) {
     const auto electron = std::count_if(SupportedApp::all().begin(), SupportedApp::all().end(),
                                         [](const SupportedApp& a) { return a.electron; });
     EXPECT_EQ(electron, 3);
+}
+
+TEST(SupportedAppTests, FindsLinuxAppsByAnyOfTheirNamesWithoutCase) {
+    struct Case {
+        std::optional<std::string> bundleID;
+        std::vector<std::string> identifiers;
+        std::optional<std::string> row;
+    };
+    const std::vector<Case> cases = {
+        {"com.slack.Slack", {"slack", "Slack"}, "com.tinyspeck.slackmacgap"},
+        // Thunderbird's composer names itself after its profile; only its executable says it.
+        {"Msgcompose", {"thunderbird-default", "Msgcompose", "thunderbird"}, "org.mozilla.Thunderbird"},
+        {"org.gnome.Evolution", {"evolution", "Evolution"}, "org.gnome.Evolution"},
+        {"Teams-For-Linux", {}, "com.microsoft.teams2"},
+        {"com.discordapp.Discord", {}, "com.hnc.Discord"},
+        {"com.apple.mail", {}, "com.apple.mail"},
+        // Bundle ids keep their exact comparison; unknown names find nothing.
+        {"com.apple.Mail", {}, std::nullopt},
+        {"org.example.Notes", {"notes", "Notes"}, std::nullopt},
+        {std::nullopt, {}, std::nullopt},
+    };
+    for (const auto& c : cases) {
+        auto app = SupportedApp::forApplication({c.bundleID, 42, c.identifiers});
+        EXPECT_EQ(app ? std::optional(app->bundleID) : std::nullopt, c.row) << c.bundleID.value_or("none");
+    }
+}
+
+TEST(SupportedAppTests, LinuxMailAppsSendWithControlReturnOnTheEmailChannel) {
+    for (const char* id : {"org.mozilla.Thunderbird", "org.gnome.Evolution"}) {
+        auto app = SupportedApp::forBundle(id);
+        ASSERT_TRUE(app) << id;
+        EXPECT_EQ(app->channel, "email");
+        EXPECT_TRUE(app->send.matches({desktop::KeyEventType::keyDown, KeyChord::kKeypadEnter, desktop::keyflags::control}));
+        EXPECT_FALSE(app->send.matches({desktop::KeyEventType::keyDown, KeyChord::kReturn, 0}));
+    }
 }
 
 class PrefsTests : public testing_support::SimDesktopTest {};

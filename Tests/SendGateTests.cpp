@@ -198,3 +198,33 @@ TEST_F(SendGateTests, ADroppedGateLetsEveryKeyThrough) {
     press(kReturn);
     EXPECT_THAT(sent("slack"), ElementsAre("deploy with sk-1"));
 }
+
+TEST_F(SendGateTests, ASendThatWentThroughLateIsNeverReplayed) {
+    focus("slack", "deploy with sk-1");
+    press(kReturn);
+    ASSERT_TRUE(gate->pending());
+    // The desktop could not wait for the verdict: the press reached the app after all.
+    gate->handle(KeyEventType::tapDisabledByTimeout, *gate->pending());
+    sim.drain();
+    EXPECT_EQ(holds, 0);
+    gate->release();
+    sim.drain();
+    EXPECT_EQ(deliveredDowns(), 0u);
+}
+
+TEST_F(SendGateTests, AsksToSeeTheCheckShortcutEscapeWhileWantedAndTheFrontAppsSendChord) {
+    using desktop::KeyCombo;
+    const KeyCombo hotkey{kC, flags::option | flags::command};
+    bool panelOpen = false;
+    gate->wantsEscape = [&] { return panelOpen; };
+    EXPECT_THAT(sim.simEvents().keysOfInterest(), ElementsAre(hotkey));
+    focus("slack", "hi");
+    EXPECT_THAT(sim.simEvents().keysOfInterest(),
+                ElementsAre(hotkey, KeyCombo{kReturn, 0}, KeyCombo{kKeypadEnter, 0}));
+    focus("mail", "hi");
+    EXPECT_THAT(sim.simEvents().keysOfInterest(), ElementsAre(hotkey, KeyCombo{kD, flags::command | flags::shift}));
+    sim.simDefaults().set(Prefs::muteKey("com.apple.mail"), true);
+    panelOpen = true;
+    EXPECT_THAT(sim.simEvents().keysOfInterest(),
+                ElementsAre(hotkey, KeyCombo{kEscape, 0}, KeyCombo{kEscape, flags::shift}));
+}

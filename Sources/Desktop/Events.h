@@ -7,6 +7,7 @@
 #include <functional>
 #include <memory>
 #include <optional>
+#include <vector>
 
 #include "Desktop/KeyEvent.h"
 
@@ -29,12 +30,19 @@ constexpr uint64_t eventMask(KeyEventType type) { return uint64_t{1} << eventTyp
 // in flight, when the system disabled the tap (tapDisabledByTimeout / tapDisabledByUserInput).
 using TapCallback = std::function<std::optional<KeyEvent>(KeyEventType type, const KeyEvent& event)>;
 
+// The key-downs a tap needs to see at this moment.
+using KeyInterest = std::function<std::vector<KeyCombo>()>;
+
 // An installed tap; destroying it removes it.
 class EventTap {
 public:
     virtual ~EventTap() = default;
     virtual void enable(bool enabled) = 0;
     virtual bool isEnabled() const = 0;
+    // A backend that sees every key ignores it. One that must grab keys to see them (X11) grabs
+    // only these, and asks again whenever the front application changed and after every turn of
+    // the main run loop. Without an interest such a tap sees nothing.
+    virtual void setKeyInterest(KeyInterest interest) = 0;
 };
 
 class Events {

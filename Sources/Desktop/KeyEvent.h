@@ -26,4 +26,11 @@ struct KeyEvent {
     bool operator==(const KeyEvent&) const = default;
 };
 
+// A key-down with exactly these modifiers (the shift, control, option and command flags).
+struct KeyCombo {
+    int64_t keyCode = 0;
+    uint64_t modifiers = 0;
+    bool operator==(const KeyCombo&) const = default;
+};
+
 }  // namespace desktop

@@ -58,6 +58,7 @@ void RunLoop::async(std::function<void()> task) {
         queue_.push_back(std::move(task));
     }
     queueSignal_.notify_one();
+    if (auto* driver = driver_.load()) driver->wake();
 }
 
 bool RunLoop::hasPendingTasks() const {
@@ -122,7 +123,13 @@ void RunLoop::advance(double seconds) {
     drain();
 }
 
+void RunLoop::runDue() {
+    drain();
+    while (fireOneDue(now())) drain();
+}
+
 void RunLoop::stop() {
+    if (auto* driver = driver_.load()) return driver->stop();
     {
         std::lock_guard lock(queueMutex_);
         stopped_ = true;
@@ -131,14 +138,14 @@ void RunLoop::stop() {
 }
 
 void RunLoop::run(double until) {
+    if (auto* driver = driver_.load()) return driver->run(until);
     double end = until < 0 ? std::numeric_limits<double>::infinity() : now() + until;
     {
         std::lock_guard lock(queueMutex_);
         stopped_ = false;
     }
     for (;;) {
-        drain();
-        while (fireOneDue(now())) drain();
+        runDue();
         double wake = std::min(nextDue(), end);
         std::unique_lock lock(queueMutex_);
         if (stopped_) return;

@@ -3,6 +3,7 @@
 // Owned by the Desktop; the program drives it with a real clock, tests with a virtual one.
 #pragma once
 
+#include <atomic>
 #include <condition_variable>
 #include <cstdint>
 #include <deque>
@@ -17,6 +18,19 @@ enum class Repeat { no, yes };
 enum class Clock { real, virtualTime };
 
 class RunLoop;
+
+// Runs the loop inside another event loop (GLib's main context on the real desktop) that also
+// serves the desktop's own event sources. The driver calls RunLoop::runDue() when work is due.
+class RunLoopDriver {
+public:
+    virtual ~RunLoopDriver() = default;
+    // Any thread: work was queued; the driver must turn soon.
+    virtual void wake() = 0;
+    // Runs until stop() or until `until` seconds have passed (negative: no limit).
+    virtual void run(double until) = 0;
+    // Any thread.
+    virtual void stop() = 0;
+};
 
 // A scheduled timer. Destroying the handle or calling invalidate() cancels it.
 class Timer {
@@ -33,6 +47,19 @@ public:
 
 private:
     friend class RunLoop;
+
+// Runs the loop inside another event loop (GLib's main context on the real desktop) that also
+// serves the desktop's own event sources. The driver calls RunLoop::runDue() when work is due.
+class RunLoopDriver {
+public:
+    virtual ~RunLoopDriver() = default;
+    // Any thread: work was queued; the driver must turn soon.
+    virtual void wake() = 0;
+    // Runs until stop() or until `until` seconds have passed (negative: no limit).
+    virtual void run(double until) = 0;
+    // Any thread.
+    virtual void stop() = 0;
+};
     struct State;
     explicit Timer(std::shared_ptr<State> state) : state_(std::move(state)) {}
     std::shared_ptr<State> state_;
@@ -59,6 +86,11 @@ public:
     // Real clock: runs timers and the queue until stop() or until `until` seconds have passed.
     void run(double until = -1);
     void stop();
+    // Hands waiting, running and stopping to a driver (none: the loop's own wait). Set it before
+    // any other thread queues work; the driver outlives its use here.
+    void setDriver(RunLoopDriver* driver) { driver_ = driver; }
+    // One turn: runs the queue and every timer due now. For drivers.
+    void runDue();
     bool hasPendingTasks() const;
     // When the earliest valid timer is due; infinity when none is scheduled.
     double nextDue() const;
@@ -79,6 +111,7 @@ private:
     std::condition_variable queueSignal_;
     std::deque<std::function<void()>> queue_;
     bool stopped_ = false;
+    std::atomic<RunLoopDriver*> driver_{nullptr};
 };
 
 }  // namespace desktop

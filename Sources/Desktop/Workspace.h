@@ -5,12 +5,17 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <vector>
 
 namespace desktop {
 
 struct RunningApplication {
     std::optional<std::string> bundleID;
     int32_t pid = 0;
+    // Other names the system knows the application by, where it has no bundle identifier of the
+    // kind the supported-app table holds (on X11: the GTK application ID, the WM_CLASS instance
+    // and class, the executable's name).
+    std::vector<std::string> identifiers{};
     bool operator==(const RunningApplication&) const = default;
 };
 

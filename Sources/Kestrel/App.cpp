@@ -138,6 +138,10 @@ void AppDelegate::wireCallbacks() {
         else self->panel_->hide();
         return true;
     };
+    gate_->wantsEscape = [weak] {
+        auto self = weak.lock();
+        return self && self->panel_->panel().isVisible();
+    };
     panel_->setOpenSignIn([weak] {
         if (auto self = weak.lock()) self->signIn_->show();
     });

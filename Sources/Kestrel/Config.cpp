@@ -1,6 +1,7 @@
 #include "Kestrel/Config.h"
 
 #include <algorithm>
+#include <cctype>
 #include <random>
 #include <set>
 
@@ -16,21 +17,53 @@ bool KeyChord::matches(const desktop::KeyEvent& event) const {
            held(desktop::keyflags::option) == option && held(desktop::keyflags::control) == control;
 }
 
+std::vector<desktop::KeyCombo> KeyChord::combos() const {
+    uint64_t modifiers = (command ? desktop::keyflags::command : 0) | (shift ? desktop::keyflags::shift : 0) |
+                         (option ? desktop::keyflags::option : 0) | (control ? desktop::keyflags::control : 0);
+    std::vector<desktop::KeyCombo> keys = {{keyCode, modifiers}};
+    if (keyCode == kReturn) keys.push_back({kKeypadEnter, modifiers});
+    return keys;
+}
+
 const std::vector<SupportedApp>& SupportedApp::all() {
     static const std::vector<SupportedApp> table = {
         {"com.apple.mail", "mail", "Mail", "email", {2, true, true, false, false, "⇧⌘D"}, false},
         {"com.microsoft.Outlook", "outlook", "Outlook", "email",
          {KeyChord::kReturn, true, false, false, false, "⌘↩"}, false},
         {"com.tinyspeck.slackmacgap", "slack", "Slack", "chat",
-         {KeyChord::kReturn, false, false, false, false, "↩"}, true},
+         {KeyChord::kReturn, false, false, false, false, "↩"}, true, {"slack", "com.slack.Slack"}},
         {"com.microsoft.teams2", "teams", "Microsoft Teams", "chat",
-         {KeyChord::kReturn, false, false, false, false, "↩"}, true},
+         {KeyChord::kReturn, false, false, false, false, "↩"}, true,
+         {"teams-for-linux", "com.github.IsmaelMartinez.teams_for_linux"}},
         {"com.hnc.Discord", "discord", "Discord", "chat",
-         {KeyChord::kReturn, false, false, false, false, "↩"}, true},
+         {KeyChord::kReturn, false, false, false, false, "↩"}, true, {"discord", "com.discordapp.Discord"}},
         {"com.apple.MobileSMS", "messages", "Messages", "chat",
          {KeyChord::kReturn, false, false, false, false, "↩"}, false},
+        // Linux mail apps. Thunderbird's windows call themselves thunderbird-default and
+        // Msgcompose: only its executable says thunderbird.
+        {"org.mozilla.Thunderbird", "thunderbird", "Thunderbird", "email",
+         {KeyChord::kReturn, false, false, false, true, "Ctrl+↩"}, false, {"thunderbird", "org.mozilla.Thunderbird"}},
+        {"org.gnome.Evolution", "evolution", "Evolution", "email",
+         {KeyChord::kReturn, false, false, false, true, "Ctrl+↩"}, false, {"evolution", "org.gnome.Evolution"}},
     };
     return table;
+}
+
+std::optional<SupportedApp> SupportedApp::forApplication(const desktop::RunningApplication& application) {
+    if (auto app = forBundle(application.bundleID)) return app;
+    auto named = [&](const std::string& id) {
+        auto same = [&](const std::string& name) {
+            return std::ranges::equal(name, id, [](unsigned char a, unsigned char b) {
+                return std::tolower(a) == std::tolower(b);
+            });
+        };
+        return (application.bundleID && same(*application.bundleID)) ||
+               std::any_of(application.identifiers.begin(), application.identifiers.end(), same);
+    };
+    for (const auto& app : all()) {
+        if (std::any_of(app.linuxIDs.begin(), app.linuxIDs.end(), named)) return app;
+    }
+    return std::nullopt;
 }
 
 std::optional<SupportedApp> SupportedApp::forBundle(const std::optional<std::string>& bundleID) {

@@ -11,6 +11,7 @@
 
 #include "Desktop/KeyEvent.h"
 #include "Desktop/Url.h"
+#include "Desktop/Workspace.h"
 
 namespace kestrel {
 
@@ -28,6 +29,8 @@ struct KeyChord {
     // Whether a key-down is this chord: keypad Enter counts as Return; the four modifiers must
     // agree exactly; Caps Lock, Fn and the other flag bits are ignored.
     bool matches(const desktop::KeyEvent& event) const;
+    // The key-downs that match: the chord's key, and keypad Enter for Return.
+    std::vector<desktop::KeyCombo> combos() const;
     bool operator==(const KeyChord&) const = default;
 };
 
@@ -38,11 +41,17 @@ struct SupportedApp {
     std::string channel;
     KeyChord send;
     bool electron = false;
+    // What the app is called on Linux, where it has no bundle id: its GTK application ID, a
+    // WM_CLASS instance or class, or its executable's name; compared without case.
+    std::vector<std::string> linuxIDs{};
 
     // The fixed table, in menu and lookup order.
     static const std::vector<SupportedApp>& all();
     // The first row whose bundle id equals `bundleID` exactly.
     static std::optional<SupportedApp> forBundle(const std::optional<std::string>& bundleID);
+    // The first row for a running application: by its bundle id as forBundle does, or by one of
+    // the row's Linux identifiers matching the application's bundle id or identifiers.
+    static std::optional<SupportedApp> forApplication(const desktop::RunningApplication& application);
     bool operator==(const SupportedApp&) const = default;
 };
 

@@ -27,7 +27,7 @@ LocalResult FocusWatcher::refresh() {
         // Our own panel or window in front: keep the draft the person is reviewing.
         if (front->bundleID == ownID) return state_->local();
     }
-    auto app = front ? SupportedApp::forBundle(front->bundleID) : std::nullopt;
+    auto app = front ? SupportedApp::forApplication(*front) : std::nullopt;
     if (!app || Prefs::isMuted(app->bundleID)) return noSupportedApp();
     armElectron(*app, front->pid);
     return readField(*app, front->pid);

@@ -28,9 +28,29 @@ bool SendGate::start() {
             return self ? self->handle(type, event) : std::optional(event);
         });
     if (!tap_) return false;
+    tap_->setKeyInterest([weak = weak_from_this()] {
+        auto self = weak.lock();
+        return self ? self->keysOfInterest() : std::vector<desktop::KeyCombo>{};
+    });
     tap_->enable(true);
     running_ = true;
     return true;
+}
+
+std::vector<desktop::KeyCombo> SendGate::keysOfInterest() const {
+    using namespace desktop::keyflags;
+    std::vector<desktop::KeyCombo> keys = {{kHotkeyKeyCode, option | command}};
+    // Escape belongs to the app in front unless our panel is there to take it.
+    if (wantsEscape && wantsEscape()) {
+        keys.push_back({kEscapeKeyCode, 0});
+        keys.push_back({kEscapeKeyCode, shift});
+    }
+    auto front = desktop::current().workspace().frontmostApplication();
+    auto app = front ? SupportedApp::forApplication(*front) : std::nullopt;
+    if (app && !Prefs::isMuted(app->bundleID)) {
+        for (const auto& key : app->send.combos()) keys.push_back(key);
+    }
+    return keys;
 }
 
 bool SendGate::isHotkey(const KeyEvent& event) const {
@@ -44,6 +64,8 @@ bool SendGate::isEscape(const KeyEvent& event) const {
 std::optional<KeyEvent> SendGate::handle(KeyEventType type, const KeyEvent& event) {
     if (type == KeyEventType::tapDisabledByTimeout || type == KeyEventType::tapDisabledByUserInput) {
         if (tap_) tap_->enable(true);
+        // The press in flight went through after all: a copy kept of it must never be replayed.
+        if (pending_ == event) pending_.reset();
         return event;
     }
     if (type != KeyEventType::keyDown) return event;
@@ -61,7 +83,7 @@ std::optional<KeyEvent> SendGate::handle(KeyEventType type, const KeyEvent& even
 std::optional<KeyEvent> SendGate::handleSend(const KeyEvent& event) {
     auto front = desktop::current().workspace().frontmostApplication();
     if (!front) return event;
-    auto app = SupportedApp::forBundle(front->bundleID);
+    auto app = SupportedApp::forApplication(*front);
     if (!app || Prefs::isMuted(app->bundleID) || !app->send.matches(event)) return event;
     if (!engine_->channelInfo(app->channel).gate) return event;
 
@@ -80,7 +102,8 @@ std::optional<KeyEvent> SendGate::handleSend(const KeyEvent& event) {
                                           {"findings", state_->findings().size()},
                                           {"rules", ruleIds(risks)}});
         desktop::current().runLoop().async([weak = weak_from_this()] {
-            if (auto self = weak.lock(); self && self->onHold) self->onHold();
+            // Unless the press went through meanwhile (a decision that came too late).
+            if (auto self = weak.lock(); self && self->onHold && self->pending_) self->onHold();
         });
         return std::nullopt;
     }

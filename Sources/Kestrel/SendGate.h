@@ -37,6 +37,9 @@ public:
     std::function<void()> onHotkey;
     // Escape: answers whether the application consumed it. Asked from inside the tap.
     std::function<bool()> onEscape;
+    // Whether Escape may be consumed now (our panel is open). A desktop that grabs the keys it
+    // wants (X11) grabs Escape only then, so that it otherwise never leaves the app in front.
+    std::function<bool()> wantsEscape;
 
     // Installs the tap; answers whether it exists afterwards.
     bool start();
@@ -45,6 +48,9 @@ public:
     std::optional<desktop::KeyEvent> handle(desktop::KeyEventType type, const desktop::KeyEvent& event);
     // Replays the held send, if any, with the replay marker: key-down, then key-up.
     void release();
+    // The key-downs the tap must see now: the check shortcut, Escape while wanted, and the Send
+    // chord of the supported, unmuted app in front.
+    std::vector<desktop::KeyCombo> keysOfInterest() const;
 
     // The held Send key press. The panel drops it (none) when the send is cancelled.
     const std::optional<desktop::KeyEvent>& pending() const { return pending_; }

@@ -7,6 +7,7 @@ public:
     explicit Tap(std::shared_ptr<TapState> state) : state_(std::move(state)) {}
     void enable(bool enabled) override { state_->enabled = enabled; }
     bool isEnabled() const override { return state_->enabled; }
+    void setKeyInterest(KeyInterest interest) override { state_->interest = std::move(interest); }
 
 private:
     std::shared_ptr<TapState> state_;  // the Core sees it weakly: dropping the tap removes it
@@ -49,6 +50,16 @@ void SimEvents::post(const KeyEvent& event) {
 void SimEvents::pressKey(int64_t keyCode, uint64_t flags) {
     core_->dispatch(KeyEvent{KeyEventType::keyDown, keyCode, flags, 0});
     core_->dispatch(KeyEvent{KeyEventType::keyUp, keyCode, flags, 0});
+}
+
+std::vector<KeyCombo> SimEvents::keysOfInterest() const {
+    std::vector<KeyCombo> keys;
+    for (const auto& weak : core_->taps) {
+        auto tap = weak.lock();
+        if (!tap || !tap->enabled || !tap->interest) continue;
+        for (const auto& key : tap->interest()) keys.push_back(key);
+    }
+    return keys;
 }
 
 void SimEvents::disableTaps(KeyEventType reason) {

@@ -30,6 +30,8 @@ public:
     void disableTaps(KeyEventType reason);
     // Makes tap creation fail, as it does without the permission to filter input.
     void refuseTaps(bool refuse) { refuse_ = refuse; }
+    // What the enabled taps would have a key-grabbing backend grab now, newest tap first.
+    std::vector<KeyCombo> keysOfInterest() const;
     // Every event that reached an application, oldest first.
     const std::vector<KeyEvent>& delivered() const { return core_->delivered; }
 
@@ -38,6 +40,7 @@ private:
         uint64_t mask;
         TapCallback callback;
         bool enabled = true;
+        KeyInterest interest{};
     };
     class Tap;
     struct Core {

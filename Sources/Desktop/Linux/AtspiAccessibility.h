@@ -1,0 +1,82 @@
+// Other applications' elements through AT-SPI, behind the layer's attribute names: the focused
+// element is kept from focus events (a tree walk only when none was seen), roles map onto the
+// editable roles, text is read bounded and checked, a write counts only when reading back shows
+// it, and frames come in accessibility coordinates. Trust is the accessibility bus answering
+// with org.a11y.Status IsEnabled true. Main thread; every D-Bus call is bounded in time.
+// Owned by the Linux desktop.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <memory>
+#include <optional>
+#include <set>
+#include <string>
+
+#include "Desktop/Accessibility.h"
+#include "Desktop/Log.h"
+
+typedef struct _AtspiAccessible AtspiAccessible;
+typedef struct _AtspiEventListener AtspiEventListener;
+typedef struct _AtspiEvent AtspiEvent;
+typedef struct _GDBusConnection GDBusConnection;
+
+namespace desktop::x11 {
+
+class AtspiAccessibility final : public Accessibility {
+public:
+    // A synchronous call to another application waits at most this long.
+    static constexpr int kCallTimeoutMs = 250;
+    // Larger drafts are read up to this many characters.
+    static constexpr int kMaxCharacters = 1 << 20;
+
+    struct Geometry {
+        // Root-window coordinates of the top-left corner of the window in front, for toolkits
+        // (GTK 4) that answer window-relative extents.
+        std::function<std::optional<Point>()> frontWindowOrigin;
+        // Root-window coordinates of the primary screen's top-left corner, the origin of
+        // accessibility coordinates.
+        std::function<Point()> primaryOrigin;
+    };
+
+    AtspiAccessibility(Log& log, Geometry geometry);
+    ~AtspiAccessibility() override;
+
+    Element applicationElement(int32_t pid) override;
+    std::expected<AXValue, AXError> copyAttribute(const Element& element, std::string_view attribute) override;
+    AXError setAttribute(const Element& element, std::string_view attribute, const AXValue& value) override;
+    bool isTrusted() const override;
+    bool isTrustedWithPrompt() override;
+
+    // The text an element shows: its Text, or its children's texts line by line (a compose body
+    // whose document has no Text of its own); none when neither answers.
+    static std::optional<std::string> readText(AtspiAccessible* accessible);
+    // Tests: forgets the focus events seen so far, so the next read walks the tree.
+    void forgetFocus() { focused_.clear(); }
+
+private:
+    struct Handle;
+    static void onFocusEvent(AtspiEvent* event, void* data);
+    std::shared_ptr<AtspiAccessible> focusedElement(int32_t pid);
+    std::shared_ptr<AtspiAccessible> walkForFocus(int32_t pid);
+    std::optional<std::string> role(AtspiAccessible* accessible) const;
+    std::expected<AXValue, AXError> extentsAttribute(AtspiAccessible* accessible, bool position);
+    bool answersWindowRelative(AtspiAccessible* accessible);
+    void readTrust();
+
+    Log& log_;
+    Geometry geometry_;
+    bool busAnswers_ = false;
+    bool enabled_ = false;
+    GDBusConnection* session_ = nullptr;
+    unsigned statusSubscription_ = 0;
+    AtspiEventListener* focusListener_ = nullptr;
+    // The last element each process reported focused. A grabbed key makes apps report a focus
+    // loss for a moment, so losses do not clear it; the next focus gain replaces it.
+    std::map<int32_t, std::shared_ptr<AtspiAccessible>> focused_;
+    std::map<int32_t, bool> windowRelative_;
+    std::set<int32_t> toldAboutElectron_;
+};
+
+}  // namespace desktop::x11

@@ -1,0 +1,85 @@
+#include "Desktop/Linux/LinuxDesktop.h"
+
+#include <X11/Xlib.h>
+#include <unistd.h>
+
+namespace desktop::x11 {
+
+namespace {
+std::unique_ptr<Http> makeHttp(Network network) {
+    if (network == Network::loopbackOnly) return std::make_unique<sim::SimHttp>();
+    return std::make_unique<CurlHttp>();
+}
+}  // namespace
+
+bool LinuxDesktop::displayReachable() {
+    Display* display = XOpenDisplay(nullptr);
+    if (!display) return false;
+    XCloseDisplay(display);
+    return true;
+}
+
+LinuxDesktop::LinuxDesktop(LinuxOptions options)
+    : defaults_(options.defaultsFile),
+      http_(makeHttp(options.network)),
+      workspace_(x_, bundle_, runLoop_, log_),
+      accessibility_(log_, AtspiAccessibility::Geometry{[this] { return frontWindowOrigin(); },
+                                                        [this] { return screens_.primaryOrigin(); }}),
+      events_(x_, log_),
+      mouseDownMonitor_(x_, screens_, [this](::Window window) { return isOurWindow(window); }),
+      executor_(std::make_unique<Executor>(2)) {
+    bundle_.setInfoValue("CFBundleShortVersionString", KESTREL_VERSION);
+    bundle_.setResourceDirectory(options.resourceDirectory);
+    log_.setEcho(options.echoLog);
+    screens_.setFrontWindowRect([this] { return frontWindowRect(); });
+    // What the gate wants grabbed depends on the app in front and on what the last turn changed.
+    workspace_.setFrontChangedHandler([this] { events_.updateGrabs(); });
+    driver_.setAfterTurn([this] { events_.updateGrabs(); });
+    x_.setLostHandler([this] {
+        log_.write("Kestrel: the X server went away; reading drafts and holding Send stop until relaunch");
+    });
+    if (!x_.isOpen()) log_.write("Kestrel: no X server answers on DISPLAY; reading drafts and holding Send are off");
+}
+
+LinuxDesktop::~LinuxDesktop() {
+    executor_.reset();
+    driver_.setAfterTurn(nullptr);
+}
+
+std::optional<Rect> LinuxDesktop::frontWindowRect() {
+    auto window = workspace_.frontWindow();
+    if (!window || !x_.isOpen()) return std::nullopt;
+    XWindowAttributes attributes;
+    int x = 0, y = 0;
+    ::Window child;
+    bool known = false;
+    int error = x_.trapErrors([&] {
+        known = XGetWindowAttributes(x_.display(), *window, &attributes) &&
+                XTranslateCoordinates(x_.display(), *window, x_.root(), 0, 0, &x, &y, &child);
+    });
+    if (error || !known) return std::nullopt;
+    return Rect{{static_cast<double>(x), static_cast<double>(y)},
+                {static_cast<double>(attributes.width), static_cast<double>(attributes.height)}};
+}
+
+std::optional<Point> LinuxDesktop::frontWindowOrigin() {
+    auto rect = frontWindowRect();
+    if (!rect) return std::nullopt;
+    return rect->origin;
+}
+
+bool LinuxDesktop::isOurWindow(::Window window) {
+    // The window under the pointer is the window manager's frame: look for the client inside.
+    for (int depth = 0; depth < 4 && window != None; ++depth) {
+        if (x_.property(window, x_.atom("WM_CLASS"), 64)) return workspace_.pidOf(window) == getpid();
+        ::Window rootReturn, parent, *children = nullptr;
+        unsigned count = 0;
+        int error = x_.trapErrors([&] { XQueryTree(x_.display(), window, &rootReturn, &parent, &children, &count); });
+        ::Window first = (!error && count > 0) ? children[count - 1] : None;
+        if (children) XFree(children);
+        window = first;
+    }
+    return false;
+}
+
+}  // namespace desktop::x11

@@ -1,0 +1,96 @@
+// The desktop layer on a real X11 session: GLib's default main context drives the run loop, X
+// events and AT-SPI signals on the main thread; the workspace, accessibility, key events, screens
+// and the global mouse-down monitor are the real ones. Windows, the status item, the pasteboard,
+// the secure store and login items are still kept in memory here. Main thread, except the
+// executor. The program (or a test) owns it and installs it with an InstallGuard.
+#pragma once
+
+#include <filesystem>
+#include <memory>
+#include <optional>
+
+#include "Desktop/Desktop.h"
+#include "Desktop/Linux/AtspiAccessibility.h"
+#include "Desktop/Linux/GLibRunLoop.h"
+#include "Desktop/Linux/LinuxEvents.h"
+#include "Desktop/Linux/LinuxScreens.h"
+#include "Desktop/Linux/LinuxWorkspace.h"
+#include "Desktop/Linux/MouseDownMonitor.h"
+#include "Desktop/Linux/XConnection.h"
+#include "Desktop/Sim/SimDesktop.h"
+
+namespace desktop::x11 {
+
+enum class Network { any, loopbackOnly };
+
+struct LinuxOptions {
+    // Where the user defaults live; none keeps them in memory.
+    std::optional<std::filesystem::path> defaultsFile{};
+    std::optional<std::filesystem::path> resourceDirectory{};
+    // Tests reach only loopback hosts, and their requests are recorded.
+    Network network = Network::any;
+    // Log lines also go to standard error.
+    bool echoLog = true;
+};
+
+class LinuxDesktop final : public Desktop {
+public:
+    explicit LinuxDesktop(LinuxOptions options = {});
+    ~LinuxDesktop() override;
+
+    // Whether an X server answers on $DISPLAY.
+    static bool displayReachable();
+
+    RunLoop& runLoop() override { return runLoop_; }
+    Executor& executor() override { return *executor_; }
+    const Bundle& bundle() const override { return bundle_; }
+    Defaults& defaults() override { return defaults_; }
+    Log& log() override { return log_; }
+    Http& http() override { return *http_; }
+    SecureStore& secureStore() override { return secureStore_; }
+    Workspace& workspace() override { return workspace_; }
+    Accessibility& accessibility() override { return accessibility_; }
+    Events& events() override { return events_; }
+    Screens& screens() override { return screens_; }
+    Windows& windows() override { return windows_; }
+    Pasteboard& pasteboard() override { return pasteboard_; }
+    StatusBar& statusBar() override { return statusBar_; }
+    LoginItems& loginItems() override { return loginItems_; }
+
+    XConnection& x() { return x_; }
+    LinuxWorkspace& linuxWorkspace() { return workspace_; }
+    AtspiAccessibility& atspi() { return accessibility_; }
+    LinuxEvents& linuxEvents() { return events_; }
+    LinuxScreens& linuxScreens() { return screens_; }
+    MouseDownMonitor& mouseDownMonitor() { return mouseDownMonitor_; }
+    sim::SimLog& lines() { return log_; }
+    // Present with Network::loopbackOnly.
+    sim::SimHttp* recordedHttp() { return dynamic_cast<sim::SimHttp*>(http_.get()); }
+
+private:
+    std::optional<Point> frontWindowOrigin();
+    std::optional<Rect> frontWindowRect();
+    bool isOurWindow(XWindow window);
+
+    RunLoop runLoop_{Clock::real};
+    GLibRunLoop driver_{runLoop_};
+    sim::SimBundle bundle_;
+    sim::SimDefaults defaults_;
+    sim::SimLog log_;
+    std::unique_ptr<Http> http_;
+    XConnection x_;
+    LinuxScreens screens_{x_};
+    LinuxWorkspace workspace_;
+    AtspiAccessibility accessibility_;
+    LinuxEvents events_;
+    MouseDownMonitor mouseDownMonitor_;
+    // In memory until the GTK windows, the status item, the clipboard and the keyring arrive.
+    sim::SimSecureStore secureStore_;
+    sim::SimWindows windows_{screens_};
+    sim::SimPasteboard pasteboard_;
+    sim::SimStatusBar statusBar_;
+    sim::SimLoginItems loginItems_;
+    std::unique_ptr<Executor> executor_;  // last member: joined first, before what it may touch
+};
+
+}  // namespace desktop::x11

@@ -1,0 +1,37 @@
+// Screens and the pointer on an X11 session: monitors from XRandR (the primary one first), their
+// visible frames from the window manager's _NET_WORKAREA, all turned into the layer's coordinates
+// (origin at the primary monitor's bottom-left, y upwards). Main thread. Owned by the Linux
+// desktop.
+#pragma once
+
+#include "Desktop/Screens.h"
+#include "Desktop/Linux/XConnection.h"
+
+namespace desktop::x11 {
+
+class LinuxScreens final : public Screens {
+public:
+    explicit LinuxScreens(XConnection& x);
+
+    std::vector<Screen> screens() const override;
+    // The screen holding the middle of the window in front, else the primary one.
+    std::optional<Screen> mainScreen() const override;
+    Point mouseLocation() const override;
+
+    // Root-window rectangles (origin top-left, y downwards) of the monitors, the primary first.
+    std::vector<Rect> monitorRects() const;
+    // The layer's point for a root-window point, against the primary monitor.
+    Point fromRoot(Point root) const;
+    // The root-window coordinates of the primary monitor's top-left corner.
+    Point primaryOrigin() const;
+    // Tells the screens which window is in front, for mainScreen().
+    void setFrontWindowRect(std::function<std::optional<Rect>()> frontRect) { frontRect_ = std::move(frontRect); }
+
+private:
+    std::optional<Rect> workArea() const;
+
+    XConnection& x_;
+    std::function<std::optional<Rect>()> frontRect_;
+};
+
+}  // namespace desktop::x11

@@ -1,0 +1,62 @@
+// Which application is in front on an X11 session: the window of _NET_ACTIVE_WINDOW (kept from
+// the root window's property changes) or, without a window manager, the input focus walked up to
+// the window that has WM_CLASS; its identity, process id and executable. Also URL opening through
+// GIO. Main thread. Owned by the Linux desktop.
+#pragma once
+
+#include <functional>
+#include <optional>
+#include <string>
+
+#include "Desktop/Bundle.h"
+#include "Desktop/Log.h"
+#include "Desktop/RunLoop.h"
+#include "Desktop/Workspace.h"
+#include "Desktop/Linux/XConnection.h"
+
+namespace desktop::x11 {
+
+class LinuxWorkspace final : public Workspace {
+public:
+    LinuxWorkspace(XConnection& x, const Bundle& ownBundle, RunLoop& runLoop, Log& log);
+
+    std::optional<RunningApplication> frontmostApplication() const override;
+    void open(const std::string& url) override;
+    // Our windows take the focus when they are made key; there is nothing to raise besides them.
+    void activate() override {}
+    void setActivationPolicy(ActivationPolicy policy) override { policy_ = policy; }
+    void terminate() override;
+
+    // Our windows read it: an accessory keeps them out of the taskbar.
+    ActivationPolicy activationPolicy() const { return policy_; }
+    // The top-level client window in front (the one carrying WM_CLASS); none without one.
+    std::optional<XWindow> frontWindow() const;
+    // Told after the window in front changed.
+    void setFrontChangedHandler(std::function<void()> handler) { onFrontChanged_ = std::move(handler); }
+
+    // The application a top-level client window belongs to.
+    std::optional<RunningApplication> applicationOf(XWindow window) const;
+    // Its process id: from the X server's client table (XRes), else _NET_WM_PID.
+    std::optional<int32_t> pidOf(XWindow window) const;
+
+private:
+    void onEvent(const XEvent& event);
+    void readActiveWindow();
+    std::optional<XWindow> clientWindowAtFocus() const;
+
+    XConnection& x_;
+    const Bundle& ownBundle_;
+    RunLoop& runLoop_;
+    Log& log_;
+    ActivationPolicy policy_ = ActivationPolicy::regular;
+    // From _NET_ACTIVE_WINDOW; none while the window manager does not set it.
+    bool haveActiveWindow_ = false;
+    std::optional<XWindow> active_;
+    std::optional<RunningApplication> activeApp_;
+    std::function<void()> onFrontChanged_;
+};
+
+// The executable's file name of a process: /proc/PID/exe, else /proc/PID/comm.
+std::optional<std::string> executableName(int32_t pid);
+
+}  // namespace desktop::x11
