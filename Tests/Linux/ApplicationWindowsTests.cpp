@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "Kestrel/App.h"
+#include "Kestrel/AX.h"
 #include "Kestrel/Draft.h"
 #include "Kestrel/Panel.h"
 #include "Linux/LinuxSupport.h"
@@ -44,8 +45,9 @@ protected:
 
 TEST_F(ApplicationWindowsTests, AHeldSendShowsThePanelBesideTheBoxWithEveryFindingReadable) {
     auto app = kestrel::AppDelegate::launch();
-    const auto box = desktop::makeRect(300, 600, 600, 120);
-    focusSlack(kLeakedKey, box);
+    focusSlack(kLeakedKey, desktop::makeRect(300, 600, 600, 120));
+    auto box = kestrel::AX::frame(*app->state()->element());
+    ASSERT_TRUE(box);
     sim.simEvents().pressKey(36);
     pump();
 
@@ -58,7 +60,7 @@ TEST_F(ApplicationWindowsTests, AHeldSendShowsThePanelBesideTheBoxWithEveryFindi
     desktop::Rect frame = app->panel()->panel().frame();
     EXPECT_EQ(shown.width, 380);
     EXPECT_EQ(shown.height, static_cast<int>(frame.height()));
-    EXPECT_FALSE(frame.intersects(box)) << "the panel covers the compose box";
+    EXPECT_FALSE(frame.intersects(*box)) << "the panel covers the compose box";
     int minimum = 0, natural = 0;
     gtk_widget_get_preferred_height_for_width(panel, shown.width, &minimum, &natural);
     EXPECT_LE(natural, shown.height) << "the panel clips its content";
