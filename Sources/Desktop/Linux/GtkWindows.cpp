@@ -71,8 +71,6 @@ public:
             gtk_window_set_focus_on_map(GTK_WINDOW(window_), FALSE);
             gtk_window_set_skip_taskbar_hint(GTK_WINDOW(window_), TRUE);
             gtk_window_set_skip_pager_hint(GTK_WINDOW(window_), TRUE);
-        } else {
-            gtk_window_set_resizable(GTK_WINDOW(window_), (config_.style & windowstyle::resizable) != 0);
         }
         if (config_.level == WindowLevel::floating) gtk_window_set_keep_above(GTK_WINDOW(window_), TRUE);
         if (config_.collectionBehavior & windowcollection::canJoinAllSpaces)
@@ -146,11 +144,6 @@ public:
         GdkMonitor* monitor = gdk_display_get_primary_monitor(display);
         if (!monitor && gdk_display_get_n_monitors(display) > 0) monitor = gdk_display_get_monitor(display, 0);
         if (!monitor) return;
-        if (!isPanel(config_) && content_) {
-            // A titled window is as large as its content wants.
-            Size fitting = widgets_->measure(ui::kUnbounded);
-            frame_.size = {std::max(frame_.width(), fitting.width), fitting.height + titleBar_};
-        }
         GdkRectangle area;
         gdk_monitor_get_workarea(monitor, &area);
         Rect v = GlobalSpace::current().toGlobal({area.x, area.y, area.width, area.height});
@@ -243,9 +236,13 @@ private:
             rebuildSource_ = 0;
         }
         if (!content_) return;
-        widgets_->show(content_->root());
-        if (GtkWidget* button = widgets_->defaultButton(); button && !isPanel(config_))
-            gtk_window_set_default(GTK_WINDOW(window_), button);
+        if (!widgets_->show(content_->root()) || isPanel(config_)) return;
+        if (GtkWidget* button = widgets_->defaultButton()) gtk_window_set_default(GTK_WINDOW(window_), button);
+        // A titled window is as tall as its content at its width, its top edge staying put; the
+        // application sizes only its panels.
+        double height = widgets_->measure(frame_.width()).height + titleBar_;
+        frame_ = makeRect(frame_.minX(), frame_.maxY() - height, frame_.width(), height);
+        applyFrame();
     }
 
     Size measure(double width) {

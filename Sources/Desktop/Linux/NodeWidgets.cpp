@@ -244,7 +244,15 @@ NodeWidgets::~NodeWidgets() {
     for (auto& [key, entry] : fields_) g_object_unref(entry);
 }
 
-void NodeWidgets::show(const Node& root) {
+bool NodeWidgets::show(const Node& root) {
+    std::string rendered = ui::render(root);
+    if (root_ && rendered == shown_) {
+        size_t next = 0;
+        rebind(root, next);
+        return false;
+    }
+    shown_ = std::move(rendered);
+    controls_.clear();
     GtkWidget* toplevel = gtk_widget_get_toplevel(GTK_WIDGET(container_));
     GtkWidget* focus = GTK_IS_WINDOW(toplevel) ? gtk_window_get_focus(GTK_WINDOW(toplevel)) : nullptr;
     for (auto& [key, entry] : fields_) {
@@ -276,6 +284,20 @@ void NodeWidgets::show(const Node& root) {
     if (focus && GTK_IS_ENTRY(focus) && gtk_widget_get_toplevel(focus) == toplevel)
         gtk_entry_grab_focus_without_selecting(GTK_ENTRY(focus));
     applyLimits();
+    return true;
+}
+
+// The same traversal as the build, so the n-th control node belongs to the n-th control widget.
+void NodeWidgets::rebind(const Node& node, size_t& next) {
+    if (node.kind == Kind::empty) return;
+    if (node.kind == Kind::button && next < controls_.size()) {
+        g_object_set_data_full(G_OBJECT(controls_[next++]), kButtonHook, new ButtonHook{node.action},
+                               deleteButtonHook);
+    } else if (node.kind == Kind::textField && next < controls_.size()) {
+        g_object_set_data_full(G_OBJECT(controls_[next++]), kFieldHook, new FieldHook{node.binding, node.action},
+                               deleteFieldHook);
+    }
+    for (const auto& child : node.children) rebind(child, next);
 }
 
 Size NodeWidgets::measure(double width) const {
@@ -429,6 +451,7 @@ GtkWidget* NodeWidgets::buildContent(const Node& node, Kind parent, std::vector<
 
 GtkWidget* NodeWidgets::buildButton(const Node& node, std::vector<Limit*>& open) {
     GtkWidget* button = gtk_button_new();
+    controls_.push_back(button);
     GtkWidget* label = nullptr;
     if (!node.children.empty()) label = build(node.children.front(), Kind::button, open);
     else if (!node.symbol.empty()) label = symbolWidget(node.symbol, node);
@@ -473,6 +496,7 @@ GtkWidget* NodeWidgets::field(const Node& node) {
         addCss(entry, textCss(node));
     }
     kept_.insert(key);
+    controls_.push_back(entry);
     auto* hook = new FieldHook{node.binding, node.action};
     g_object_set_data_full(G_OBJECT(entry), kFieldHook, hook, deleteFieldHook);
     std::string placeholder = validText(node.text);

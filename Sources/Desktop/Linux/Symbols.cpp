@@ -6,7 +6,7 @@
 namespace desktop::x11 {
 
 SymbolLook symbolLook(std::string_view name) {
-    static constexpr std::array<std::pair<std::string_view, SymbolLook>, 11> kTable{{
+    static constexpr std::array<std::pair<std::string_view, SymbolLook>, 9> kTable{{
         {"checkmark", {"object-select-symbolic", "\u2713"}},
         {"checkmark.seal", {"security-medium-symbolic", "\u2713"}},
         {"checkmark.seal.fill", {"security-high-symbolic", "\u2714"}},
@@ -16,8 +16,6 @@ SymbolLook symbolLook(std::string_view name) {
         {"waveform", {"audio-volume-high-symbolic", "\u223F"}},
         {"person.wave.2", {"avatar-default-symbolic", "\u263A"}},
         {"sparkles", {"starred-symbolic", "\u2726"}},
-        {"info.circle", {"dialog-information-symbolic", "\u2139"}},
-        {"gearshape", {"emblem-system-symbolic", "\u2699"}},
     }};
     for (const auto& [symbol, look] : kTable) {
         if (symbol == name) return look;
