@@ -150,6 +150,7 @@ void AtspiAccessibility::onFocusEvent(AtspiEvent* event, void* data) {
     auto* self = static_cast<AtspiAccessibility*>(data);
     if (event->source && event->detail1 == 1) {
         if (auto pid = pidOf(event->source)) self->focused_[*pid] = retain(event->source);
+        self->composeBoxes_.clear();
     }
     g_boxed_free(ATSPI_TYPE_EVENT, event);
 }
@@ -223,18 +224,29 @@ std::shared_ptr<AtspiAccessible> AtspiAccessibility::walkForFocus(int32_t pid) {
 }
 
 std::shared_ptr<AtspiAccessible> AtspiAccessibility::focusedElement(int32_t pid) {
-    std::shared_ptr<AtspiAccessible> focused;
-    if (auto it = focused_.find(pid); it != focused_.end()) focused = it->second;
-    else if ((focused = walkForFocus(pid))) focused_[pid] = focused;
-    if (!focused) return nullptr;
-    // The caret may sit in a paragraph of an editable document: the compose box is the document.
-    for (int i = 0; i < kMaxClimb && hasState(focused.get(), ATSPI_STATE_EDITABLE); ++i) {
-        GError* error = nullptr;
-        auto parent = own(atspi_accessible_get_parent(focused.get(), &error));
-        if (failed(error) || !parent || !hasState(parent.get(), ATSPI_STATE_EDITABLE)) break;
-        focused = parent;
+    auto it = focused_.find(pid);
+    if (it == focused_.end()) {
+        auto walked = walkForFocus(pid);
+        if (!walked) return nullptr;
+        it = focused_.emplace(pid, walked).first;
     }
-    return focused;
+    return composeBox(it->second);
+}
+
+std::shared_ptr<AtspiAccessible> AtspiAccessibility::composeBox(const std::shared_ptr<AtspiAccessible>& focused) {
+    // Resolved once per focus change: every poll asks again.
+    if (auto known = composeBoxes_.find(focused.get()); known != composeBoxes_.end()) return known->second;
+    auto box = focused;
+    // The caret may sit in a paragraph of an editable document: the compose box is the document.
+    for (int i = 0; i < kMaxClimb && hasState(box.get(), ATSPI_STATE_EDITABLE); ++i) {
+        GError* error = nullptr;
+        auto parent = own(atspi_accessible_get_parent(box.get(), &error));
+        if (failed(error) || !parent || !hasState(parent.get(), ATSPI_STATE_EDITABLE)) break;
+        box = parent;
+    }
+    composeBoxes_.clear();
+    composeBoxes_.emplace(focused.get(), box);
+    return box;
 }
 
 std::optional<std::string> AtspiAccessibility::role(AtspiAccessible* accessible) const {
@@ -246,11 +258,16 @@ std::optional<std::string> AtspiAccessibility::role(AtspiAccessible* accessible)
                    role == ATSPI_ROLE_SECTION || role == ATSPI_ROLE_EDITBAR ||
                    role == ATSPI_ROLE_DOCUMENT_FRAME || role == ATSPI_ROLE_DOCUMENT_TEXT ||
                    role == ATSPI_ROLE_DOCUMENT_WEB || role == ATSPI_ROLE_DOCUMENT_EMAIL;
-    if (!textual || !hasState(accessible, ATSPI_STATE_EDITABLE)) return "AXUnknown";
-    if (hasState(accessible, ATSPI_STATE_SINGLE_LINE)) return "AXTextField";
-    bool document = role != ATSPI_ROLE_TEXT && role != ATSPI_ROLE_ENTRY && role != ATSPI_ROLE_EDITBAR;
-    if (document || hasState(accessible, ATSPI_STATE_MULTI_LINE)) return "AXTextArea";
-    return role == ATSPI_ROLE_TEXT ? "AXTextArea" : "AXTextField";
+    if (!textual) return "AXUnknown";
+    AtspiStateSet* states = atspi_accessible_get_state_set(accessible);
+    if (!states) return std::nullopt;
+    bool editable = atspi_state_set_contains(states, ATSPI_STATE_EDITABLE);
+    bool singleLine = atspi_state_set_contains(states, ATSPI_STATE_SINGLE_LINE);
+    g_object_unref(states);
+    if (!editable) return "AXUnknown";
+    if (singleLine) return "AXTextField";
+    // Documents and text views are boxes of many lines; entries and edit bars are one line.
+    return role == ATSPI_ROLE_ENTRY || role == ATSPI_ROLE_EDITBAR ? "AXTextField" : "AXTextArea";
 }
 
 bool AtspiAccessibility::answersWindowRelative(AtspiAccessible* accessible) {

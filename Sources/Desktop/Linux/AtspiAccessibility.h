@@ -53,13 +53,18 @@ public:
     // whose document has no Text of its own); none when neither answers.
     static std::optional<std::string> readText(AtspiAccessible* accessible);
     // Tests: forgets the focus events seen so far, so the next read walks the tree.
-    void forgetFocus() { focused_.clear(); }
+    void forgetFocus() {
+        focused_.clear();
+        composeBoxes_.clear();
+    }
 
 private:
     struct Handle;
     static void onFocusEvent(AtspiEvent* event, void* data);
     std::shared_ptr<AtspiAccessible> focusedElement(int32_t pid);
     std::shared_ptr<AtspiAccessible> walkForFocus(int32_t pid);
+    // The editable element that holds the focused one: itself, or its editable document.
+    std::shared_ptr<AtspiAccessible> composeBox(const std::shared_ptr<AtspiAccessible>& focused);
     std::optional<std::string> role(AtspiAccessible* accessible) const;
     std::expected<AXValue, AXError> extentsAttribute(AtspiAccessible* accessible, bool position);
     bool answersWindowRelative(AtspiAccessible* accessible);
@@ -75,6 +80,7 @@ private:
     // The last element each process reported focused. A grabbed key makes apps report a focus
     // loss for a moment, so losses do not clear it; the next focus gain replaces it.
     std::map<int32_t, std::shared_ptr<AtspiAccessible>> focused_;
+    std::map<AtspiAccessible*, std::shared_ptr<AtspiAccessible>> composeBoxes_;
     std::map<int32_t, bool> windowRelative_;
     std::set<int32_t> toldAboutElectron_;
 };

@@ -24,6 +24,7 @@ LinuxDesktop::LinuxDesktop(LinuxOptions options)
     : bundle_(kApplicationId, KESTREL_VERSION, options.resourceDirectory),
       defaults_(options.defaultsFile),
       http_(makeHttp(options.network)),
+      x_(options.display ? options.display->c_str() : nullptr),
       workspace_(x_, bundle_, runLoop_, log_),
       accessibility_(log_, AtspiAccessibility::Geometry{[this] { return frontWindowOrigin(); },
                                                         [this] { return screens_.primaryOrigin(); }}),

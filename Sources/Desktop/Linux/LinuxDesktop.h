@@ -30,6 +30,8 @@ namespace desktop::x11 {
 enum class Network { any, loopbackOnly };
 
 struct LinuxOptions {
+    // The X display to use; none: $DISPLAY.
+    std::optional<std::string> display{};
     // Where the user defaults live; none keeps them in memory.
     std::optional<std::filesystem::path> defaultsFile{};
     std::optional<std::filesystem::path> resourceDirectory{};

@@ -152,6 +152,7 @@ void LinuxEvents::onKeyPress(unsigned keycode, unsigned state, XTime time) {
         XAllowEvents(x_.display(), AsyncKeyboard, time);
         return;
     }
+    auto arrived = std::chrono::steady_clock::now();
     KeySym keysym = XkbKeycodeToKeysym(x_.display(), static_cast<KeyCode>(keycode), 0, 0);
     auto keyCode = keyCodeForKeysym(keysym);
     std::optional<KeyEvent> verdict;
@@ -174,6 +175,7 @@ void LinuxEvents::onKeyPress(unsigned keycode, unsigned state, XTime time) {
             frozen_.decided = true;
             XAllowEvents(x_.display(), verdict ? ReplayKeyboard : AsyncKeyboard, time);
             XFlush(x_.display());
+            lastDecisionSeconds_ = std::chrono::duration<double>(std::chrono::steady_clock::now() - arrived).count();
         }
     }
     if (late) notifyLateDecision(event);

@@ -45,6 +45,8 @@ public:
         auto operator<=>(const Grab&) const = default;
     };
     const std::set<Grab>& grabs() const { return grabbed_; }
+    // How long the last grabbed press kept the keyboard frozen, from its arrival to the verdict.
+    double lastDecisionSeconds() const { return lastDecisionSeconds_; }
 
 private:
     struct TapState;
@@ -69,6 +71,7 @@ private:
     // Presses we swallowed whose release has not arrived yet (the grab stays active until then).
     std::set<unsigned> swallowedDown_;
     std::optional<Grab> deferredReplay_;
+    double lastDecisionSeconds_ = 0;
 
     // The press the keyboard is frozen on, shared with the watchdog.
     struct Frozen {

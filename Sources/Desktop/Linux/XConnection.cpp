@@ -70,8 +70,11 @@ struct ErrorHooks {
     static void onIOErrorExit(Display*, void* data) { static_cast<XConnection*>(data)->markLost(); }
 };
 
-XConnection::XConnection() {
-    display_ = XOpenDisplay(nullptr);
+XConnection::XConnection(const char* displayName) {
+    // The key grab's watchdog calls into Xlib from its own thread. libX11 1.8 does this on its
+    // own; asking again costs nothing.
+    XInitThreads();
+    display_ = XOpenDisplay(displayName);
     if (!display_) return;
     root_ = DefaultRootWindow(display_);
     {
@@ -126,7 +129,7 @@ int XConnection::trapErrors(const std::function<void()>& requests) {
     lastError_ = 0;
     requests();
     XSync(display_, False);
-    return lost_ ? BadImplementation : lastError_;
+    return lost_ ? BadImplementation : lastError_.load();
 }
 
 std::optional<XConnection::Property> XConnection::property(::Window window, Atom name, long maxItems) {

@@ -4,6 +4,7 @@
 // call into Xlib (thread-safe since libX11 1.8). Owned by the Linux desktop.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <functional>
 #include <map>
@@ -24,8 +25,8 @@ using XTime = unsigned long;
 
 class XConnection {
 public:
-    // Opens $DISPLAY; isOpen() says whether it worked.
-    XConnection();
+    // Opens the display (none: $DISPLAY); isOpen() says whether it worked.
+    explicit XConnection(const char* displayName = nullptr);
     ~XConnection();
     XConnection(const XConnection&) = delete;
     XConnection& operator=(const XConnection&) = delete;
@@ -68,7 +69,7 @@ private:
     Display* display_ = nullptr;
     XWindow root_ = 0;
     bool lost_ = false;
-    int lastError_ = 0;
+    std::atomic<int> lastError_{0};
     std::map<std::string, XAtom> atoms_;
     std::vector<Handler> handlers_;
     std::function<void()> onLost_;
