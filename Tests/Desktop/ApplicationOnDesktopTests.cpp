@@ -6,6 +6,8 @@
 #include <cstdlib>
 
 #include "DesktopSupport.h"
+#include "Desktop/Linux/IndicatorStatusBar.h"
+#include "Desktop/Linux/XdgPaths.h"
 #include "Kestrel/App.h"
 #include "Kestrel/Panel.h"
 #include "Kestrel/Pill.h"
@@ -151,4 +153,42 @@ TEST_F(ApplicationOnDesktopTests, TheSignInAndPermissionWindowsShowAsOrdinaryWin
     permission.show();
     ASSERT_TRUE(waitFor([&] { return button("Open System Settings").second != nullptr; }));
     EXPECT_TRUE(screenshot("5-permission"));
+}
+
+// The status menu as the tray host would read and activate it (no tray host runs headless).
+TEST_F(ApplicationOnDesktopTests, TheStatusMenuMutesTheAppAndSwitchesLaunchAtLogin) {
+    auto item = std::dynamic_pointer_cast<desktop::x11::IndicatorStatusItem>(app->statusItem());
+    ASSERT_TRUE(item);
+    auto choose = [&](std::vector<std::string> path) {
+        item->rebuildMenu();
+        GtkWidget* menu = item->gtkMenu();
+        GtkWidget* chosen = nullptr;
+        for (const auto& title : path) {
+            chosen = nullptr;
+            GList* children = gtk_container_get_children(GTK_CONTAINER(menu));
+            for (GList* it = children; it && !chosen; it = it->next) {
+                GtkWidget* widget = GTK_WIDGET(it->data);
+                const char* label = GTK_IS_SEPARATOR_MENU_ITEM(widget) ? nullptr : gtk_menu_item_get_label(GTK_MENU_ITEM(widget));
+                if (label && title == label) chosen = widget;
+            }
+            g_list_free(children);
+            ASSERT_NE(chosen, nullptr) << title;
+            if (GtkWidget* submenu = gtk_menu_item_get_submenu(GTK_MENU_ITEM(chosen))) menu = submenu;
+        }
+        gtk_menu_item_activate(GTK_MENU_ITEM(chosen));
+        runFor(0.2);
+    };
+
+    auto autostart = desktop::x11::configHome() / "autostart" / "app.kestrel.Kestrel.desktop";
+    choose({"Launch at login"});
+    EXPECT_TRUE(std::filesystem::exists(autostart));
+    choose({"Launch at login"});
+    EXPECT_FALSE(std::filesystem::exists(autostart));
+
+    choose({"Gate sends in", "Slack  (\u21A9)"});
+    type(kLeakedKey);
+    runFor(1);
+    press("Return");
+    ASSERT_TRUE(waitFor([&] { return sent(kChat).size() == 1; })) << "a muted app's Return was held";
+    EXPECT_FALSE(panelVisible());
 }
