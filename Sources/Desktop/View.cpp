@@ -779,8 +779,10 @@ std::vector<std::string> texts(const Node& root) {
 HostingView::HostingView(Body body, std::vector<desktop::Observable*> observed)
     : body_(std::move(body)) {
     for (auto* object : observed) {
-        subscriptions_.push_back(object->observe([weak = std::weak_ptr<uint64_t>(changes_)] {
+        subscriptions_.push_back(object->observe([weak = std::weak_ptr<uint64_t>(changes_),
+                                                  changed = std::weak_ptr<desktop::Signal<>>(changed_)] {
             if (auto changes = weak.lock()) ++*changes;
+            if (auto signal = changed.lock()) signal->emit();
             // The announcement comes before the change: look again once it has been made.
             if (desktop::isInstalled()) {
                 desktop::current().runLoop().async([weak] {
@@ -800,7 +802,7 @@ const Node& HostingView::root() {
 }
 
 Size HostingView::fittingSize(double width) {
-    Size size = measure(root(), width);
+    Size size = measure_ ? measure_(width) : measure(root(), width);
     return {std::ceil(size.width), std::ceil(size.height)};
 }
 

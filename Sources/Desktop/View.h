@@ -223,9 +223,13 @@ struct ControlError {
 using ControlResult = std::expected<void, ControlError>;
 
 // Hosts a view tree: rebuilds it from `body` after any observed object announced a change.
+// A real window that renders the tree listens for those announcements and may measure the tree
+// with its toolkit in place of the deterministic metric.
 class HostingView {
 public:
     using Body = std::function<Node()>;
+    // The size of the current tree laid out at a proposed width (kUnbounded: its own width).
+    using Measure = std::function<Size(double width)>;
     HostingView(Body body, std::vector<desktop::Observable*> observed);
     HostingView(const HostingView&) = delete;
     HostingView& operator=(const HostingView&) = delete;
@@ -238,6 +242,12 @@ public:
     std::vector<std::string> texts();
     // Rebuilds now; the next read rebuilds anyway after an announcement.
     void invalidate() { ++*changes_; }
+    // Told when an observed object is about to change what the tree shows.
+    [[nodiscard]] desktop::Subscription observeChanges(std::function<void()> willChange) {
+        return changed_->connect(std::move(willChange));
+    }
+    // Replaces the deterministic metric of fittingSize; none restores it.
+    void setMeasure(Measure measure) { measure_ = std::move(measure); }
 
     // The first enabled-or-not control in tree order titled `title`, else with that tooltip,
     // else a text field with that placeholder (which it focuses). Disabled is an error.
@@ -258,6 +268,8 @@ private:
     Body body_;
     std::vector<desktop::Subscription> subscriptions_;
     std::shared_ptr<uint64_t> changes_ = std::make_shared<uint64_t>(1);
+    std::shared_ptr<desktop::Signal<>> changed_ = std::make_shared<desktop::Signal<>>();
+    Measure measure_;
     uint64_t builtAt_ = 0;
     Node root_;
     std::optional<std::string> focused_;

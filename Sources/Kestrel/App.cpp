@@ -22,7 +22,7 @@ constexpr std::string_view kSampleSentence =
     "sk-zyxwvutsrqponmlkjihgfedcba987654 to log in.";
 
 constexpr std::string_view kUsage =
-    "usage: kestrel [--state DIR] | --selftest | --check [--channel email|chat] [FILE|-] | "
+    "usage: kestrel [--console] [--state DIR] | --selftest | --check [--channel email|chat] [FILE|-] | "
     "--simulate FILE";
 
 std::string joinIds(const std::vector<Finding>& findings) {

@@ -1,11 +1,13 @@
-// The kestrel program: the application with its console on the simulated desktop, a scenario
-// script, or one of the tools (self test, one check).
+// The kestrel program: the application on the real desktop (an X11 session), or with its
+// console on the simulated desktop (--console), a scenario script, or one of the tools (self
+// test, one check).
 #include <algorithm>
 #include <filesystem>
 #include <iostream>
 #include <string>
 #include <vector>
 
+#include "Desktop/Linux/RealDesktopEntry.h"
 #include "Desktop/Sim/SimDesktop.h"
 #include "Kestrel/App.h"
 #include "Scenario/Runner.h"
@@ -36,6 +38,15 @@ int main(int argc, char** argv) {
         .clock = desktop::Clock::real, .stateDirectory = std::nullopt, .echoLog = true});
     tools.simBundle().setResourceDirectory(resourceDirectory());
     desktop::InstallGuard installed(tools);
+    // Without --console the application runs on the real desktop, its defaults under --state DIR
+    // when given.
+    if (std::erase(arguments, std::string("--console")) == 0) {
+        return kestrel::AppDelegate::main(arguments, [](const auto& stateDirectory) {
+            return desktop::x11::runOnLinuxDesktop(
+                {resourceDirectory(), stateDirectory},
+                [] { return std::shared_ptr<void>(kestrel::AppDelegate::launch()); }, std::cerr);
+        });
+    }
     return kestrel::AppDelegate::main(arguments, [](const auto& stateDirectory) {
         // The console's desktop runs in real time and keeps its state between runs.
         scenario::Runner::Options options{

@@ -1,6 +1,7 @@
 #include "Desktop/Linux/LinuxDesktop.h"
 
 #include <X11/Xlib.h>
+#include <gtk/gtk.h>
 #include <unistd.h>
 
 namespace desktop::x11 {
@@ -20,7 +21,8 @@ bool LinuxDesktop::displayReachable() {
 }
 
 LinuxDesktop::LinuxDesktop(LinuxOptions options)
-    : log_(options.echoLog),
+    : bundle_(kApplicationId, KESTREL_VERSION, options.resourceDirectory),
+      log_(options.echoLog),
       defaults_(options.defaultsFile, [this](std::string line) { log_.write(std::move(line)); }),
       http_(makeHttp(options.network)),
       x_(options.display ? options.display->c_str() : nullptr),
@@ -29,9 +31,14 @@ LinuxDesktop::LinuxDesktop(LinuxOptions options)
                                                         [this] { return screens_.primaryOrigin(); }}),
       events_(x_, log_),
       mouseDownMonitor_(x_, screens_, [this](::Window window) { return isOurWindow(window); }),
+      windows_([this](std::function<void(const MouseEvent&)> handler) {
+          return mouseDownMonitor_.add(std::move(handler));
+      }),
+      statusBar_(kApplicationId),
+      loginItems_(kApplicationId, options.executable),
       executor_(std::make_unique<Executor>(2)) {
-    bundle_.setInfoValue("CFBundleShortVersionString", KESTREL_VERSION);
-    bundle_.setResourceDirectory(options.resourceDirectory);
+    // Our windows, the clipboard and the status item's menu are GTK's.
+    if (!gtk_init_check(nullptr, nullptr)) log_.write("Kestrel: GTK could not open the display; no windows can be shown");
     screens_.setFrontWindowRect([this] { return frontWindowRect(); });
     // What the gate wants grabbed depends on the app in front and on what the last turn changed.
     workspace_.setFrontChangedHandler([this] { events_.updateGrabs(); });

@@ -1,7 +1,7 @@
 // The desktop layer on a real X11 session: GLib's default main context drives the run loop, X
-// events and AT-SPI signals on the main thread; the workspace, accessibility, key events, screens
-// and the global mouse-down monitor are the real ones. Windows, the status item, the pasteboard,
-// the secure store and login items are still kept in memory here. Main thread, except the
+// events, AT-SPI signals and GTK on the main thread; the workspace, accessibility, key events,
+// screens and the global mouse-down monitor are the real ones, and so are our GTK windows, the
+// status item, the clipboard, the keyring and the autostart entry. Main thread, except the
 // executor. The program (or a test) owns it and installs it with an InstallGuard.
 #pragma once
 
@@ -13,11 +13,17 @@
 #include "Desktop/FileDefaults.h"
 #include "Desktop/Linux/AtspiAccessibility.h"
 #include "Desktop/Linux/GLibRunLoop.h"
+#include "Desktop/Linux/GtkPasteboard.h"
+#include "Desktop/Linux/GtkWindows.h"
+#include "Desktop/Linux/IndicatorStatusBar.h"
+#include "Desktop/Linux/LinuxBundle.h"
 #include "Desktop/Linux/LinuxEvents.h"
 #include "Desktop/Linux/LinuxScreens.h"
 #include "Desktop/Linux/LinuxWorkspace.h"
 #include "Desktop/Linux/MouseDownMonitor.h"
+#include "Desktop/Linux/SecretServiceStore.h"
 #include "Desktop/Linux/XConnection.h"
+#include "Desktop/Linux/XdgLoginItems.h"
 #include "Desktop/Sim/SimDesktop.h"
 
 namespace desktop::x11 {
@@ -34,10 +40,15 @@ struct LinuxOptions {
     Network network = Network::any;
     // Log lines also go to standard error.
     bool echoLog = true;
+    // The program that an autostart entry starts.
+    std::filesystem::path executable = "kestrel";
 };
 
 class LinuxDesktop final : public Desktop {
 public:
+    // Names the desktop entry, the icon, the status item and the autostart entry.
+    static constexpr const char* kApplicationId = "app.kestrel.Kestrel";
+
     explicit LinuxDesktop(LinuxOptions options = {});
     ~LinuxDesktop() override;
 
@@ -77,7 +88,7 @@ private:
 
     RunLoop runLoop_{Clock::real};
     GLibRunLoop driver_{runLoop_};
-    sim::SimBundle bundle_;
+    LinuxBundle bundle_;
     sim::SimLog log_;
     FileDefaults defaults_;
     std::unique_ptr<Http> http_;
@@ -87,12 +98,11 @@ private:
     AtspiAccessibility accessibility_;
     LinuxEvents events_;
     MouseDownMonitor mouseDownMonitor_;
-    // In memory until the GTK windows, the status item, the clipboard and the keyring arrive.
-    sim::SimSecureStore secureStore_;
-    sim::SimWindows windows_{screens_};
-    sim::SimPasteboard pasteboard_;
-    sim::SimStatusBar statusBar_;
-    sim::SimLoginItems loginItems_;
+    SecretServiceStore secureStore_;
+    GtkWindows windows_;
+    GtkPasteboard pasteboard_;
+    IndicatorStatusBar statusBar_;
+    XdgLoginItems loginItems_;
     std::unique_ptr<Executor> executor_;  // last member: joined first, before what it may touch
 };
 

@@ -1,0 +1,538 @@
+#include "Desktop/Linux/NodeWidgets.h"
+
+#include <cmath>
+#include <cstdio>
+#include <unordered_map>
+
+#include "Desktop/Linux/GLibPtr.h"
+#include "Desktop/Linux/Symbols.h"
+
+namespace desktop::x11 {
+
+using ui::Node;
+using Kind = ui::Node::Kind;
+
+namespace {
+
+constexpr const char* kButtonHook = "kestrel-button";
+constexpr const char* kFieldHook = "kestrel-field";
+constexpr const char* kCircleFill = "kestrel-fill";
+
+// ---- Looks ---------------------------------------------------------------------------------
+
+ui::Rgb rgb(const ui::Color& color) {
+    using K = ui::Color::Kind;
+    switch (color.kind) {
+        case K::primary: return {0, 0, 0, 0.85};
+        case K::secondary: return {0.24, 0.24, 0.26, 0.6};
+        case K::tertiary: return {0.24, 0.24, 0.26, 0.3};
+        case K::accent: return {0, 0.48, 1};
+        case K::red: return {1, 0.23, 0.19};
+        case K::orange: return {1, 0.58, 0};
+        case K::blue: return {0, 0.48, 1};
+        case K::green: return {0.2, 0.78, 0.35};
+        case K::white: return {1, 1, 1};
+        case K::clear: return {0, 0, 0, 0};
+        case K::controlBackground: return {0.95, 0.95, 0.97};
+        case K::srgb: return color.rgb;
+    }
+    return {0, 0, 0};
+}
+
+std::string css(const ui::Rgb& c) {
+    char out[64];
+    std::snprintf(out, sizeof out, "rgba(%d,%d,%d,%.3f)", static_cast<int>(std::lround(c.red * 255)),
+                  static_cast<int>(std::lround(c.green * 255)), static_cast<int>(std::lround(c.blue * 255)),
+                  c.opacity);
+    return out;
+}
+
+int cssWeight(ui::Weight weight) {
+    switch (weight) {
+        case ui::Weight::regular: return 400;
+        case ui::Weight::medium: return 500;
+        case ui::Weight::semibold: return 600;
+        case ui::Weight::bold: return 700;
+    }
+    return 400;
+}
+
+std::string fontCss(const ui::Font& font) {
+    char out[64];
+    std::snprintf(out, sizeof out, "font-size:%gpx;font-weight:%d;", font.pointSize(), cssWeight(font.weight));
+    return out;
+}
+
+// The text look of a node: its font and, unless it is the primary colour, its colour.
+std::string textCss(const Node& node) {
+    std::string out;
+    if (node.font) out += fontCss(*node.font);
+    if (node.foreground && node.foreground->kind != ui::Color::Kind::primary)
+        out += "color:" + css(rgb(*node.foreground)) + ";";
+    return out;
+}
+
+// One provider per distinct look, made once: rebuilding a panel restyles hundreds of widgets.
+void addCss(GtkWidget* widget, const std::string& declarations) {
+    if (declarations.empty()) return;
+    static std::unordered_map<std::string, GObjectPtr<GtkCssProvider>> providers;
+    auto& provider = providers[declarations];
+    if (!provider) {
+        provider.reset(gtk_css_provider_new());
+        std::string sheet = "* {" + declarations + "}";
+        gtk_css_provider_load_from_data(provider.get(), sheet.c_str(), -1, nullptr);
+    }
+    gtk_style_context_add_provider(gtk_widget_get_style_context(widget), GTK_STYLE_PROVIDER(provider.get()),
+                                   GTK_STYLE_PROVIDER_PRIORITY_APPLICATION);
+}
+
+// Text from the model may hold anything; GTK wants valid UTF-8.
+std::string validText(const std::string& text) {
+    if (g_utf8_validate(text.data(), static_cast<gssize>(text.size()), nullptr)) return text;
+    GCharPtr valid(g_utf8_make_valid(text.data(), static_cast<gssize>(text.size())));
+    return valid.get();
+}
+
+GtkAlign align(ui::HAlign a) {
+    switch (a) {
+        case ui::HAlign::leading: return GTK_ALIGN_START;
+        case ui::HAlign::center: return GTK_ALIGN_CENTER;
+        case ui::HAlign::trailing: return GTK_ALIGN_END;
+    }
+    return GTK_ALIGN_START;
+}
+
+GtkAlign align(ui::VAlign a) {
+    switch (a) {
+        case ui::VAlign::top: return GTK_ALIGN_START;
+        case ui::VAlign::center: return GTK_ALIGN_CENTER;
+        case ui::VAlign::bottom: return GTK_ALIGN_END;
+    }
+    return GTK_ALIGN_CENTER;
+}
+
+// Takes all the width a column offers, as a row with a spacer or a field does.
+bool fillsWidth(const Node& node, Kind parent) {
+    if (node.width) return false;
+    switch (node.kind) {
+        case Kind::textField:
+        case Kind::divider:
+        case Kind::scroll:
+            return true;
+        case Kind::spacer:
+            return parent == Kind::hstack;
+        case Kind::hstack:
+        case Kind::vstack:
+        case Kind::zstack:
+            for (const auto& child : node.children) {
+                if (fillsWidth(child, node.kind)) return true;
+            }
+            return false;
+        default:
+            return false;
+    }
+}
+
+// ---- Hooks: the node's callbacks ride on the widget and die with it ------------------------
+
+struct ButtonHook {
+    std::function<void()> action;
+};
+
+void onClicked(GtkButton* button, gpointer) {
+    auto* hook = static_cast<ButtonHook*>(g_object_get_data(G_OBJECT(button), kButtonHook));
+    // The action may rebuild the tree that holds this button.
+    auto action = hook ? hook->action : nullptr;
+    if (action) action();
+}
+
+struct FieldHook {
+    ui::Binding binding;
+    std::function<void()> submit;
+    bool updating = false;
+};
+
+FieldHook* fieldHook(gpointer entry) {
+    return static_cast<FieldHook*>(g_object_get_data(G_OBJECT(entry), kFieldHook));
+}
+
+void onFieldChanged(GtkEditable* entry, gpointer) {
+    auto* hook = fieldHook(entry);
+    if (!hook || hook->updating || !hook->binding.set) return;
+    auto set = hook->binding.set;
+    set(gtk_entry_get_text(GTK_ENTRY(entry)));
+}
+
+void onFieldActivated(GtkEntry* entry, gpointer) {
+    auto* hook = fieldHook(entry);
+    auto submit = hook ? hook->submit : nullptr;
+    if (submit) submit();
+}
+
+void setSource(cairo_t* cr, const ui::Fill& fill, double width, double height) {
+    if (const auto* color = std::get_if<ui::Color>(&fill)) {
+        ui::Rgb c = rgb(*color);
+        cairo_set_source_rgba(cr, c.red, c.green, c.blue, c.opacity);
+        return;
+    }
+    const auto& stops = std::get<ui::Gradient>(fill).stops;
+    cairo_pattern_t* pattern = cairo_pattern_create_linear(0, 0, width, height);
+    for (size_t i = 0; i < stops.size(); ++i) {
+        double at = stops.size() > 1 ? static_cast<double>(i) / static_cast<double>(stops.size() - 1) : 0;
+        cairo_pattern_add_color_stop_rgba(pattern, at, stops[i].red, stops[i].green, stops[i].blue,
+                                          stops[i].opacity);
+    }
+    cairo_set_source(cr, pattern);
+    cairo_pattern_destroy(pattern);
+}
+
+gboolean drawCircle(GtkWidget* area, cairo_t* cr, gpointer) {
+    auto* fill = static_cast<ui::Fill*>(g_object_get_data(G_OBJECT(area), kCircleFill));
+    double width = gtk_widget_get_allocated_width(area);
+    double height = gtk_widget_get_allocated_height(area);
+    if (fill) setSource(cr, *fill, width, height);
+    else cairo_set_source_rgba(cr, 0, 0, 0, 0.85);
+    cairo_arc(cr, width / 2, height / 2, std::min(width, height) / 2, 0, 2 * M_PI);
+    cairo_fill(cr);
+    return FALSE;
+}
+
+void deleteFill(gpointer fill) { delete static_cast<ui::Fill*>(fill); }
+void deleteButtonHook(gpointer hook) { delete static_cast<ButtonHook*>(hook); }
+void deleteFieldHook(gpointer hook) { delete static_cast<FieldHook*>(hook); }
+
+void nameForAssistiveTools(GtkWidget* widget, const std::string& name) {
+    if (name.empty()) return;
+    if (AtkObject* accessible = gtk_widget_get_accessible(widget))
+        atk_object_set_name(accessible, validText(name).c_str());
+}
+
+GtkWidget* symbolWidget(const std::string& symbol, const Node& node) {
+    SymbolLook look = symbolLook(symbol);
+    double side = node.font.value_or(ui::Font::body()).lineHeight();
+    GtkWidget* widget;
+    if (gtk_icon_theme_has_icon(gtk_icon_theme_get_default(), look.iconName)) {
+        widget = gtk_image_new_from_icon_name(look.iconName, GTK_ICON_SIZE_MENU);
+        gtk_image_set_pixel_size(GTK_IMAGE(widget), static_cast<int>(side));
+    } else {
+        widget = gtk_label_new(look.glyph);
+    }
+    nameForAssistiveTools(widget, symbol);
+    return widget;
+}
+
+std::string controlSizeCss(ui::ControlSize size) {
+    switch (size) {
+        case ui::ControlSize::mini: return "padding:0 4px;min-height:14px;font-size:9px;";
+        case ui::ControlSize::small: return "padding:1px 8px;min-height:20px;font-size:11px;";
+        case ui::ControlSize::regular: return "";
+        case ui::ControlSize::large: return "padding:6px 12px;font-size:15px;";
+    }
+    return "";
+}
+
+constexpr const char* kPlainButton =
+    "padding:0;margin:0;min-height:0;min-width:0;border:none;background:none;box-shadow:none;";
+
+}  // namespace
+
+// ---- The renderer ---------------------------------------------------------------------------
+
+NodeWidgets::NodeWidgets(GtkContainer* container) : container_(container) {}
+
+NodeWidgets::~NodeWidgets() {
+    for (auto& [key, entry] : fields_) g_object_unref(entry);
+}
+
+bool NodeWidgets::show(const Node& root) {
+    std::string rendered = ui::render(root);
+    if (root_ && rendered == shown_) {
+        size_t next = 0;
+        rebind(root, next);
+        return false;
+    }
+    shown_ = std::move(rendered);
+    controls_.clear();
+    GtkWidget* toplevel = gtk_widget_get_toplevel(GTK_WIDGET(container_));
+    GtkWidget* focus = GTK_IS_WINDOW(toplevel) ? gtk_window_get_focus(GTK_WINDOW(toplevel)) : nullptr;
+    for (auto& [key, entry] : fields_) {
+        if (GtkWidget* parent = gtk_widget_get_parent(entry)) gtk_container_remove(GTK_CONTAINER(parent), entry);
+    }
+    if (root_) gtk_widget_destroy(root_);
+    root_ = nullptr;
+    defaultButton_ = nullptr;
+    limits_.clear();
+    fieldUses_.clear();
+    kept_.clear();
+
+    std::vector<Limit*> open;
+    root_ = build(root, Kind::vstack, open);
+    rootWidth_ = root.width;
+    if (!root_) root_ = gtk_box_new(GTK_ORIENTATION_VERTICAL, 0);
+    gtk_container_add(container_, root_);
+    gtk_widget_show_all(root_);
+
+    // Entries that this build did not use go with their last reference.
+    for (auto it = fields_.begin(); it != fields_.end();) {
+        if (kept_.contains(it->first)) {
+            ++it;
+            continue;
+        }
+        g_object_unref(it->second);
+        it = fields_.erase(it);
+    }
+    if (focus && GTK_IS_ENTRY(focus) && gtk_widget_get_toplevel(focus) == toplevel)
+        gtk_entry_grab_focus_without_selecting(GTK_ENTRY(focus));
+    applyLimits();
+    return true;
+}
+
+// The same traversal as the build, so the n-th control node belongs to the n-th control widget.
+void NodeWidgets::rebind(const Node& node, size_t& next) {
+    if (node.kind == Kind::empty) return;
+    if (node.kind == Kind::button && next < controls_.size()) {
+        g_object_set_data_full(G_OBJECT(controls_[next++]), kButtonHook, new ButtonHook{node.action},
+                               deleteButtonHook);
+    } else if (node.kind == Kind::textField && next < controls_.size()) {
+        g_object_set_data_full(G_OBJECT(controls_[next++]), kFieldHook, new FieldHook{node.binding, node.action},
+                               deleteFieldHook);
+    }
+    for (const auto& child : node.children) rebind(child, next);
+}
+
+Size NodeWidgets::measure(double width) const {
+    if (!root_) return {};
+    if (std::isinf(width)) {
+        if (rootWidth_) {
+            width = *rootWidth_;
+        } else {
+            int minimum = 0, natural = 0;
+            gtk_widget_get_preferred_width(root_, &minimum, &natural);
+            width = natural;
+        }
+    }
+    int minimum = 0, natural = 0;
+    gtk_widget_get_preferred_height_for_width(root_, static_cast<int>(std::ceil(width)), &minimum, &natural);
+    return {width, static_cast<double>(natural)};
+}
+
+GtkWidget* NodeWidgets::build(const Node& node, Kind parent, std::vector<Limit*>& open) {
+    if (node.kind == Kind::empty) return nullptr;
+    Limit* limit = nullptr;
+    if (node.maxHeight) {
+        limits_.push_back(std::make_unique<Limit>(Limit{nullptr, *node.maxHeight, {}}));
+        limit = limits_.back().get();
+        open.push_back(limit);
+    }
+    GtkWidget* widget = buildContent(node, parent, open);
+    if (limit) open.pop_back();
+
+    const ui::Insets& p = node.padding;
+    gtk_widget_set_margin_top(widget, static_cast<int>(p.top));
+    gtk_widget_set_margin_bottom(widget, static_cast<int>(p.bottom));
+    gtk_widget_set_margin_start(widget, static_cast<int>(p.leading));
+    gtk_widget_set_margin_end(widget, static_cast<int>(p.trailing));
+    if (node.width || node.height) {
+        int w = node.width ? std::max(0, static_cast<int>(*node.width - p.leading - p.trailing)) : -1;
+        int h = node.height ? std::max(0, static_cast<int>(*node.height - p.top - p.bottom)) : -1;
+        gtk_widget_set_size_request(widget, w, h);
+    }
+    if (node.tooltip) gtk_widget_set_tooltip_text(widget, validText(*node.tooltip).c_str());
+    if (node.background) {
+        // The background lies under the padding, so it belongs to a box around the margins.
+        GtkWidget* box = gtk_box_new(GTK_ORIENTATION_VERTICAL, 0);
+        gtk_container_add(GTK_CONTAINER(box), widget);
+        char radius[32];
+        std::snprintf(radius, sizeof radius, "border-radius:%gpx;", node.cornerRadius);
+        addCss(box, "background-color:" + css(rgb(*node.background)) + ";" + radius);
+        widget = box;
+    }
+    if (limit) limit->widget = widget;
+    return widget;
+}
+
+GtkWidget* NodeWidgets::buildContent(const Node& node, Kind parent, std::vector<Limit*>& open) {
+    switch (node.kind) {
+        case Kind::vstack:
+        case Kind::hstack: {
+            bool column = node.kind == Kind::vstack;
+            GtkWidget* box = gtk_box_new(column ? GTK_ORIENTATION_VERTICAL : GTK_ORIENTATION_HORIZONTAL,
+                                         static_cast<int>(node.spacing));
+            for (const auto& child : node.children) {
+                GtkWidget* widget = build(child, node.kind, open);
+                if (!widget) continue;
+                if (column) {
+                    gtk_widget_set_halign(widget, fillsWidth(child, node.kind) ? GTK_ALIGN_FILL : align(node.hAlign));
+                    if (child.kind == Kind::spacer) gtk_widget_set_vexpand(widget, TRUE);
+                } else {
+                    gtk_widget_set_valign(widget, align(node.vAlign));
+                    if (fillsWidth(child, node.kind)) gtk_widget_set_hexpand(widget, TRUE);
+                }
+                gtk_container_add(GTK_CONTAINER(box), widget);
+            }
+            return box;
+        }
+        case Kind::zstack: {
+            GtkWidget* overlay = gtk_overlay_new();
+            bool first = true;
+            for (const auto& child : node.children) {
+                GtkWidget* widget = build(child, node.kind, open);
+                if (!widget) continue;
+                if (first) {
+                    gtk_container_add(GTK_CONTAINER(overlay), widget);
+                    first = false;
+                } else {
+                    gtk_widget_set_halign(widget, GTK_ALIGN_CENTER);
+                    gtk_widget_set_valign(widget, GTK_ALIGN_CENTER);
+                    gtk_overlay_add_overlay(GTK_OVERLAY(overlay), widget);
+                }
+            }
+            return overlay;
+        }
+        case Kind::text: {
+            GtkWidget* label = gtk_label_new(nullptr);
+            gtk_label_set_text(GTK_LABEL(label), validText(node.text).c_str());
+            gtk_label_set_line_wrap(GTK_LABEL(label), TRUE);
+            gtk_label_set_line_wrap_mode(GTK_LABEL(label), PANGO_WRAP_WORD_CHAR);
+            bool centred = parent == Kind::vstack && node.frameAlign == ui::HAlign::center && !node.width;
+            gtk_label_set_xalign(GTK_LABEL(label), centred ? 0.5f : 0.0f);
+            gtk_label_set_selectable(GTK_LABEL(label), node.selectable);
+            addCss(label, textCss(node));
+            return label;
+        }
+        case Kind::button:
+            return buildButton(node, open);
+        case Kind::textField:
+            return field(node);
+        case Kind::divider:
+            return gtk_separator_new(parent == Kind::hstack ? GTK_ORIENTATION_VERTICAL : GTK_ORIENTATION_HORIZONTAL);
+        case Kind::spacer:
+            return gtk_box_new(GTK_ORIENTATION_HORIZONTAL, 0);
+        case Kind::scroll: {
+            GtkWidget* scroll = gtk_scrolled_window_new(nullptr, nullptr);
+            gtk_scrolled_window_set_policy(GTK_SCROLLED_WINDOW(scroll), GTK_POLICY_NEVER,
+                                           node.showsIndicators ? GTK_POLICY_AUTOMATIC : GTK_POLICY_EXTERNAL);
+            gtk_scrolled_window_set_propagate_natural_height(GTK_SCROLLED_WINDOW(scroll), TRUE);
+            gtk_scrolled_window_set_propagate_natural_width(GTK_SCROLLED_WINDOW(scroll), TRUE);
+            gtk_scrolled_window_set_shadow_type(GTK_SCROLLED_WINDOW(scroll), GTK_SHADOW_NONE);
+            for (auto* limit : open) limit->scrolls.push_back(GTK_SCROLLED_WINDOW(scroll));
+            if (!node.children.empty()) {
+                if (GtkWidget* content = build(node.children.front(), node.kind, open))
+                    gtk_container_add(GTK_CONTAINER(scroll), content);
+            }
+            return scroll;
+        }
+        case Kind::progress: {
+            GtkWidget* spinner = gtk_spinner_new();
+            int side = node.progressSize == ui::ProgressSize::mini    ? 10
+                       : node.progressSize == ui::ProgressSize::small ? 16
+                                                                      : 32;
+            gtk_widget_set_size_request(spinner, side, side);
+            gtk_spinner_start(GTK_SPINNER(spinner));
+            addCss(spinner, textCss(node));
+            return spinner;
+        }
+        case Kind::symbol: {
+            GtkWidget* symbol = symbolWidget(node.text, node);
+            addCss(symbol, textCss(node));
+            return symbol;
+        }
+        case Kind::circle: {
+            GtkWidget* area = gtk_drawing_area_new();
+            if (node.fill) g_object_set_data_full(G_OBJECT(area), kCircleFill, new ui::Fill(*node.fill), deleteFill);
+            g_signal_connect(area, "draw", G_CALLBACK(drawCircle), nullptr);
+            return area;
+        }
+        case Kind::empty:
+            break;
+    }
+    return gtk_box_new(GTK_ORIENTATION_HORIZONTAL, 0);
+}
+
+GtkWidget* NodeWidgets::buildButton(const Node& node, std::vector<Limit*>& open) {
+    GtkWidget* button = gtk_button_new();
+    controls_.push_back(button);
+    GtkWidget* label = nullptr;
+    if (!node.children.empty()) label = build(node.children.front(), Kind::button, open);
+    else if (!node.symbol.empty()) label = symbolWidget(node.symbol, node);
+    else {
+        // A title longer than the window is cut short rather than widening the window.
+        label = gtk_label_new(validText(node.text).c_str());
+        gtk_label_set_ellipsize(GTK_LABEL(label), PANGO_ELLIPSIZE_END);
+    }
+    if (label) gtk_container_add(GTK_CONTAINER(button), label);
+
+    std::string look = textCss(node) + controlSizeCss(node.controlSize);
+    if (node.buttonStyle == ui::ButtonStyle::plain) {
+        gtk_button_set_relief(GTK_BUTTON(button), GTK_RELIEF_NONE);
+        look += kPlainButton;
+    }
+    addCss(button, look);
+    if (node.buttonStyle == ui::ButtonStyle::borderedProminent || node.isDefaultAction)
+        gtk_style_context_add_class(gtk_widget_get_style_context(button), GTK_STYLE_CLASS_SUGGESTED_ACTION);
+    if (node.isDefaultAction) {
+        gtk_widget_set_can_default(button, TRUE);
+        defaultButton_ = button;
+    }
+    gtk_widget_set_sensitive(button, node.enabled);
+    gtk_widget_set_focus_on_click(button, FALSE);
+    nameForAssistiveTools(button, node.text.empty() ? node.tooltip.value_or("") : node.text);
+    g_object_set_data_full(G_OBJECT(button), kButtonHook, new ButtonHook{node.action}, deleteButtonHook);
+    g_signal_connect(button, "clicked", G_CALLBACK(onClicked), nullptr);
+    return button;
+}
+
+GtkWidget* NodeWidgets::field(const Node& node) {
+    std::string key = node.text + "\n" + std::to_string(fieldUses_[node.text]++);
+    GtkWidget* entry;
+    if (auto it = fields_.find(key); it != fields_.end()) {
+        entry = it->second;
+    } else {
+        entry = gtk_entry_new();
+        g_object_ref_sink(entry);
+        fields_.emplace(key, entry);
+        g_signal_connect(entry, "changed", G_CALLBACK(onFieldChanged), nullptr);
+        g_signal_connect(entry, "activate", G_CALLBACK(onFieldActivated), nullptr);
+        addCss(entry, textCss(node));
+    }
+    kept_.insert(key);
+    controls_.push_back(entry);
+    auto* hook = new FieldHook{node.binding, node.action};
+    g_object_set_data_full(G_OBJECT(entry), kFieldHook, hook, deleteFieldHook);
+    std::string placeholder = validText(node.text);
+    gtk_entry_set_placeholder_text(GTK_ENTRY(entry), placeholder.c_str());
+    nameForAssistiveTools(entry, placeholder);
+    std::string value = validText(node.binding.get ? node.binding.get() : std::string());
+    // Setting the same text would move the caret to the end while the person types.
+    if (value != gtk_entry_get_text(GTK_ENTRY(entry))) {
+        hook->updating = true;
+        gtk_entry_set_text(GTK_ENTRY(entry), value.c_str());
+        hook->updating = false;
+    }
+    gtk_widget_set_sensitive(entry, node.enabled);
+    return entry;
+}
+
+void NodeWidgets::applyLimits() {
+    for (const auto& limit : limits_) {
+        if (!limit->widget || limit->scrolls.empty()) continue;
+        for (auto* scroll : limit->scrolls) gtk_scrolled_window_set_max_content_height(scroll, -1);
+        int width = 0, ignored = 0;
+        gtk_widget_get_size_request(limit->widget, &width, &ignored);
+        if (width <= 0) gtk_widget_get_preferred_width(limit->widget, &ignored, &width);
+        int minimum = 0, natural = 0;
+        gtk_widget_get_preferred_height_for_width(limit->widget, width, &minimum, &natural);
+        double excess = natural - limit->maxHeight;
+        // Too tall: the scroll areas give way first, in order.
+        for (auto* scroll : limit->scrolls) {
+            if (excess <= 0) break;
+            int scrollMinimum = 0, scrollNatural = 0;
+            gtk_widget_get_preferred_height_for_width(GTK_WIDGET(scroll), width, &scrollMinimum, &scrollNatural);
+            double give = std::min(excess, static_cast<double>(scrollNatural));
+            gtk_scrolled_window_set_max_content_height(scroll, static_cast<int>(scrollNatural - give));
+            excess -= give;
+        }
+    }
+}
+
+}  // namespace desktop::x11

@@ -1,0 +1,102 @@
+#include "Desktop/Linux/SecretServiceStore.h"
+
+#include <libsecret/secret.h>
+
+#include "Desktop/Desktop.h"
+#include "Desktop/Linux/GLibPtr.h"
+
+namespace desktop::x11 {
+
+namespace {
+
+// Items are found by these two attributes, as the keychain finds them by service and account.
+const SecretSchema* schema() {
+    static const SecretSchema kSchema = {
+        "app.kestrel.Kestrel.Session",
+        SECRET_SCHEMA_NONE,
+        {{"service", SECRET_SCHEMA_ATTRIBUTE_STRING}, {"account", SECRET_SCHEMA_ATTRIBUTE_STRING}, {nullptr, {}}},
+        0, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr};
+    return &kSchema;
+}
+
+bool valid(const SecItemQuery& query) {
+    return !query.service.empty() && !query.account.empty() &&
+           g_utf8_validate(query.service.c_str(), -1, nullptr) && g_utf8_validate(query.account.c_str(), -1, nullptr);
+}
+
+struct SecretFree {
+    void operator()(gchar* secret) const { secret_password_free(secret); }
+};
+using SecretPtr = std::unique_ptr<gchar, SecretFree>;
+
+// Looks the item up; answers whether it exists, and fills `data` when asked.
+std::expected<bool, std::string> lookup(const SecItemQuery& query, std::string* data) {
+    GError* raw = nullptr;
+    SecretPtr secret(secret_password_lookup_sync(schema(), nullptr, &raw, "service", query.service.c_str(),
+                                                 "account", query.account.c_str(), nullptr));
+    GErrorPtr error(raw);
+    if (error) return std::unexpected(describe(error.get()));
+    if (!secret) return false;
+    if (data) *data = secret.get();
+    return true;
+}
+
+}  // namespace
+
+SecStatus SecretServiceStore::failed(const char* operation, const std::string& reason) {
+    // A missing or locked keyring fails every call alike: one line is enough to say why.
+    if (logged_.insert(std::string(operation) + reason).second)
+        current().log().write("Kestrel: the keyring could not " + std::string(operation) + " the session: " + reason);
+    return secstatus::interactionNotAllowed;
+}
+
+SecCopyResult SecretServiceStore::copyMatching(const SecItemQuery& query) {
+    if (!valid(query)) return {secstatus::param, std::nullopt};
+    std::string data;
+    auto found = lookup(query, &data);
+    if (!found) return {failed("read", found.error()), std::nullopt};
+    if (!*found) return {secstatus::itemNotFound, std::nullopt};
+    return {secstatus::success, std::move(data)};
+}
+
+SecStatus SecretServiceStore::update(const SecItemQuery& query, const std::string& data) {
+    if (!valid(query)) return secstatus::param;
+    auto found = lookup(query, nullptr);
+    if (!found) return failed("read", found.error());
+    if (!*found) return secstatus::itemNotFound;
+    return store(query, data);
+}
+
+SecStatus SecretServiceStore::add(const SecItemQuery& query, const std::string& data, SecAccessibility) {
+    if (!valid(query)) return secstatus::param;
+    auto found = lookup(query, nullptr);
+    if (!found) return failed("read", found.error());
+    if (*found) return secstatus::duplicateItem;
+    return store(query, data);
+}
+
+SecStatus SecretServiceStore::store(const SecItemQuery& query, const std::string& data) {
+    // The Secret Service holds a secret as text; the session is JSON, so UTF-8 is all we store.
+    if (!g_utf8_validate(data.data(), static_cast<gssize>(data.size()), nullptr)) return secstatus::param;
+    GError* raw = nullptr;
+    std::string label = "Kestrel " + query.account;
+    // Storing replaces the item with the same attributes.
+    gboolean stored = secret_password_store_sync(schema(), SECRET_COLLECTION_DEFAULT, label.c_str(), data.c_str(),
+                                                 nullptr, &raw, "service", query.service.c_str(), "account",
+                                                 query.account.c_str(), nullptr);
+    GErrorPtr error(raw);
+    if (!stored) return failed("store", describe(error.get()));
+    return secstatus::success;
+}
+
+SecStatus SecretServiceStore::remove(const SecItemQuery& query) {
+    if (!valid(query)) return secstatus::param;
+    GError* raw = nullptr;
+    gboolean removed = secret_password_clear_sync(schema(), nullptr, &raw, "service", query.service.c_str(),
+                                                  "account", query.account.c_str(), nullptr);
+    GErrorPtr error(raw);
+    if (error) return failed("delete", describe(error.get()));
+    return removed ? secstatus::success : secstatus::itemNotFound;
+}
+
+}  // namespace desktop::x11

@@ -1,0 +1,194 @@
+// The whole application on the headless desktop, driven as a person would: keys typed and
+// buttons clicked through the X server (xdotool) at the places our windows show them, and whole
+// screen shots saved along the way (to $KESTREL_SCREENSHOTS when set).
+#include <gtk/gtk.h>
+
+#include <cstdlib>
+
+#include "DesktopSupport.h"
+#include "Desktop/Linux/IndicatorStatusBar.h"
+#include "Desktop/Linux/XdgPaths.h"
+#include "Kestrel/App.h"
+#include "Kestrel/Panel.h"
+#include "Kestrel/Pill.h"
+#include "Kestrel/Windows.h"
+
+using namespace testing_support;
+
+namespace {
+
+constexpr const char* kChat = "com.slack.Slack";
+// The secret part of the leaked key; a fix keeps only its prefix.
+constexpr const char* kSecret = "ghp_M0Xvq";
+
+class ApplicationOnDesktopTests : public LinuxDesktopTest {
+protected:
+    void SetUp() override {
+        LinuxDesktopTest::SetUp();
+        chat = launchChat(kChat);
+        app = kestrel::AppDelegate::launch();
+    }
+    void TearDown() override { app.reset(); }
+
+    // Our visible toplevel holding a button named `title`, and that button.
+    static std::pair<GtkWidget*, GtkWidget*> button(const std::string& title) {
+        GList* all = gtk_window_list_toplevels();
+        std::pair<GtkWidget*, GtkWidget*> found{nullptr, nullptr};
+        for (GList* it = all; it && !found.second; it = it->next) {
+            GtkWidget* window = GTK_WIDGET(it->data);
+            if (gtk_widget_get_visible(window)) found = {window, find(window, title)};
+        }
+        g_list_free(all);
+        return found;
+    }
+    static GtkWidget* find(GtkWidget* widget, const std::string& title) {
+        if (GTK_IS_BUTTON(widget)) {
+            AtkObject* accessible = gtk_widget_get_accessible(widget);
+            const char* name = accessible ? atk_object_get_name(accessible) : nullptr;
+            if (name && title == name) return widget;
+        }
+        if (!GTK_IS_CONTAINER(widget)) return nullptr;
+        GList* children = gtk_container_get_children(GTK_CONTAINER(widget));
+        GtkWidget* found = nullptr;
+        for (GList* it = children; it && !found; it = it->next) found = find(GTK_WIDGET(it->data), title);
+        g_list_free(children);
+        return found;
+    }
+
+    // A click at the middle of our button, through the X server.
+    void click(const std::string& title) {
+        // The panel may still be moving to its place beside the box.
+        runFor(0.3);
+        auto [window, widget] = button(title);
+        ASSERT_NE(widget, nullptr) << "no button " << title;
+        int x = 0, y = 0;
+        gdk_window_get_origin(gtk_widget_get_window(window), &x, &y);
+        int bx = 0, by = 0;
+        gtk_widget_translate_coordinates(widget, window, 0, 0, &bx, &by);
+        x += bx + gtk_widget_get_allocated_width(widget) / 2;
+        y += by + gtk_widget_get_allocated_height(widget) / 2;
+        xdotool({"mousemove", std::to_string(x), std::to_string(y), "click", "1"});
+    }
+
+    bool frontIsChat() {
+        auto front = desktop.workspace().frontmostApplication();
+        return front && front->pid == chat;
+    }
+
+    // Saves the whole screen as NAME.png; answers whether a picture was written.
+    bool screenshot(const std::string& name) {
+        runFor(0.3);
+        const char* folder = std::getenv("KESTREL_SCREENSHOTS");
+        auto path = (folder && *folder ? std::filesystem::path(folder) : scratch.path()) / (name + ".png");
+        pid_t pid = spawn({"import", "-window", "root", path.string()});
+        int status = 0;
+        if (!pid || !waitFor([&] { return waitpid(pid, &status, WNOHANG) == pid; })) return false;
+        std::error_code ec;
+        return WIFEXITED(status) && WEXITSTATUS(status) == 0 && std::filesystem::file_size(path, ec) > 10000;
+    }
+
+    bool panelVisible() { return app->panel()->panel().isVisible(); }
+
+    pid_t chat = 0;
+    std::shared_ptr<kestrel::AppDelegate> app;
+};
+
+}  // namespace
+
+TEST_F(ApplicationOnDesktopTests, ALeakedKeyIsHeldAtReturnFixedInPlaceAndSentOnce) {
+    type(kLeakedKey);
+    ASSERT_TRUE(waitFor([&] { return app->pill()->window().isVisible() && app->state()->risks().size() == 1; }));
+    EXPECT_TRUE(screenshot("1-pill"));
+
+    press("Return");
+    ASSERT_TRUE(waitFor([&] { return panelVisible(); }));
+    EXPECT_TRUE(sent(kChat).empty());
+    EXPECT_TRUE(frontIsChat()) << "the panel took the focus";
+    EXPECT_TRUE(screenshot("2-held-send"));
+
+    click("Fix");
+    ASSERT_TRUE(waitFor([&] {
+        auto text = focusedText(chat);
+        return text && text->find(kSecret) == std::string::npos;
+    }));
+    EXPECT_TRUE(frontIsChat()) << "clicking the panel took the focus";
+    EXPECT_TRUE(screenshot("3-fixed"));
+
+    click("Send anyway");
+    ASSERT_TRUE(waitFor([&] { return sent(kChat).size() == 1; }));
+    runFor(0.5);
+    EXPECT_EQ(sent(kChat).size(), 1u);
+    EXPECT_EQ(sent(kChat)[0].find(kSecret), std::string::npos);
+    EXPECT_FALSE(panelVisible());
+}
+
+TEST_F(ApplicationOnDesktopTests, GoBackAndEscapeSendNothing) {
+    type(kLeakedKey);
+    ASSERT_TRUE(waitFor([&] { return app->state()->risks().size() == 1; }));
+    press("Return");
+    ASSERT_TRUE(waitFor([&] { return panelVisible(); }));
+    click("Go back");
+    ASSERT_TRUE(waitFor([&] { return !panelVisible(); }));
+
+    press("Return");
+    ASSERT_TRUE(waitFor([&] { return panelVisible(); }));
+    press("Escape");
+    ASSERT_TRUE(waitFor([&] { return !panelVisible(); }));
+    runFor(0.5);
+    EXPECT_TRUE(sent(kChat).empty());
+    EXPECT_NE(focusedText(chat).value_or("").find(kSecret), std::string::npos) << "the draft was lost";
+}
+
+TEST_F(ApplicationOnDesktopTests, TheSignInAndPermissionWindowsShowAsOrdinaryWindows) {
+    app->signIn()->show();
+    ASSERT_TRUE(waitFor([&] { return button("Continue").second != nullptr; }));
+    EXPECT_TRUE(gtk_window_get_decorated(GTK_WINDOW(button("Continue").first)));
+    EXPECT_TRUE(screenshot("4-sign-in"));
+    click("Continue");
+    auto* view = app->signIn()->view();
+    ASSERT_TRUE(view);
+    ASSERT_TRUE(waitFor([&] { return view->error() == "Enter a valid email address."; }));
+
+    kestrel::AccessibilityWindow permission;
+    permission.show();
+    ASSERT_TRUE(waitFor([&] { return button("Open System Settings").second != nullptr; }));
+    EXPECT_TRUE(screenshot("5-permission"));
+}
+
+// The status menu as the tray host would read and activate it (no tray host runs headless).
+TEST_F(ApplicationOnDesktopTests, TheStatusMenuMutesTheAppAndSwitchesLaunchAtLogin) {
+    auto item = std::dynamic_pointer_cast<desktop::x11::IndicatorStatusItem>(app->statusItem());
+    ASSERT_TRUE(item);
+    auto choose = [&](std::vector<std::string> path) {
+        item->rebuildMenu();
+        GtkWidget* menu = item->gtkMenu();
+        GtkWidget* chosen = nullptr;
+        for (const auto& title : path) {
+            chosen = nullptr;
+            GList* children = gtk_container_get_children(GTK_CONTAINER(menu));
+            for (GList* it = children; it && !chosen; it = it->next) {
+                GtkWidget* widget = GTK_WIDGET(it->data);
+                const char* label = GTK_IS_SEPARATOR_MENU_ITEM(widget) ? nullptr : gtk_menu_item_get_label(GTK_MENU_ITEM(widget));
+                if (label && title == label) chosen = widget;
+            }
+            g_list_free(children);
+            ASSERT_NE(chosen, nullptr) << title;
+            if (GtkWidget* submenu = gtk_menu_item_get_submenu(GTK_MENU_ITEM(chosen))) menu = submenu;
+        }
+        gtk_menu_item_activate(GTK_MENU_ITEM(chosen));
+        runFor(0.2);
+    };
+
+    auto autostart = desktop::x11::configHome() / "autostart" / "app.kestrel.Kestrel.desktop";
+    choose({"Launch at login"});
+    EXPECT_TRUE(std::filesystem::exists(autostart));
+    choose({"Launch at login"});
+    EXPECT_FALSE(std::filesystem::exists(autostart));
+
+    choose({"Gate sends in", "Slack  (\u21A9)"});
+    type(kLeakedKey);
+    runFor(1);
+    press("Return");
+    ASSERT_TRUE(waitFor([&] { return sent(kChat).size() == 1; })) << "a muted app's Return was held";
+    EXPECT_FALSE(panelVisible());
+}

@@ -1,0 +1,247 @@
+// Our windows as GTK widgets on a real (headless) X display.
+
+#include <algorithm>
+#include <string>
+
+#include "Desktop/Observable.h"
+#include "Desktop/View.h"
+#include "Linux/LinuxSupport.h"
+
+using namespace testing_support;
+using namespace ui;
+using desktop::makeRect;
+
+namespace {
+
+// A model with one published string, as the application's models have.
+class Model : public desktop::Observable {
+public:
+    const std::string& text() const { return text_; }
+    void setText(std::string text) {
+        announce();
+        text_ = std::move(text);
+    }
+
+private:
+    std::string text_;
+};
+
+desktop::WindowConfig panelConfig(double width, double height) {
+    desktop::WindowConfig config;
+    config.kind = desktop::WindowKind::panel;
+    config.contentRect = makeRect(0, 0, width, height);
+    config.style = desktop::windowstyle::titled | desktop::windowstyle::nonactivatingPanel |
+                   desktop::windowstyle::utilityWindow;
+    config.level = desktop::WindowLevel::floating;
+    config.backgroundColor = "white";
+    return config;
+}
+
+bool contains(const std::vector<std::string>& texts, const std::string& text) {
+    return std::find(texts.begin(), texts.end(), text) != texts.end();
+}
+
+class GtkWindowsTests : public GtkDesktopTest {
+protected:
+    Model model;
+};
+
+}  // namespace
+
+TEST_F(GtkWindowsTests, RendersTextsButtonsAndFieldsAsWidgets) {
+    int pressed = 0;
+    auto window = desk.windows().makeWindow(panelConfig(300, 200));
+    window->setContent(std::make_shared<HostingView>(
+        [&] {
+            return VStack(HAlign::leading, 8,
+                          {Text("Hold on before you send").withFont(Font::headline()),
+                           HStack(VAlign::center, 6,
+                                  {Button("Fix", [&] { ++pressed; }).help("Replace it"),
+                                   Button("Ignore", [] {}).disabled(true)}),
+                           TextField("Six-digit code", {[&] { return model.text(); },
+                                                        [&](std::string t) { model.setText(std::move(t)); }})})
+                .padded(10)
+                .frame(300);
+        },
+        std::vector<desktop::Observable*>{&model}));
+    window->setFrameOrigin({100, 100});
+    window->orderFront();
+    pump();
+
+    GtkWidget* top = toplevel("Kestrel");
+    ASSERT_NE(top, nullptr);
+    EXPECT_TRUE(contains(labelTexts(top), "Hold on before you send"));
+    GtkWidget* fix = findButton(top, "Fix");
+    ASSERT_NE(fix, nullptr);
+    EXPECT_STREQ(gtk_widget_get_tooltip_text(fix), "Replace it");
+    GtkWidget* ignore = findButton(top, "Ignore");
+    ASSERT_NE(ignore, nullptr);
+    EXPECT_FALSE(gtk_widget_get_sensitive(ignore));
+
+    gtk_button_clicked(GTK_BUTTON(fix));
+    gtk_button_clicked(GTK_BUTTON(ignore));
+    EXPECT_EQ(pressed, 1);
+
+    auto all = descendants(top);
+    auto entry = std::find_if(all.begin(), all.end(), [](GtkWidget* w) { return GTK_IS_ENTRY(w); });
+    ASSERT_NE(entry, all.end());
+    EXPECT_STREQ(gtk_entry_get_placeholder_text(GTK_ENTRY(*entry)), "Six-digit code");
+}
+
+TEST_F(GtkWindowsTests, TypingWritesTheModelAndTheRebuildKeepsTheSameField) {
+    auto window = desk.windows().makeWindow(panelConfig(300, 100));
+    window->setContent(std::make_shared<HostingView>(
+        [&] {
+            return VStack(HAlign::leading, 8,
+                          {Text("You typed " + model.text()),
+                           TextField("Add a check", {[&] { return model.text(); },
+                                                     [&](std::string t) { model.setText(std::move(t)); }})})
+                .frame(300);
+        },
+        std::vector<desktop::Observable*>{&model}));
+    window->orderFront();
+    pump();
+    GtkWidget* top = toplevel("Kestrel");
+    ASSERT_NE(top, nullptr);
+    auto all = descendants(top);
+    GtkWidget* entry = *std::find_if(all.begin(), all.end(), [](GtkWidget* w) { return GTK_IS_ENTRY(w); });
+
+    gtk_editable_set_position(GTK_EDITABLE(entry), -1);
+    gtk_entry_set_text(GTK_ENTRY(entry), "abc");
+    gtk_editable_set_position(GTK_EDITABLE(entry), 1);
+    pump();
+
+    EXPECT_EQ(model.text(), "abc");
+    EXPECT_TRUE(contains(labelTexts(top), "You typed abc"));
+    auto after = descendants(top);
+    EXPECT_NE(std::find(after.begin(), after.end(), entry), after.end()) << "the entry was replaced";
+    EXPECT_EQ(gtk_editable_get_position(GTK_EDITABLE(entry)), 1) << "the caret moved";
+}
+
+TEST_F(GtkWindowsTests, FittingHeightIsTheToolkitsAndKeepsToTheMaximumHeight) {
+    auto window = desk.windows().makeWindow(panelConfig(380, 100));
+    auto host = std::make_shared<HostingView>(
+        [&] {
+            std::vector<Node> rows;
+            size_t count = model.text().size();
+            for (size_t i = 0; i < count; ++i)
+                rows.push_back(Text("Finding " + std::to_string(i) + " with a title long enough to wrap onto "
+                                    "a second line in a narrow panel"));
+            return VStack(HAlign::leading, 0,
+                          {Text("Header"), ScrollView(VStack(HAlign::leading, 12, std::move(rows)).padded(14))})
+                .frame(380)
+                .frameMaxHeight(520);
+        },
+        std::vector<desktop::Observable*>{&model});
+    window->setContent(host);
+    model.setText("x");
+    double one = host->fittingSize().height;
+    model.setText("xx");
+    double two = host->fittingSize().height;
+    model.setText(std::string(100, 'x'));
+    double hundred = host->fittingSize().height;
+
+    EXPECT_GT(two, one + 20);
+    EXPECT_LE(hundred, 520);
+    EXPECT_GE(hundred, 500);
+    EXPECT_EQ(host->fittingSize().width, 380);
+}
+
+TEST_F(GtkWindowsTests, APanelAppearsAtItsFrameInGlobalCoordinates) {
+    auto window = desk.windows().makeWindow(panelConfig(200, 120));
+    window->setContent(std::make_shared<HostingView>([] { return Text("hi").frame(200, 120); },
+                                                     std::vector<desktop::Observable*>{}));
+    // Global space: origin at the bottom-left of the primary monitor, y upwards.
+    window->setFrame(makeRect(300, 500, 200, 120));
+    window->orderFront();
+    pump(0.2);
+
+    GtkWidget* top = toplevel("Kestrel");
+    ASSERT_NE(top, nullptr);
+    GdkRectangle extents;
+    gdk_window_get_frame_extents(gtk_widget_get_window(top), &extents);
+    GdkRectangle screen;
+    gdk_monitor_get_geometry(gdk_display_get_primary_monitor(gdk_display_get_default()), &screen);
+    EXPECT_EQ(extents.x, 300);
+    EXPECT_EQ(extents.y, screen.height - 500 - 120);
+    EXPECT_EQ(extents.width, 200);
+    EXPECT_EQ(extents.height, 120);
+}
+
+TEST_F(GtkWindowsTests, AClearBorderlessWindowIsRound) {
+    desktop::WindowConfig config;
+    config.kind = desktop::WindowKind::panel;
+    config.contentRect = makeRect(0, 0, 26, 26);
+    config.style = desktop::windowstyle::borderless | desktop::windowstyle::nonactivatingPanel;
+    config.backgroundColor = "clear";
+    config.opaque = false;
+    auto window = desk.windows().makeWindow(config);
+    window->setContent(std::make_shared<HostingView>(
+        [] { return ZStack({Circle().filled(Color::srgb(0.86, 0.25, 0.25)).frame(26, 26)}).frame(26, 26); },
+        std::vector<desktop::Observable*>{}));
+    GdkRectangle screen;
+    gdk_monitor_get_geometry(gdk_display_get_primary_monitor(gdk_display_get_default()), &screen);
+    uint32_t before = screenPixel(600, screen.height - 400 - 26);
+    window->setFrameOrigin({600, 400});
+    window->orderFront();
+    pump(0.3);
+
+    int left = 600, top = screen.height - 400 - 26;
+    uint32_t middle = screenPixel(left + 13, top + 13);
+    EXPECT_GT(middle >> 16, 0xC0u) << std::hex << middle;
+    EXPECT_LT((middle >> 8) & 0xFF, 0x60u) << std::hex << middle;
+    EXPECT_EQ(screenPixel(left, top), before) << "the corner is not part of the window";
+    EXPECT_EQ(screenPixel(left + 25, top + 25), before);
+}
+
+TEST_F(GtkWindowsTests, TheCloseButtonRunsTheCloseHandlerAndKeepsTheWindow) {
+    desktop::WindowConfig config;
+    config.contentRect = makeRect(0, 0, 360, 300);
+    config.style = desktop::windowstyle::titled | desktop::windowstyle::closable;
+    config.title = "Sign in to Kestrel";
+    auto window = desk.windows().makeWindow(config);
+    window->setContent(std::make_shared<HostingView>([] { return Text("Sign in").frame(360); },
+                                                     std::vector<desktop::Observable*>{}));
+    int closed = 0;
+    window->setCloseHandler([&] { ++closed; });
+    window->center();
+    window->makeKeyAndOrderFront();
+    pump();
+    GtkWidget* top = toplevel("Sign in to Kestrel");
+    ASSERT_NE(top, nullptr);
+
+    gtk_window_close(GTK_WINDOW(top));
+    pump();
+
+    EXPECT_EQ(closed, 1);
+    EXPECT_FALSE(window->isVisible());
+    window->orderFront();
+    pump();
+    EXPECT_EQ(toplevel("Sign in to Kestrel"), top) << "the same window shows again";
+}
+
+TEST_F(GtkWindowsTests, UntrustedTextNeitherCrashesNorWidensThePanel) {
+    std::string invalid = "bad \xC3\x28 bytes";
+    std::string rightToLeft = "\u05E9\u05DC\u05D5\u05DD \u05E2\u05D5\u05DC\u05DD";
+    std::string longWord(600, 'k');
+    auto window = desk.windows().makeWindow(panelConfig(380, 100));
+    auto host = std::make_shared<HostingView>(
+        [&] {
+            return VStack(HAlign::leading, 4, {Text(invalid), Text(rightToLeft), Text(longWord),
+                                               Button(longWord.substr(0, 80), [] {})})
+                .frame(380);
+        },
+        std::vector<desktop::Observable*>{});
+    window->setContent(host);
+    window->orderFront();
+    pump();
+
+    GtkWidget* top = toplevel("Kestrel");
+    ASSERT_NE(top, nullptr);
+    auto texts = labelTexts(top);
+    EXPECT_TRUE(contains(texts, rightToLeft));
+    EXPECT_TRUE(std::any_of(texts.begin(), texts.end(),
+                            [](const std::string& t) { return t.starts_with("bad ") && g_utf8_validate(t.c_str(), -1, nullptr); }));
+    EXPECT_EQ(host->fittingSize().width, 380);
+    EXPECT_EQ(gtk_widget_get_allocated_width(top), 380);
+}

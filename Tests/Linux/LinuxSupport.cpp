@@ -1,0 +1,79 @@
+#include "Linux/LinuxSupport.h"
+
+#include <chrono>
+
+// Xlib's macros collide with GoogleTest's names: it comes last.
+#include <gdk/gdkx.h>
+
+namespace testing_support {
+
+void pump(double seconds) {
+    using Clock = std::chrono::steady_clock;
+    auto until = Clock::now() + std::chrono::duration<double>(seconds);
+    // Animations (a spinner, a blinking caret) keep the context busy for ever: give up after a while.
+    auto limit = until + std::chrono::seconds(1);
+    for (;;) {
+        gdk_display_sync(gdk_display_get_default());
+        bool busy = false;
+        while (Clock::now() < limit && g_main_context_iteration(nullptr, FALSE)) busy = true;
+        if (desktop::isInstalled() && desktop::current().runLoop().hasPendingTasks()) {
+            desktop::current().runLoop().drain();
+            busy = true;
+        }
+        auto now = Clock::now();
+        if (now >= limit || (!busy && now >= until)) return;
+        if (!busy) g_usleep(5000);
+    }
+}
+
+uint32_t screenPixel(int x, int y) {
+    Display* display = GDK_DISPLAY_XDISPLAY(gdk_display_get_default());
+    XImage* image = XGetImage(display, DefaultRootWindow(display), x, y, 1, 1, AllPlanes, ZPixmap);
+    if (!image) return 0xFFFFFFFF;
+    auto pixel = static_cast<uint32_t>(XGetPixel(image, 0, 0) & 0xFFFFFF);
+    XDestroyImage(image);
+    return pixel;
+}
+
+std::vector<GtkWidget*> descendants(GtkWidget* root) {
+    std::vector<GtkWidget*> out{root};
+    for (size_t i = 0; i < out.size(); ++i) {
+        if (!GTK_IS_CONTAINER(out[i])) continue;
+        GList* children = gtk_container_get_children(GTK_CONTAINER(out[i]));
+        for (GList* it = children; it; it = it->next) out.push_back(GTK_WIDGET(it->data));
+        g_list_free(children);
+    }
+    return out;
+}
+
+GtkWidget* toplevel(const std::string& title) {
+    GList* all = gtk_window_list_toplevels();
+    GtkWidget* found = nullptr;
+    for (GList* it = all; it && !found; it = it->next) {
+        GtkWidget* window = GTK_WIDGET(it->data);
+        const char* name = gtk_window_get_title(GTK_WINDOW(window));
+        if (gtk_widget_get_visible(window) && name && title == name) found = window;
+    }
+    g_list_free(all);
+    return found;
+}
+
+GtkWidget* findButton(GtkWidget* root, const std::string& title) {
+    for (GtkWidget* widget : descendants(root)) {
+        if (!GTK_IS_BUTTON(widget)) continue;
+        AtkObject* accessible = gtk_widget_get_accessible(widget);
+        const char* name = accessible ? atk_object_get_name(accessible) : nullptr;
+        if (name && title == name) return widget;
+    }
+    return nullptr;
+}
+
+std::vector<std::string> labelTexts(GtkWidget* root) {
+    std::vector<std::string> out;
+    for (GtkWidget* widget : descendants(root)) {
+        if (GTK_IS_LABEL(widget)) out.emplace_back(gtk_label_get_text(GTK_LABEL(widget)));
+    }
+    return out;
+}
+
+}  // namespace testing_support

@@ -1,0 +1,129 @@
+// The status item as a StatusNotifierItem with its exported GTK menu.
+#include <gtest/gtest.h>
+
+#include "Desktop/Linux/IndicatorStatusBar.h"
+#include "Desktop/Menu.h"
+#include "Linux/LinuxSupport.h"
+
+using namespace testing_support;
+using desktop::Menu;
+using desktop::MenuItem;
+
+namespace {
+
+struct Shown {
+    std::string title;
+    bool checked;
+    bool enabled;
+    size_t submenuItems;
+};
+
+std::vector<Shown> shown(GtkWidget* menu) {
+    std::vector<Shown> out;
+    GList* children = gtk_container_get_children(GTK_CONTAINER(menu));
+    for (GList* it = children; it; it = it->next) {
+        GtkWidget* item = GTK_WIDGET(it->data);
+        if (GTK_IS_SEPARATOR_MENU_ITEM(item)) {
+            out.push_back({"---", false, false, 0});
+            continue;
+        }
+        size_t submenuItems = 0;
+        if (GtkWidget* submenu = gtk_menu_item_get_submenu(GTK_MENU_ITEM(item))) {
+            GList* inner = gtk_container_get_children(GTK_CONTAINER(submenu));
+            submenuItems = g_list_length(inner);
+            g_list_free(inner);
+        }
+        out.push_back({gtk_menu_item_get_label(GTK_MENU_ITEM(item)),
+                       GTK_IS_CHECK_MENU_ITEM(item) && gtk_check_menu_item_get_active(GTK_CHECK_MENU_ITEM(item)),
+                       static_cast<bool>(gtk_widget_get_sensitive(item)), submenuItems});
+    }
+    g_list_free(children);
+    return out;
+}
+
+GtkWidget* itemTitled(GtkWidget* menu, const std::string& title) {
+    GList* children = gtk_container_get_children(GTK_CONTAINER(menu));
+    GtkWidget* found = nullptr;
+    for (GList* it = children; it && !found; it = it->next) {
+        GtkWidget* item = GTK_WIDGET(it->data);
+        if (!GTK_IS_SEPARATOR_MENU_ITEM(item) && title == gtk_menu_item_get_label(GTK_MENU_ITEM(item))) found = item;
+    }
+    g_list_free(children);
+    return found;
+}
+
+class StatusItemTests : public GtkDesktopTest {
+protected:
+    bool muted = false;
+    int builds = 0;
+
+    std::shared_ptr<Menu> statusMenu() {
+        auto menu = std::make_shared<Menu>();
+        menu->needsUpdate = [this](Menu& m) {
+            ++builds;
+            m.removeAllItems();
+            m.addItem({.title = "Ann \u00B7 Pro", .enabled = false});
+            m.addItem(MenuItem::makeSeparator());
+            auto apps = std::make_shared<Menu>();
+            MenuItem slack{.title = "Slack  (\u21A9)", .state = muted ? MenuItem::State::off : MenuItem::State::on};
+            slack.action = [this](const MenuItem&) { muted = !muted; };
+            apps->addItem(std::move(slack));
+            m.addItem({.title = "Gate sends in", .submenu = apps});
+            MenuItem quit{.title = "Quit Kestrel"};
+            quit.action = [](const MenuItem&) {};
+            m.addItem(std::move(quit));
+        };
+        return menu;
+    }
+};
+
+}  // namespace
+
+TEST_F(StatusItemTests, TheExportedMenuShowsWhatTheDelegateBuilt) {
+    desktop::x11::IndicatorStatusBar bar("app.kestrel.test");
+    auto item = std::static_pointer_cast<desktop::x11::IndicatorStatusItem>(bar.makeStatusItem());
+    item->setMenu(statusMenu());
+
+    auto items = shown(item->gtkMenu());
+    ASSERT_EQ(items.size(), 4u);
+    EXPECT_EQ(items[0].title, "Ann \u00B7 Pro");
+    EXPECT_FALSE(items[0].enabled) << "an item without an action is disabled";
+    EXPECT_EQ(items[1].title, "---");
+    EXPECT_EQ(items[2].title, "Gate sends in");
+    EXPECT_TRUE(items[2].enabled) << "an item with a submenu opens it";
+    EXPECT_EQ(items[2].submenuItems, 1u);
+    EXPECT_TRUE(items[3].enabled);
+
+    GtkWidget* apps = gtk_menu_item_get_submenu(GTK_MENU_ITEM(itemTitled(item->gtkMenu(), "Gate sends in")));
+    EXPECT_TRUE(shown(apps)[0].checked);
+}
+
+TEST_F(StatusItemTests, ChoosingAnItemRunsItsActionAndTheMenuIsBuiltAgain) {
+    desktop::x11::IndicatorStatusBar bar("app.kestrel.test");
+    auto item = std::static_pointer_cast<desktop::x11::IndicatorStatusItem>(bar.makeStatusItem());
+    item->setMenu(statusMenu());
+    GtkWidget* apps = gtk_menu_item_get_submenu(GTK_MENU_ITEM(itemTitled(item->gtkMenu(), "Gate sends in")));
+    int before = builds;
+
+    gtk_menu_item_activate(GTK_MENU_ITEM(itemTitled(apps, "Slack  (\u21A9)")));
+    pump();
+
+    EXPECT_TRUE(muted);
+    EXPECT_EQ(builds, before + 1);
+    apps = gtk_menu_item_get_submenu(GTK_MENU_ITEM(itemTitled(item->gtkMenu(), "Gate sends in")));
+    EXPECT_FALSE(shown(apps)[0].checked);
+}
+
+TEST_F(StatusItemTests, SymbolsBecomeThemedIconsAndAMissingHostIsLoggedOnce) {
+    desktop::x11::IndicatorStatusBar bar("app.kestrel.test");
+    auto item = std::static_pointer_cast<desktop::x11::IndicatorStatusItem>(bar.makeStatusItem());
+    item->setSymbol("exclamationmark.triangle.fill", "Kestrel", true);
+    item->setTooltip("Kestrel \u00B7 watching Slack");
+    EXPECT_EQ(item->iconName(), "dialog-warning-symbolic");
+    EXPECT_EQ(item->tooltip(), "Kestrel \u00B7 watching Slack");
+
+    pump(desktop::x11::IndicatorStatusItem::kHostGraceSeconds + 0.3);
+    auto lines = sim.simLog().lines();
+    ASSERT_EQ(lines.size(), 1u);
+    EXPECT_EQ(lines[0], "Kestrel: no status-bar host is running; the status item cannot be shown");
+}
