@@ -47,19 +47,6 @@ public:
 
 private:
     friend class RunLoop;
-
-// Runs the loop inside another event loop (GLib's main context on the real desktop) that also
-// serves the desktop's own event sources. The driver calls RunLoop::runDue() when work is due.
-class RunLoopDriver {
-public:
-    virtual ~RunLoopDriver() = default;
-    // Any thread: work was queued; the driver must turn soon.
-    virtual void wake() = 0;
-    // Runs until stop() or until `until` seconds have passed (negative: no limit).
-    virtual void run(double until) = 0;
-    // Any thread.
-    virtual void stop() = 0;
-};
     struct State;
     explicit Timer(std::shared_ptr<State> state) : state_(std::move(state)) {}
     std::shared_ptr<State> state_;
