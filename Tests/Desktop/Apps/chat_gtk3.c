@@ -3,8 +3,9 @@
 // line break. --app-id gives its identity, --focus-label puts the focus on a selectable label
 // (text that cannot be edited) instead of the box.
 #include <gtk/gtk.h>
-#include <stdio.h>
 #include <string.h>
+
+#include "send_log.h"
 
 static const char* logPath = "chat.log";
 static const char* appID = "com.slack.Slack";
@@ -14,19 +15,7 @@ static gboolean onKey(GtkWidget* view, GdkEventKey* event, gpointer data) {
     (void)data;
     guint modifiers = event->state & gtk_accelerator_get_default_mod_mask();
     if ((event->keyval != GDK_KEY_Return && event->keyval != GDK_KEY_KP_Enter) || modifiers != 0) return FALSE;
-    GtkTextBuffer* buffer = gtk_text_view_get_buffer(GTK_TEXT_VIEW(view));
-    GtkTextIter start, end;
-    gtk_text_buffer_get_bounds(buffer, &start, &end);
-    gchar* text = gtk_text_buffer_get_text(buffer, &start, &end, FALSE);
-    if (*text) {
-        FILE* log = fopen(logPath, "a");
-        if (log) {
-            fprintf(log, "%s\n", text);
-            fclose(log);
-        }
-        gtk_text_buffer_set_text(buffer, "", -1);
-    }
-    g_free(text);
+    sendToLog(gtk_text_view_get_buffer(GTK_TEXT_VIEW(view)), logPath);
     return TRUE;
 }
 

@@ -2,8 +2,9 @@
 // Ctrl+Return sends, which appends the body and a line feed to the log file and clears it.
 // --app-id gives its identity.
 #include <gtk/gtk.h>
-#include <stdio.h>
 #include <string.h>
+
+#include "send_log.h"
 
 static const char* logPath = "mail.log";
 static const char* appID = "org.gnome.Evolution";
@@ -14,19 +15,7 @@ static gboolean onKey(GtkEventControllerKey* controller, guint keyval, guint key
     (void)controller, (void)keycode, (void)data;
     GdkModifierType modifiers = state & (GDK_SHIFT_MASK | GDK_CONTROL_MASK | GDK_ALT_MASK | GDK_SUPER_MASK);
     if ((keyval != GDK_KEY_Return && keyval != GDK_KEY_KP_Enter) || modifiers != GDK_CONTROL_MASK) return FALSE;
-    GtkTextBuffer* buffer = gtk_text_view_get_buffer(GTK_TEXT_VIEW(body));
-    GtkTextIter start, end;
-    gtk_text_buffer_get_bounds(buffer, &start, &end);
-    gchar* text = gtk_text_buffer_get_text(buffer, &start, &end, FALSE);
-    if (*text) {
-        FILE* log = fopen(logPath, "a");
-        if (log) {
-            fprintf(log, "%s\n", text);
-            fclose(log);
-        }
-        gtk_text_buffer_set_text(buffer, "", -1);
-    }
-    g_free(text);
+    sendToLog(gtk_text_view_get_buffer(GTK_TEXT_VIEW(body)), logPath);
     return TRUE;
 }
 
