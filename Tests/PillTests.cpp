@@ -77,6 +77,20 @@ TEST_F(PillTest, GoesInsideAFieldFlushWithTheScreensLeftEdge) {
     EXPECT_EQ(pill->window().frame().origin, (desktop::Point{6, 368}));
 }
 
+TEST_F(PillTest, StaysOnAScreenBesideAFieldPartlyOrWhollyOffThem) {
+    const auto visible = desktop::current().screens().mainScreen()->visibleFrame;
+    for (auto frame : {desktop::makeRect(5000, 300, 600, 120), desktop::makeRect(-2000, 300, 600, 120),
+                       desktop::makeRect(300, 5000, 600, 120), desktop::makeRect(-300, -200, 600, 120)}) {
+        field(frame);
+        ASSERT_TRUE(pill->window().isVisible());
+        auto pillFrame = pill->window().frame();
+        EXPECT_TRUE(pillFrame.minX() >= visible.minX() && pillFrame.maxX() <= visible.maxX() &&
+                    pillFrame.minY() >= visible.minY() && pillFrame.maxY() <= visible.maxY())
+            << "field at " << frame.minX() << ", " << frame.minY() << ": pill at " << pillFrame.minX() << ", "
+            << pillFrame.minY();
+    }
+}
+
 TEST_F(PillTest, ShowsOnlyBesideFieldsWiderThanFortyPoints) {
     field(desktop::makeRect(300, 500, 40, 120));
     EXPECT_FALSE(pill->window().isVisible());

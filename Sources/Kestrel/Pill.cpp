@@ -1,5 +1,7 @@
 #include "Kestrel/Pill.h"
 
+#include <algorithm>
+
 #include "Desktop/Desktop.h"
 #include "Kestrel/AX.h"
 #include "Kestrel/Draft.h"
@@ -98,6 +100,12 @@ void PillController::tick() {
     // No room left of the field: the pill goes just inside it.
     if (screen && x < screen->visibleFrame.minX()) x = field->minX() + kInset;
     double y = field->maxY() - PillView::kSide - kInset;
+    // A field partly or wholly off every screen keeps its pill on one.
+    if (screen) {
+        const desktop::Rect& v = screen->visibleFrame;
+        x = std::clamp(x, v.minX(), v.maxX() - PillView::kSide);
+        y = std::clamp(y, v.minY(), v.maxY() - PillView::kSide);
+    }
 
     if (window_->frame().origin != desktop::Point{x, y}) window_->setFrameOrigin({x, y});
     if (!window_->isVisible()) window_->orderFront();

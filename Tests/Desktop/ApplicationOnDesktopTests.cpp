@@ -6,9 +6,11 @@
 #include <cstdlib>
 
 #include "DesktopSupport.h"
+#include "DevServer/DevServer.h"
 #include "Desktop/Linux/IndicatorStatusBar.h"
 #include "Desktop/Linux/XdgPaths.h"
 #include "Kestrel/App.h"
+#include "Kestrel/Keychain.h"
 #include "Kestrel/Panel.h"
 #include "Kestrel/Pill.h"
 #include "Kestrel/Windows.h"
@@ -30,7 +32,8 @@ protected:
     }
     void TearDown() override { app.reset(); }
 
-    // Our visible toplevel holding a button named `title`, and that button.
+    // Our visible toplevel holding a button named `title` (or a text field with that placeholder),
+    // and that control.
     static std::pair<GtkWidget*, GtkWidget*> button(const std::string& title) {
         GList* all = gtk_window_list_toplevels();
         std::pair<GtkWidget*, GtkWidget*> found{nullptr, nullptr};
@@ -47,6 +50,10 @@ protected:
             const char* name = accessible ? atk_object_get_name(accessible) : nullptr;
             if (name && title == name) return widget;
         }
+        if (GTK_IS_ENTRY(widget)) {
+            const char* placeholder = gtk_entry_get_placeholder_text(GTK_ENTRY(widget));
+            if (placeholder && title == placeholder) return widget;
+        }
         if (!GTK_IS_CONTAINER(widget)) return nullptr;
         GList* children = gtk_container_get_children(GTK_CONTAINER(widget));
         GtkWidget* found = nullptr;
@@ -55,7 +62,7 @@ protected:
         return found;
     }
 
-    // A click at the middle of our button, through the X server.
+    // A click at the middle of our button or field, through the X server.
     void click(const std::string& title) {
         // The panel may still be moving to its place beside the box.
         runFor(0.3);
@@ -153,6 +160,38 @@ TEST_F(ApplicationOnDesktopTests, TheSignInAndPermissionWindowsShowAsOrdinaryWin
     permission.show();
     ASSERT_TRUE(waitFor([&] { return button("Open System Settings").second != nullptr; }));
     EXPECT_TRUE(screenshot("5-permission"));
+}
+
+TEST_F(ApplicationOnDesktopTests, SigningInStoresTheSessionInTheKeyringAndARestartFindsIt) {
+    kestrel::devserver::DevServer server;
+    ASSERT_TRUE(server.start());
+    desktop.defaults().set(kestrel::Config::kBackendUrl, server.url());
+    const std::string email = "ann@example.com";
+
+    app->signIn()->show();
+    ASSERT_TRUE(waitFor([&] {
+        auto [window, continueButton] = button("Continue");
+        return continueButton && gtk_window_is_active(GTK_WINDOW(window));
+    }));
+    type(email);
+    press("Return");
+    ASSERT_TRUE(waitFor([&] { return button("Verify").second != nullptr; })) << "no code was asked for";
+    click(kestrel::SignInView::kCodePlaceholder);
+    type(kestrel::devserver::DevServer::codeFor(email));
+    click("Verify");
+    ASSERT_TRUE(waitFor([&] { return app->api()->isSignedIn() && !button("Verify").second; }))
+        << app->signIn()->view()->error().value_or("");
+    auto stored = kestrel::Keychain::load();
+    ASSERT_TRUE(stored) << "the keyring holds no session";
+    EXPECT_NE(stored->find(*app->api()->token()), std::string::npos);
+
+    // A restart: a fresh client and application restore the session from the keyring.
+    app.reset();
+    kestrel::KestrelAPI::resetShared();
+    app = kestrel::AppDelegate::launch();
+    EXPECT_TRUE(app->api()->isSignedIn());
+    ASSERT_TRUE(app->api()->user());
+    EXPECT_EQ(app->api()->user()->email, email);
 }
 
 // The status menu as the tray host would read and activate it (no tray host runs headless).

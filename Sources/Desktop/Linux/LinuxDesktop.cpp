@@ -39,6 +39,8 @@ LinuxDesktop::LinuxDesktop(LinuxOptions options)
       executor_(std::make_unique<Executor>(2)) {
     // Our windows, the clipboard and the status item's menu are GTK's.
     if (!gtk_init_check(nullptr, nullptr)) log_.write("Kestrel: GTK could not open the display; no windows can be shown");
+    // GTK's handler ends the process on any lost connection; ours keeps it for GTK's own display.
+    XConnection::claimErrorHandlers();
     screens_.setFrontWindowRect([this] { return frontWindowRect(); });
     // What the gate wants grabbed depends on the app in front and on what the last turn changed.
     workspace_.setFrontChangedHandler([this] { events_.updateGrabs(); });

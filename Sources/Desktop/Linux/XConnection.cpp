@@ -79,20 +79,23 @@ XConnection::XConnection(const char* displayName) {
     root_ = DefaultRootWindow(display_);
     {
         std::lock_guard lock(registryMutex);
-        if (registry().empty()) {
-            auto previous = XSetErrorHandler(&ErrorHooks::onError);
-            if (previous != &ErrorHooks::onError) previousErrorHandler = previous;
-            auto previousIO = XSetIOErrorHandler(&ErrorHooks::onIOError);
-            if (previousIO != &ErrorHooks::onIOError) previousIOErrorHandler = previousIO;
-        }
         registry()[display_] = this;
     }
+    claimErrorHandlers();
     XSetIOErrorExitHandler(display_, &ErrorHooks::onIOErrorExit, this);
     source_ = g_source_new(&xSourceFuncs, sizeof(XSource));
     reinterpret_cast<XSource*>(source_)->connection = this;
     g_source_set_name(source_, "kestrel X events");
     g_source_add_unix_fd(source_, ConnectionNumber(display_), static_cast<GIOCondition>(G_IO_IN | G_IO_HUP | G_IO_ERR));
     g_source_attach(source_, nullptr);
+}
+
+void XConnection::claimErrorHandlers() {
+    std::lock_guard lock(registryMutex);
+    auto previous = XSetErrorHandler(&ErrorHooks::onError);
+    if (previous != &ErrorHooks::onError) previousErrorHandler = previous;
+    auto previousIO = XSetIOErrorHandler(&ErrorHooks::onIOError);
+    if (previousIO != &ErrorHooks::onIOError) previousIOErrorHandler = previousIO;
 }
 
 XConnection::~XConnection() {

@@ -31,6 +31,10 @@ public:
     XConnection(const XConnection&) = delete;
     XConnection& operator=(const XConnection&) = delete;
 
+    // Puts our process-wide error handlers back in front after a library (GTK) replaced them;
+    // errors on displays not ours still reach the replaced handler.
+    static void claimErrorHandlers();
+
     // False when no server could be reached, or once it went away.
     bool isOpen() const { return display_ != nullptr && !lost_; }
     Display* display() const { return display_; }
