@@ -4,6 +4,7 @@
 #include <X11/Xatom.h>
 #include <glib.h>
 
+#include <cstdio>
 #include <memory>
 #include <mutex>
 
@@ -65,6 +66,9 @@ struct ErrorHooks {
             // Ours: the exit handler below keeps the process alive.
             if (registry().contains(display)) return 0;
         }
+        // GTK's display: its handler ends the process, so say why first. Nothing is lost with
+        // it: the defaults are written on every change and the session lives in the keyring.
+        std::fputs("Kestrel: the X display closed; quitting\n", stderr);
         return previousIOErrorHandler ? previousIOErrorHandler(display) : 0;
     }
     static void onIOErrorExit(Display*, void* data) { static_cast<XConnection*>(data)->markLost(); }
