@@ -102,10 +102,10 @@ std::optional<RunningApplication> LinuxWorkspace::frontmostApplication() const {
 }
 
 std::optional<int32_t> LinuxWorkspace::pidOf(::Window window) const {
-    XResClientIdSpec spec{window, XRES_CLIENT_ID_PID_MASK};
+    XResClientIdSpec pidQuery{window, XRES_CLIENT_ID_PID_MASK};
     long count = 0;
     XResClientIdValue* values = nullptr;
-    int error = x_.trapErrors([&] { XResQueryClientIds(x_.display(), 1, &spec, &count, &values); });
+    int error = x_.trapErrors([&] { XResQueryClientIds(x_.display(), 1, &pidQuery, &count, &values); });
     std::optional<int32_t> pid;
     if (!error) {
         for (long i = 0; i < count && !pid; ++i) {
