@@ -55,9 +55,12 @@ TEST_F(ApplicationWindowsTests, AHeldSendShowsThePanelBesideTheBoxWithEveryFindi
     ASSERT_NE(panel, nullptr);
     for (const char* title : {"Fix", "Ignore", "Turn off rule", "Go back", "Close"})
         EXPECT_NE(findButton(panel, title), nullptr) << title;
-    GdkRectangle shown;
-    gdk_window_get_frame_extents(gtk_widget_get_window(panel), &shown);
     desktop::Rect frame = app->panel()->panel().frame();
+    GdkRectangle shown;
+    pumpUntil([&] {
+        shown = frameExtents(panel);
+        return shown.width == 380 && shown.height == static_cast<int>(frame.height());
+    });
     EXPECT_EQ(shown.width, 380);
     EXPECT_EQ(shown.height, static_cast<int>(frame.height()));
     EXPECT_FALSE(frame.intersects(*box)) << "the panel covers the compose box";

@@ -154,14 +154,17 @@ TEST_F(GtkWindowsTests, APanelAppearsAtItsFrameInGlobalCoordinates) {
     // Global space: origin at the bottom-left of the primary monitor, y upwards.
     window->setFrame(makeRect(300, 500, 200, 120));
     window->orderFront();
-    pump(0.2);
+    pump();
 
     GtkWidget* top = toplevel("Kestrel");
     ASSERT_NE(top, nullptr);
-    GdkRectangle extents;
-    gdk_window_get_frame_extents(gtk_widget_get_window(top), &extents);
     GdkRectangle screen;
     gdk_monitor_get_geometry(gdk_display_get_primary_monitor(gdk_display_get_default()), &screen);
+    GdkRectangle wanted{300, screen.height - 500 - 120, 200, 120}, extents;
+    pumpUntil([&] {
+        extents = frameExtents(top);
+        return gdk_rectangle_equal(&extents, &wanted);
+    });
     EXPECT_EQ(extents.x, 300);
     EXPECT_EQ(extents.y, screen.height - 500 - 120);
     EXPECT_EQ(extents.width, 200);
@@ -184,9 +187,9 @@ TEST_F(GtkWindowsTests, AClearBorderlessWindowIsRound) {
     uint32_t before = screenPixel(600, screen.height - 400 - 26);
     window->setFrameOrigin({600, 400});
     window->orderFront();
-    pump(0.3);
-
     int left = 600, top = screen.height - 400 - 26;
+    pumpUntil([&] { return screenPixel(left + 13, top + 13) != before; });
+
     uint32_t middle = screenPixel(left + 13, top + 13);
     EXPECT_GT(middle >> 16, 0xC0u) << std::hex << middle;
     EXPECT_LT((middle >> 8) & 0xFF, 0x60u) << std::hex << middle;

@@ -26,6 +26,21 @@ void pump(double seconds) {
     }
 }
 
+bool pumpUntil(const std::function<bool()>& done, double timeout) {
+    auto limit = std::chrono::steady_clock::now() + std::chrono::duration<double>(timeout);
+    while (!done()) {
+        if (std::chrono::steady_clock::now() >= limit) return false;
+        pump(0.01);
+    }
+    return true;
+}
+
+GdkRectangle frameExtents(GtkWidget* window) {
+    GdkRectangle frame{0, 0, 0, 0};
+    if (GdkWindow* gdk = gtk_widget_get_window(window)) gdk_window_get_frame_extents(gdk, &frame);
+    return frame;
+}
+
 uint32_t screenPixel(int x, int y) {
     Display* display = GDK_DISPLAY_XDISPLAY(gdk_display_get_default());
     XImage* image = XGetImage(display, DefaultRootWindow(display), x, y, 1, 1, AllPlanes, ZPixmap);

@@ -6,6 +6,7 @@
 
 #include <gtk/gtk.h>
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -39,6 +40,11 @@ public:
 // Runs GTK's main context and the simulated main queue until both are idle, and then for at
 // least `seconds` more of real time (for the X server's round trips).
 void pump(double seconds = 0);
+// Pumps until `done` holds or `timeout` seconds pass; answers whether it held. The window manager
+// and GTK's frame clock place and size a window some frames after it is shown.
+bool pumpUntil(const std::function<bool()>& done, double timeout = 3);
+// The frame of a toplevel on screen, window-manager decoration included.
+GdkRectangle frameExtents(GtkWidget* window);
 
 // The colour of one pixel of the whole screen as the X server shows it, as 0xRRGGBB.
 uint32_t screenPixel(int x, int y);

@@ -62,14 +62,23 @@ protected:
         menu->needsUpdate = [this](Menu& m) {
             ++builds;
             m.removeAllItems();
-            m.addItem({.title = "Ann \u00B7 Pro", .enabled = false});
+            MenuItem account;
+            account.title = "Ann \u00B7 Pro";
+            account.enabled = false;
+            m.addItem(std::move(account));
             m.addItem(MenuItem::makeSeparator());
             auto apps = std::make_shared<Menu>();
-            MenuItem slack{.title = "Slack  (\u21A9)", .state = muted ? MenuItem::State::off : MenuItem::State::on};
+            MenuItem slack;
+            slack.title = "Slack  (\u21A9)";
+            slack.state = muted ? MenuItem::State::off : MenuItem::State::on;
             slack.action = [this](const MenuItem&) { muted = !muted; };
             apps->addItem(std::move(slack));
-            m.addItem({.title = "Gate sends in", .submenu = apps});
-            MenuItem quit{.title = "Quit Kestrel"};
+            MenuItem gate;
+            gate.title = "Gate sends in";
+            gate.submenu = apps;
+            m.addItem(std::move(gate));
+            MenuItem quit;
+            quit.title = "Quit Kestrel";
             quit.action = [](const MenuItem&) {};
             m.addItem(std::move(quit));
         };
