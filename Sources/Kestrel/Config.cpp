@@ -173,9 +173,7 @@ std::filesystem::path engineDirectory() {
         std::error_code ec;
         if (std::filesystem::is_regular_file(engine / "rules.js", ec)) return engine;
     }
-    // This file is Sources/Kestrel/Config.cpp: three components up is the project root.
-    return std::filesystem::path(__FILE__).parent_path().parent_path().parent_path() /
-           "Resources" / "engine";
+    return std::filesystem::path(KESTREL_SOURCE_RESOURCES) / "engine";
 }
 
 }  // namespace Resources
