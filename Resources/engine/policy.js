@@ -32,9 +32,16 @@ var KestrelPolicy = (function () {
 
   function tooShort(channel, text, scoped) {
     for (var i = 0; i < (scoped || []).length; i++) if (scoped[i] && scoped[i].level === 'risk') return false;
-    var words = String(text || '').split(/\s+/).filter(function (w) { return w.length > 0; }).length;
     var min = Object.prototype.hasOwnProperty.call(MIN_WORDS, channel) ? MIN_WORDS[channel] : 3;
-    return words < min;
+    return wordsUpTo(String(text || ''), min) < min;
+  }
+
+  // Runs of non-space characters, counted up to `max`: a long draft is
+  // settled by its first words.
+  function wordsUpTo(text, max) {
+    var re = /\S+/g, words = 0;
+    while (words < max && re.exec(text)) words++;
+    return words;
   }
 
   function aiMode(channel) { var c = entry(channel); return c ? c.ai : 'off'; }

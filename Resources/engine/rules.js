@@ -24,6 +24,12 @@ var KestrelRules = (function () {
     { phrase: 'TBD:', title: 'TBD note left in', exact: true }
   ];
 
+  // Whether a draft holds any of them at all: one search instead of one per phrase.
+  function escapeRegExp(s) { return s.replace(/[.*+?^${}()|[\]\\]/g, '\\$&'); }
+  function anyOf(literals, flags) { return new RegExp(literals.map(escapeRegExp).join('|'), flags); }
+  var BANNED_LOWER = anyOf(BANNED.filter(function (b) { return !b.exact; }).map(function (b) { return b.phrase.toLowerCase(); }));
+  var BANNED_EXACT = anyOf(BANNED.filter(function (b) { return b.exact; }).map(function (b) { return b.phrase; }));
+
   var MAX_PER_RULE = 20;          // findings past this add nothing for the person
   var SIGNOFF_MIN_WORDS = 40;     // shorter e-mails often end without a name
 
@@ -207,7 +213,10 @@ var KestrelRules = (function () {
   // Each line's start offset and whether it is quoted history: a ">" line, or
   // anything after a reply/forward header. Quoted text was written by someone
   // else and has already gone out.
+  // The lint asks for the same draft's start right after the rules: keep the last one.
+  var quoteMemo = { text: null, cut: 0 };
   function quoteMap(text, lower) {
+    if (quoteMemo.text === text) return quoteMemo.cut;
     var cut = text.length;
     var markers = [
       ['wrote:', /(?:^|\n)[ \t]*on [^\n]{1,200}wrote:[ \t]*\r?(?:\n|$)/],
@@ -220,6 +229,7 @@ var KestrelRules = (function () {
       var m = markers[i][1].exec(lower);
       if (m && m.index < cut) cut = m.index + (m[0].charAt(0) === '\n' ? 1 : 0);
     }
+    quoteMemo.text = text; quoteMemo.cut = cut;
     return cut;
   }
 
@@ -276,9 +286,7 @@ var KestrelRules = (function () {
     'notreal', 'not_real', 'not-a-real', 'secret_here', 'token_here', 'key_here', 'goes_here', 'tbd',
     'tokenhere', 'keyhere', 'replace_with', 'replace-with', 'replacewith', 'secrethere', 'randomstring', 'random_string', 'yourpassword', 'your_password'];
 
-  var PLACEHOLDER_RE = new RegExp(PLACEHOLDER_WORDS.map(function (w) {
-    return w.replace(/[.*+?^${}()|[\]\\]/g, '\\$&');
-  }).join('|'), 'i');
+  var PLACEHOLDER_RE = anyOf(PLACEHOLDER_WORDS, 'i');
 
   // A stand-in word written as a word ("example", "EXAMPLE", "yourApiKey");
   // the same letters in random case ("lFaKe") are part of a real key.
@@ -624,7 +632,7 @@ var KestrelRules = (function () {
   // Prefixes that start a word are looked up from one pass over the long
   // tokens of the draft (ordinary words are too short to be keys); the few
   // that sit inside a host name or after other characters are searched for.
-  var BY_START = Object.create(null), INNER = [];
+  var BY_START = Object.create(null), INNER = [], INNER_ANY;
   (function () {
     for (var i = 0; i < PROVIDERS.length; i++) {
       var d = PROVIDERS[i];
@@ -635,8 +643,38 @@ var KestrelRules = (function () {
         (BY_START[k2] = BY_START[k2] || []).push(d);
       }
     }
+    INNER_ANY = anyOf(INNER.map(function (d) { return d.prefix; }));
   })();
-  var LONG_TOKEN = /[A-Za-z0-9][A-Za-z0-9_\-.~+\/$:=]{15,}/g;
+  // Long tokens: a run of token characters from its first letter or digit, at
+  // least 16 long. A loop over the runs, since a regex retries every start
+  // inside each of the many short words of a draft.
+  var TOKEN_CHARS = (function () {
+    var t = new Uint8Array(128), i;
+    for (i = 0; i < 128; i++) if (isAlnum(i)) t[i] = 2;
+    '_-.~+/$:='.split('').forEach(function (ch) { t[ch.charCodeAt(0)] = 1; });
+    return t;
+  })();
+  var LONG_TOKEN_MIN = 16;
+  function tokenCharAt(text, i) {
+    var c = text.charCodeAt(i);
+    return c < 128 ? TOKEN_CHARS[c] : 0;
+  }
+  // The first long token at or after `from`, as [start, end]; null when none.
+  function longTokenFrom(text, from) {
+    var n = text.length, i = from;
+    while (i < n) {
+      while (i < n && !tokenCharAt(text, i)) i++;
+      var first = -1;
+      while (i < n) {
+        var k = tokenCharAt(text, i);
+        if (!k) break;
+        if (k === 2 && first < 0) first = i;
+        i++;
+      }
+      if (first >= 0 && i - first >= LONG_TOKEN_MIN) return [first, i];
+    }
+    return null;
+  }
 
   function tryProvider(d, text, lower, at, out, quotedFrom) {
     var start = at;
@@ -681,12 +719,10 @@ var KestrelRules = (function () {
   }
 
   function scanProviders(text, lower, out, quotedFrom) {
-    var m;
-    LONG_TOKEN.lastIndex = 0;
-    while ((m = LONG_TOKEN.exec(text))) {
-      var tokEnd = m.index + m[0].length;
+    for (var tok = longTokenFrom(text, 0); tok; tok = longTokenFrom(text, tok[1])) {
+      var tokEnd = tok[1];
       // Word starts inside the token: after "=", ":" or "$" a new value begins.
-      var pos = m.index;
+      var pos = tok[0];
       while (pos >= 0 && pos < tokEnd) {
         var list = BY_START[text.substr(pos, 2)];
         if (list) {
@@ -704,6 +740,7 @@ var KestrelRules = (function () {
         pos = next;
       }
     }
+    if (!INNER_ANY.test(text)) return;
     for (var p = 0; p < INNER.length; p++) {
       var dd = INNER[p], from = 0, at;
       while ((at = text.indexOf(dd.prefix, from)) >= 0) {
@@ -716,7 +753,9 @@ var KestrelRules = (function () {
   // Hosts that make an AWS key ID a pair with a secret: "risk" then.
   var AWS_SECRET_CTX = /aws_secret_access_key|secret_?access_?key|secretaccesskey|aws.{0,20}secret|secret access key/;
 
+  // Every name and every context below holds "secret".
   function scanAwsSecret(text, lower, out, quotedFrom) {
+    if (lower.indexOf('secret') < 0) return;
     var re = /aws_secret_access_key|secret_?access_?key|secret access key|aws[ _-]?secret/g, m;
     while ((m = re.exec(lower))) {
       // Allow a few words between the name and the value ("secret access key is ...").
@@ -1038,9 +1077,12 @@ var KestrelRules = (function () {
 
   // "api_key = …", "DB_PASSWORD: …", "the wifi password is …", and the names
   // a few services give their keys in config files.
-  // Factored by first letter, and "<name>key" in a pass of its own: a long flat
-  // alternation is several times slower in JavaScriptCore.
-  var NAME_RE = /(?:p(?:ass(?:w(?:or)?d|code|phrase|wort)?|wd?|rivate[_-]?key)|s(?:ecret|enha|umo|onar|ourcegraph|as[_-]?key|igning[_-]?key)|token|a(?:pi[_.-]?key|pikey|ccess[_-]?key|uth[_-]?key|ccount[_-]?key|pp[_-]?key)|c(?:redentials?|lient[_-]?secret|ontrase\u00f1a|ontrasena|ontribsys|loudflare)|kennwort|wachtwoord|mot de passe|master[_-]?key|[_.-]auth\b)/g;
+  // Factored by first letter, the names that end in "key" apart (they run only
+  // when the draft says "key"), and "<name>key" in a pass of its own: an
+  // alternation whose words start with common letters is several times slower
+  // in JavaScriptCore. No two of the first two match at the same offset.
+  var NAME_RE = /p(?:ass(?:w(?:or)?d|code|phrase|wort)?|wd?)|s(?:ecret|enha|umo|onar|ourcegraph)|token|c(?:redentials?|lient[_-]?secret|ontrase\u00f1a|ontrasena|ontribsys|loudflare)|kennwort|wachtwoord|mot de passe|[_.-]auth\b/g;
+  var KEYED_NAME_RE = /private[_-]?key|s(?:as|igning)[_-]?key|a(?:pi[_.-]?key|pikey|ccess[_-]?key|uth[_-]?key|ccount[_-]?key|pp[_-]?key)|master[_-]?key/g;
   var KEY_NAME_RE = /[a-z0-9][_.-]?key\b/g;
   var PASSWORD_NAME = /(?:^|[^a-z])(?:passw(?:or)?d|passwd|pwd|passcode|passphrase|pass|pw)s?$|passw(?:or)?d$|passwd$|passphrase$|passcode$|mot de passe$|passwort$|kennwort$|contrase\u00f1a$|contrasena$|senha$|wachtwoord$/;
   var SECRET_NAME = /(?:[_.-]auth|secret[_-]?(?:value|string|data)|api[_.-]?key|apikey|secret|token|access[_-]?key|private[_-]?key|auth[_-]?key|credentials?|client[_-]?secret|signing[_-]?key|account[_-]?key|master[_-]?key|app[_-]?key|sas[_-]?key|secret[_-]?key)s?$/;
@@ -1077,18 +1119,35 @@ var KestrelRules = (function () {
   }
 
   function scanAssignments(text, lower, out, quotedFrom) {
-    scanNamedValues(NAME_RE, text, lower, out, quotedFrom);
-    if (lower.indexOf('key') >= 0) scanNamedValues(KEY_NAME_RE, text, lower, out, quotedFrom);
+    var keyed = lower.indexOf('key') >= 0;
+    scanNamedValues(keyed ? [NAME_RE, KEYED_NAME_RE] : [NAME_RE], text, lower, out, quotedFrom);
+    if (keyed) scanNamedValues([KEY_NAME_RE], text, lower, out, quotedFrom);
   }
 
-  function scanNamedValues(re, text, lower, out, quotedFrom) {
-    re.lastIndex = 0;
-    var m, kinds = Object.create(null), verdicts = Object.create(null);
-    while ((m = re.exec(lower))) {
+  // The leftmost match at or after `pos` of global regexes that never match at
+  // the same offset; `pending` keeps each one's next match between calls.
+  function nextMatch(res, pending, lower, pos) {
+    var first = -1;
+    for (var i = 0; i < res.length; i++) {
+      if (pending[i] === undefined || (pending[i] && pending[i].index < pos)) {
+        res[i].lastIndex = pos;
+        pending[i] = res[i].exec(lower);
+      }
+      if (pending[i] && (first < 0 || pending[i].index < pending[first].index)) first = i;
+    }
+    if (first < 0) return null;
+    var m = pending[first];
+    pending[first] = undefined;
+    return m;
+  }
+
+  function scanNamedValues(res, text, lower, out, quotedFrom) {
+    var m, pos = 0, pending = [], kinds = Object.create(null), verdicts = Object.create(null);
+    while ((m = nextMatch(res, pending, lower, pos))) {
       // Expand to the whole identifier around the keyword.
-      var s = m.index, e = re.lastIndex;
+      var s = m.index, e = m.index + m[0].length;
       while (e < lower.length && e - m.index < 60 && isNameChar(lower.charCodeAt(e))) e++;
-      re.lastIndex = e;
+      pos = e;
       // An operator or a space must follow the name.
       var after = e < text.length ? text.charCodeAt(e) : 32;
       if (isAlnum(after)) continue;
@@ -1225,7 +1284,7 @@ var KestrelRules = (function () {
     for (i = 0; i < list.length; i++) {
       if (list[i].id === 'secret' && /AWS secret/.test(list[i].title)) hasAwsSecret = true;
     }
-    if (hasAwsSecret || AWS_SECRET_CTX.test(lower)) {
+    if (hasAwsSecret || (lower.indexOf('secret') >= 0 && AWS_SECRET_CTX.test(lower))) {
       for (i = 0; i < list.length; i++) {
         var f = list[i];
         if (f.id === 'secret' && /AWS (?:temporary )?access key ID/.test(f.title) && f.level === 'warn' &&
@@ -1470,36 +1529,38 @@ var KestrelRules = (function () {
   // draft; group 1 is the word shown to the person. `needs` lists literals one
   // of which every match holds: a cue runs only where one occurs. Before that
   // literal a match holds only letters, apostrophes and spaces, and at most
-  // one other character, so the search starts just before them.
-  var ATTACHED = ['attached', 'enclosed'], ATTACHING = ['attaching', 'enclosing'];
+  // one other character, so the search starts just before them. The English
+  // cues share two stems, so that each is looked for once per draft; the
+  // others sit behind one search, as few drafts hold any of them.
+  var STEMS = ['attach', 'enclos'];
   var ATTACH_CUES = [
-    { needs: ['attached', 'enclosed', 'attachment'],
+    { needs: STEMS,
       re: /\b(?:please\s+)?(?:see|find|check|review|open)\s+(?:the\s+|my\s+|our\s+)?(attached|enclosed|attachments?)\b/g },
-    { needs: ATTACHED,
+    { needs: STEMS,
       re: /\b(attached|enclosed)\s+(?:is|are|please find|you(?:'ll| will) find|herewith)\b/g },
-    { needs: ATTACHED,
+    { needs: STEMS,
       re: /\b(?:is|are|has been|have been)\s+(attached|enclosed)\b(?!\s+to\b)/g },
-    { needs: ATTACHED,
+    { needs: STEMS,
       re: /\b(?:i've|i have|i've just|i have just|i|we've|we have|we)\s+(attached|enclosed)\b(?!\s+to\s+(?:the|this|my|our)\s+(?:plan|policy|house|idea|project|team|process|agreement|building))/g },
-    { needs: ATTACHING,
+    { needs: STEMS,
       re: /\b(?:i'm|i am|we're|we are)\s+(attaching|enclosing)\b/g },
-    { needs: ATTACHED,
+    { needs: STEMS,
       re: /\b(?:the|this|my|our)\s+(attached|enclosed)\s+(?!to\b)[a-z]/g },
-    { needs: ['attachment'],
+    { needs: STEMS,
       re: /\b(?:in|see)\s+the\s+(attachments?)\b/g },
-    { needs: ['attachment'],
+    { needs: STEMS,
       re: /\b(?:the|this)\s+(attachments?)\s+(?:is|are|has|have|contains?|shows?|includes?)\b/g },
-    { needs: ATTACHING,
+    { needs: STEMS,
       re: /\b(?:attaching|enclosing)\s+(?:the|a|my|our|it|them|this)\b/g },
     { needs: ['here'],
       re: /\bhere(?:'s| is| are)\s+the\s+(deck|slides|spreadsheet|pdf|screenshot|screenshots|file|files|document|contract|invoice|report)\b(?!\s+(?:link|url))(?![^\n.]{0,40}(?:https?:|www\.))/g },
-    { needs: ['pfa'],
-      re: /(?:^|[^a-z])(pfa)(?![a-z])/g },
-    { needs: ['ci-joint', 'pi\u00e8ce'],
+    { foreign: true, needs: ['pfa'],
+      re: /(?:^|[^a-z0-9_])(pfa)(?![a-z])/g },
+    { foreign: true, needs: ['ci-joint', 'pi\u00e8ce'],
       re: /\b(ci-joint|ci-jointe|pi\u00e8ce jointe|pi\u00e8ces jointes)/g },
-    { needs: ['anbei', 'im anhang', 'angeh\u00e4ngt', 'allegato', 'bijgevoegd', 'als bijlage', 'adjunt', 'em anexo'],
-      re: /(?:^|[^a-z\u00e0-\u00ff])(anbei|im anhang|angeh\u00e4ngt|in allegato|allegato|bijgevoegd|als bijlage|adjunto|adjunta|en adjunto|em anexo)(?![a-z\u00e0-\u00ff])/g },
-    { needs: null,
+    { foreign: true, needs: ['anbei', 'im anhang', 'angeh\u00e4ngt', 'allegato', 'bijgevoegd', 'als bijlage', 'adjunt', 'em anexo'],
+      re: /(?:^|[^a-z0-9_\u00e0-\u00ff])(anbei|im anhang|angeh\u00e4ngt|in allegato|allegato|bijgevoegd|als bijlage|adjunto|adjunta|en adjunto|em anexo)(?![a-z\u00e0-\u00ff])/g },
+    { foreign: true, needs: ['\u6dfb\u4ed8', '\u9644\u4ef6', '\ucca8\ubd80'],
       re: /(\u6dfb\u4ed8|\u9644\u4ef6|\ucca8\ubd80)/g }
   ];
   // Words in the few words before a cue that turn it around.
@@ -1507,48 +1568,78 @@ var KestrelRules = (function () {
   // General talk about attachments, legal footers and other senses.
   var ATTACH_OTHER = /(?:any attachments?|and attachments|attachments? (?:over|larger|bigger|above|up to|are stripped|limit|size|policy)|strips? attachments|attachment (?:theory|style|styles|parenting|issues|disorder)|no strings attached|emotionally attached|(?:intended|confidential)[^.\n]{0,80}attachment|attachment[^.\n]{0,80}(?:confidential|intended recipient|privileged))/;
 
-  // Words every cue starts with: one cheap pass decides whether the cues run.
-  var ATTACH_GATE = /\b(?:attach|enclos|here|pfa|ci-joint|pi\u00e8ce|anhang|anbei|im anhang|angeh|allegat|bijgevoegd|als bijlage|adjunt|en adjunto|em anexo)|\u6dfb\u4ed8|\u9644\u4ef6|\ucca8\ubd80/;
+  // Every literal the foreign cues need.
+  var FOREIGN_NEEDS = /pfa|ci-joint|pi\u00e8ce|anbei|im anhang|angeh\u00e4ngt|allegato|bijgevoegd|als bijlage|adjunt|em anexo|\u6dfb\u4ed8|\u9644\u4ef6|\ucca8\ubd80/;
 
-  // The first offset where a match of the cue can start; -1 when none can.
-  function cueStart(lower, cue) {
-    if (!cue.needs) return 0;
-    var q = -1;
-    for (var i = 0; i < cue.needs.length; i++) {
-      var at = lower.indexOf(cue.needs[i]);
-      if (at >= 0 && (q < 0 || at < q)) q = at;
+  // The stretches of the draft where a cue with these needs can match, in
+  // order and without overlap, as [start, end): from just before the letters,
+  // apostrophes and spaces that lead up to each occurrence of a need, to
+  // CUE_TAIL characters other than spaces after it (every cue and its
+  // lookaheads end well within that). Scanning only these keeps a draft that
+  // says "attached" once from costing a scan of all that follows.
+  var CUE_TAIL = 100;
+  function cueWindows(lower, needs) {
+    var at = [], i, from, k;
+    for (i = 0; i < needs.length; i++) {
+      for (from = 0; (k = lower.indexOf(needs[i], from)) >= 0; from = k + 1) at.push(k);
     }
-    if (q < 0) return -1;
-    while (q > 0 && isCueLead(lower.charCodeAt(q - 1))) q--;
-    return Math.max(0, q - 1);
+    at.sort(function (x, y) { return x - y; });
+    var windows = [];
+    for (i = 0; i < at.length; i++) {
+      var last = windows.length ? windows[windows.length - 1] : null;
+      var q = at[i], floor = last ? last[1] : 0;
+      while (q > floor && isCueLead(lower.charCodeAt(q - 1))) q--;
+      var start = Math.max(0, q - 1), end = at[i], seen = 0;
+      while (end < lower.length && seen < CUE_TAIL) if (!isSpaceCode(lower.charCodeAt(end++))) seen++;
+      if (last && start <= last[1]) last[1] = Math.max(last[1], end);
+      else windows.push([start, end]);
+    }
+    return windows;
   }
   function isCueLead(c) { return (c >= 97 && c <= 122) || c === 39 || isSpaceCode(c); }
 
+  // The first acceptable match of a cue in one window, as the word and its
+  // offset; null when there is none before `limit`.
+  function cueMatch(text, lower, re, window, limit) {
+    var part = lower.slice(window[0], window[1]), m;
+    re.lastIndex = 0;
+    while ((m = re.exec(part))) {
+      var at = window[0] + m.index;
+      if (at >= limit) return null;
+      var word = m[1] || m[0];
+      var wAt = at + m[0].indexOf(word);
+      if (isQuotedLineAt(text, wAt)) continue;
+      var before = lower.slice(Math.max(0, at - 40), at);
+      var sentStart = Math.max(before.lastIndexOf('.'), before.lastIndexOf('!'), before.lastIndexOf('?'), before.lastIndexOf('\n'));
+      var clause = before.slice(sentStart + 1);
+      if (ATTACH_NEGATION.test(clause + ' ')) continue;
+      var around = lower.slice(Math.max(0, at - 100), Math.min(lower.length, at + m[0].length + 100));
+      if (ATTACH_OTHER.test(around)) continue;
+      var after = lower.slice(at + m[0].length, Math.min(lower.length, at + m[0].length + 40));
+      if (/^\s*(?:below|in (?:a|the) (?:separate|next|follow-up|later)|separately|later|tomorrow)/.test(after)) continue;
+      if (/^[^.\n]{0,30}\bnot\b/.test(after) && /attached|enclosed/.test(word)) continue;
+      return { at: wAt, word: text.substr(wAt, word.length) };
+    }
+    return null;
+  }
+
   function ruleAttach(text, lower, out, quotedFrom) {
-    if (!ATTACH_GATE.test(lower)) return;
-    var best = null;
+    var best = null, foreign = FOREIGN_NEEDS.test(lower), windows = new Map();
     for (var i = 0; i < ATTACH_CUES.length; i++) {
-      var re = ATTACH_CUES[i].re, m, from = cueStart(lower, ATTACH_CUES[i]);
-      // No match could come before the quote or the best one so far.
-      if (from < 0 || from >= quotedFrom || (best && from >= best.at)) continue;
-      re.lastIndex = from;
-      // The first match a cue accepts is its earliest: stop there.
-      while ((m = re.exec(lower)) && !(best && m.index >= best.at)) {
-        if (m.index >= quotedFrom) break;
-        var word = m[1] || m[0];
-        var wAt = m.index + m[0].indexOf(word);
-        if (isQuotedLineAt(text, wAt)) continue;
-        var before = lower.slice(Math.max(0, m.index - 40), m.index);
-        var sentStart = Math.max(before.lastIndexOf('.'), before.lastIndexOf('!'), before.lastIndexOf('?'), before.lastIndexOf('\n'));
-        var clause = before.slice(sentStart + 1);
-        if (ATTACH_NEGATION.test(clause + ' ')) continue;
-        var around = lower.slice(Math.max(0, m.index - 100), Math.min(lower.length, m.index + m[0].length + 100));
-        if (ATTACH_OTHER.test(around)) continue;
-        var after = lower.slice(m.index + m[0].length, Math.min(lower.length, m.index + m[0].length + 40));
-        if (/^\s*(?:below|in (?:a|the) (?:separate|next|follow-up|later)|separately|later|tomorrow)/.test(after)) continue;
-        if (/^[^.\n]{0,30}\bnot\b/.test(after) && /attached|enclosed/.test(word)) continue;
-        if (!best || wAt < best.at) best = { at: wAt, word: text.substr(wAt, word.length) };
-        break;
+      var cue = ATTACH_CUES[i];
+      if (cue.foreign && !foreign) continue;
+      if (!windows.has(cue.needs)) windows.set(cue.needs, cueWindows(lower, cue.needs));
+      var list = windows.get(cue.needs);
+      // The first match a cue accepts is its earliest: stop there. No match
+      // could count from the quote on, or from the best one so far.
+      for (var w = 0; w < list.length; w++) {
+        var limit = best ? Math.min(best.at, quotedFrom) : quotedFrom;
+        if (list[w][0] >= limit) break;
+        var found = cueMatch(text, lower, cue.re, list[w], limit);
+        if (found) {
+          if (!best || found.at < best.at) best = found;
+          break;
+        }
       }
     }
     if (best) {
@@ -1597,14 +1688,31 @@ var KestrelRules = (function () {
 
   var SIGNOFF_WORDS = /^(?:thanks|thank you|thanks again|many thanks|thanks so much|thank you so much|thx|ty|best|best regards|kind regards|warm regards|warmest regards|regards|kindest regards|cheers|sincerely|yours|yours sincerely|yours truly|sincerely yours|respectfully|talk soon|speak soon|see you|see you soon|best wishes|all the best|warmly|love|xo|xoxo|take care|have a great (?:day|weekend|week)|br|rgds|brgds|gr\u00fc\u00dfe|viele gr\u00fc\u00dfe|beste gr\u00fc\u00dfe|mit freundlichen gr\u00fc\u00dfen|lg|vg|cordialement|bien \u00e0 vous|bien cordialement|salutations|saludos|un saludo|atentamente|cordiali saluti|saluti|groeten|met vriendelijke groet|obrigado|obrigada|abra\u00e7os|atenciosamente|\u3088\u308d\u3057\u304f\u304a\u9858\u3044\u3057\u307e\u3059|\u8c22\u8c22|\uac10\uc0ac\ud569\ub2c8\ub2e4)\b/;
 
+  // Whether a "-- " line, which opens a signature, stands before `end`.
+  function signatureMarkBefore(text, end) {
+    for (var at = text.indexOf('\n--'); at >= 0 && at + 4 <= end; at = text.indexOf('\n--', at + 1)) {
+      var c = text.charCodeAt(at + 3);
+      if (c === 10 || (c === 32 && at + 5 <= end && text.charCodeAt(at + 4) === 10)) return true;
+    }
+    return false;
+  }
+
+  // The runs of non-space characters before `end`, counted up to `max`.
+  function wordsBefore(text, end, max) {
+    var words = 0, inWord = false;
+    for (var i = 0; i < end && words < max; i++) {
+      var space = isSpaceCode(text.charCodeAt(i));
+      if (!space && !inWord) words++;
+      inWord = !space;
+    }
+    return words;
+  }
+
   function ruleSignoff(text, lower, out, quotedFrom, channel) {
     if (channel !== 'email') return;
+    if (signatureMarkBefore(text, quotedFrom)) return; // a signature block is a sign-off
+    if (wordsBefore(text, quotedFrom, SIGNOFF_MIN_WORDS) < SIGNOFF_MIN_WORDS) return;
     var own = text.slice(0, quotedFrom);
-    var sig = own.search(/\n-- ?\n/);
-    if (sig >= 0) return; // a signature block is a sign-off
-    var wre = /\S+/g, words = 0;
-    while (words < SIGNOFF_MIN_WORDS && wre.exec(own)) words++;
-    if (words < SIGNOFF_MIN_WORDS) return;
     // Only the end matters: the last few non-empty, unquoted lines.
     var lines = [], end = own.length;
     while (end > 0 && lines.length < 6) {
@@ -1643,6 +1751,7 @@ var KestrelRules = (function () {
   }
 
   function ruleBanned(text, lower, out, quotedFrom) {
+    if (!BANNED_LOWER.test(lower) && !BANNED_EXACT.test(text)) return;
     for (var i = 0; i < BANNED.length; i++) {
       var b = BANNED[i];
       var hay = b.exact ? text : lower, needle = b.exact ? b.phrase : b.phrase.toLowerCase();
