@@ -231,43 +231,93 @@ var KestrelSlop = (function () {
       (c >= 0x3040 && c <= 0x30ff) || (c >= 0x3400 && c <= 0x9fff) || (c >= 0xac00 && c <= 0xd7af);
   }
 
+  // Words with their offsets and their entries among the listed words (null
+  // for the others); `count` of them. The buffers are reused from draft to
+  // draft (a check is never re-entered), which halves the cost of reading
+  // the words. `lower` is kept to read a word when one is needed.
+  var WORDS = { starts: new Int32Array(256), ends: new Int32Array(256), entries: [] };
   function tokenize(lower, limit) {
-    var starts = [], ends = [], words = [], i = 0, n = limit;
+    var starts = WORDS.starts, ends = WORDS.ends, entries = WORDS.entries, k = 0, i = 0, n = limit;
     while (i < n) {
       var c = lower.charCodeAt(i);
       if (!isWordCode(c)) { i++; continue; }
-      var s = i;
+      var s = i, h = c;
       i++;
       while (i < n) {
         c = lower.charCodeAt(i);
-        if (isWordCode(c)) { i++; continue; }
-        if ((c === 39 || c === 45) && i + 1 < n && isWordCode(lower.charCodeAt(i + 1))) { i += 2; continue; }
+        if (isWordCode(c)) { h = hashStep(h, c); i++; continue; }
+        if ((c === 39 || c === 45) && i + 1 < n && isWordCode(lower.charCodeAt(i + 1))) {
+          h = hashStep(hashStep(h, c), lower.charCodeAt(i + 1));
+          i += 2;
+          continue;
+        }
         break;
       }
-      starts.push(s); ends.push(i); words.push(lower.slice(s, i));
+      if (k === starts.length) {
+        WORDS.starts = starts = grown(starts);
+        WORDS.ends = ends = grown(ends);
+      }
+      starts[k] = s; ends[k] = i; entries[k] = listedAt(lower, s, i, h); k++;
     }
-    return { starts: starts, ends: ends, words: words };
+    return { text: lower, starts: starts, ends: ends, entries: entries, count: k };
+  }
+  function grown(buffer) {
+    var bigger = new Int32Array(buffer.length * 2);
+    bigger.set(buffer);
+    return bigger;
+  }
+  function wordAt(tk, i) { return tk.text.slice(tk.starts[i], tk.ends[i]); }
+  function wordsOf(text) {
+    var tk = tokenize(text, text.length), out = [];
+    for (var i = 0; i < tk.count; i++) out.push(wordAt(tk, i));
+    return out;
   }
 
-  // Each word that opens a phrase or is a listed word: its phrases, longest
-  // first, and its entry in VOCAB. One lookup per word of the draft.
-  var BY_WORD = new Map();
+  // Listed words (the words of phrases, the listed vocabulary and the function
+  // words the language check counts) by a hash of their characters, which the
+  // tokenizer keeps as it reads: looking every word of a draft up by its text
+  // costs more than all the rest of the lint.
+  var HASH_MASK = 4095, LISTED = new Array(HASH_MASK + 1);
+  function hashStep(h, c) { return (Math.imul(h, 31) + c) | 0; }
+  function listedAt(lower, s, e, h) {
+    var bucket = LISTED[h & HASH_MASK];
+    if (!bucket) return null;
+    for (var i = 0; i < bucket.length; i++) {
+      if (sameWord(bucket[i].word, lower, s, e)) return bucket[i];
+    }
+    return null;
+  }
+  function sameWord(w, lower, s, e) {
+    if (w.length !== e - s) return false;
+    for (var i = 0; i < w.length; i++) if (w.charCodeAt(i) !== lower.charCodeAt(s + i)) return false;
+    return true;
+  }
+  // A listed word's entry: the phrases it opens, longest first, its entry in
+  // VOCAB, and `lang` 1 for an English function word, 2 for a foreign one.
   function wordEntry(w) {
-    var e = BY_WORD.get(w);
-    if (!e) BY_WORD.set(w, e = { cands: null, vocab: null });
+    var h = w.charCodeAt(0);
+    for (var i = 1; i < w.length; i++) h = hashStep(h, w.charCodeAt(i));
+    var found = listedAt(w, 0, w.length, h);
+    if (found) return found;
+    var e = { word: w, cands: null, vocab: null, lang: 0 };
+    (LISTED[h & HASH_MASK] = LISTED[h & HASH_MASK] || []).push(e);
     return e;
   }
   (function build() {
     for (var i = 0; i < PHRASES.length; i++) {
       var p = PHRASES[i], o = p[3] || {};
-      var toks = tokenize(p[0], p[0].length).words;
-      var e = { toks: toks, cat: p[1], w: p[2], fix: o.fix, start: !!o.start, after: o.after || null,
+      var toks = wordsOf(p[0]);
+      var e = { toks: toks.map(wordEntry), cat: p[1], w: p[2], fix: o.fix, start: !!o.start, after: o.after || null,
         hard: !!o.hard, prompt: !!o.prompt, sentence: !!o.sentence, lead: !!o.lead, ends: !!o.ends, text: p[0],
         comma: p[0].indexOf(',') >= 0 };
-      var entry = wordEntry(toks[0]);
+      var entry = e.toks[0];
       (entry.cands = entry.cands || []).push(e);
     }
-    BY_WORD.forEach(function (entry) { entry.cands.sort(function (a, b) { return b.toks.length - a.toks.length; }); });
+    LISTED.forEach(function (bucket) {
+      bucket.forEach(function (entry) {
+        if (entry.cands) entry.cands.sort(function (a, b) { return b.toks.length - a.toks.length; });
+      });
+    });
     for (var w in VOCAB) wordEntry(w).vocab = VOCAB[w];
   })();
 
@@ -325,16 +375,15 @@ var KestrelSlop = (function () {
       if (other > 0.25 * (ascii + other)) return true;
     }
     var en = 0, fo = 0;
-    for (var j = 0; j < tk.words.length && j < 4000; j++) {
-      var w = tk.words[j];
-      if (EN_FUNC[w]) en++; else if (FOREIGN_FUNC[w]) fo++;
+    for (var j = 0; j < tk.count && j < 4000; j++) {
+      var lang = tk.entries[j] ? tk.entries[j].lang : 0;
+      if (lang === 1) en++; else if (lang === 2) fo++;
       if (en >= 20 && en > 4 * fo) break; // plainly English
     }
     return fo > en && fo >= 3;
   }
-  var EN_FUNC = {}, FOREIGN_FUNC = {};
-  'the and to of is you i we a in for this that it on with be are have will please can our your my'.split(' ').forEach(function (w) { EN_FUNC[w] = 1; });
-  'der die das und ist nicht ich wir sie mit f\u00fcr le la les et est pas je nous vous avec pour el los las y es que por para con una il di che per sono het een niet ik wij voor met zijn os um uma n\u00e3o com'.split(' ').forEach(function (w) { FOREIGN_FUNC[w] = 1; });
+  'the and to of is you i we a in for this that it on with be are have will please can our your my'.split(' ').forEach(function (w) { wordEntry(w).lang = 1; });
+  'der die das und ist nicht ich wir sie mit f\u00fcr le la les et est pas je nous vous avec pour el los las y es que por para con una il di che per sono het een niet ik wij voor met zijn os um uma n\u00e3o com'.split(' ').forEach(function (w) { wordEntry(w).lang = 2; });
 
   // Hits that do not overlap: the first, longest match wins. Covered
   // characters are marked, so a check costs the length of the hit.
@@ -373,19 +422,19 @@ var KestrelSlop = (function () {
   }
 
   function phraseHits(text, lower, tk, hits) {
-    var W = tk.words, S = tk.starts, E = tk.ends;
-    for (var i = 0; i < W.length; i++) {
-      var entry = BY_WORD.get(W[i]);
+    var N = tk.entries, S = tk.starts, E = tk.ends, count = tk.count;
+    for (var i = 0; i < count; i++) {
+      var entry = N[i];
       if (!entry) continue;
       var vocab = entry.vocab, cands = entry.cands;
       var matched = false;
       if (cands) {
         for (var c = 0; c < cands.length && !matched; c++) {
           var p = cands[c], k = p.toks.length;
-          if (i + k > W.length) continue;
+          if (i + k > count) continue;
           var ok = true;
           for (var t = 1; t < k; t++) {
-            if (W[i + t] !== p.toks[t] || !phraseGap(lower, E[i + t - 1], S[i + t], p.comma)) { ok = false; break; }
+            if (N[i + t] !== p.toks[t] || !phraseGap(lower, E[i + t - 1], S[i + t], p.comma)) { ok = false; break; }
           }
           if (!ok) continue;
           var at = S[i], end = E[i + k - 1];
@@ -405,7 +454,6 @@ var KestrelSlop = (function () {
               // Drop a leading frame and capitalise the word after it.
               var j = end;
               while (j < text.length && /[ ,\t]/.test(text.charAt(j))) j++;
-              var nx = j < W.length ? j : j;
               var wEnd = j;
               while (wEnd < text.length && isWordCode(text.charCodeAt(wEnd))) wEnd++;
               if (wEnd > j) { h.len = wEnd - at; h.fix = capitalize(text.slice(j, wEnd)); }
@@ -423,9 +471,9 @@ var KestrelSlop = (function () {
         }
       }
       if (matched || !vocab) continue;
-      var prev = i > 0 ? W[i - 1] : '', next = i + 1 < W.length ? W[i + 1] : '';
+      var prev = i > 0 ? wordAt(tk, i - 1) : '', next = i + 1 < count ? wordAt(tk, i + 1) : '', word = wordAt(tk, i);
       if (vocab.not && (vocab.not.indexOf(next) >= 0 || vocab.not.indexOf(prev) >= 0)) continue;
-      var vh = { at: S[i], len: E[i] - S[i], cat: 'ai_vocabulary', w: 1, word: W[i], phrase: W[i] };
+      var vh = { at: S[i], len: E[i] - S[i], cat: 'ai_vocabulary', w: 1, word: word, phrase: word };
       if (vocab.fix && (!vocab.before || next === vocab.before)) vh.fix = matchCase(text.slice(S[i], E[i]), vocab.fix);
       hits.add(vh);
     }
@@ -440,6 +488,37 @@ var KestrelSlop = (function () {
       if (m[0].length === 0) re.lastIndex++;
     }
   }
+
+  // Patterns that hold ", ", sticky: each is tried only where a ", " puts a
+  // match within reach, as a global search would find them (left to right,
+  // without overlap), since a search over the whole draft costs more than
+  // the rest of the lint. `startFor` answers where a match holding the ", "
+  // at `c` as its first one would start, or -1.
+  var PARTICIPLE_TAIL = /, (highlighting|underscoring|emphasizing|emphasising|showcasing|fostering|reflecting|solidifying|cementing|reinforcing|symbolizing|symbolising|paving the way for|ensuring)\b/y;
+  var TRIAD = /([a-z]{4,20}), ([a-z]{4,20}),? and ([a-z]{4,20})\b/y;
+  function commaHits(re, lower, limit, startFor, fn) {
+    var from = 0, end = 0, c, m;
+    while ((c = lower.indexOf(', ', from)) >= 0) {
+      from = c + 1;
+      var at = startFor(c, lower);
+      if (at < end) continue;
+      re.lastIndex = at;
+      if (!(m = re.exec(lower))) continue;
+      if (m.index >= limit) break;
+      fn(m);
+      end = m.index + m[0].length;
+    }
+  }
+  // A triad's first word is the whole run of letters before its first ", ",
+  // at a word boundary.
+  function triadStart(c, lower) {
+    var s = c;
+    while (s > 0 && s > c - 21 && isLowerAscii(lower.charCodeAt(s - 1))) s--;
+    if (c - s < 4 || (s > 0 && isWordCharCode(lower.charCodeAt(s - 1)))) return -1;
+    return s;
+  }
+  function isLowerAscii(c) { return c >= 97 && c <= 122; }
+  function isWordCharCode(c) { return (c >= 97 && c <= 122) || (c >= 65 && c <= 90) || (c >= 48 && c <= 57) || c === 95; }
 
   function structuralHits(text, lower, limit, tk, hits) {
     if (lower.indexOf('[') >= 0) {
@@ -461,7 +540,7 @@ var KestrelSlop = (function () {
         hits.add({ at: at, len: m[1].length, cat: 'chatbot_residue', w: 2, prompt: true, phrase: 'sure-here' });
       });
     }
-    if (/oaicite|\u3010|turn\d|cite/.test(lower)) {
+    if (/oaicite|\u3010|turn\d|\[cite/.test(lower)) {
       regexHits(CITATION, lower, limit, function (m) {
         hits.add({ at: m.index, len: m[0].length, cat: 'citation_artifact', w: 9, hard: true, prompt: true, fix: '', phrase: 'citation' });
       });
@@ -481,22 +560,21 @@ var KestrelSlop = (function () {
         hits.add({ at: m.index, len: m[0].length, cat: 'negative_parallelism', w: 2, phrase: 'np' });
       });
     }
-    if (lower.indexOf(', ') >= 0) {
-      regexHits(/, (highlighting|underscoring|emphasizing|emphasising|showcasing|fostering|reflecting|solidifying|cementing|reinforcing|symbolizing|symbolising|paving the way for|ensuring)\b/g, lower, limit, function (m) {
-        var w = m[1] === 'ensuring' ? 1 : 2;
-        hits.add({ at: m.index + 2, len: m[1].length, cat: 'participle_tail', w: w, phrase: m[1] });
-      });
-      regexHits(/\b([a-z]{4,20}), ([a-z]{4,20}),? and ([a-z]{4,20})\b/g, lower, limit, function (m) {
-        var abstract = 0;
-        for (var i = 1; i <= 3; i++) if (/(?:tion|ity|ness|ment|ence|ance|ship|ive|ful)$/.test(m[i]) || BUZZ[m[i]]) abstract++;
-        if (abstract >= 2) hits.add({ at: m.index, len: m[0].length, cat: 'triad', w: 1, phrase: 'triad' });
-      });
-    }
+    commaHits(PARTICIPLE_TAIL, lower, limit, function (c) { return c; }, function (m) {
+      var w = m[1] === 'ensuring' ? 1 : 2;
+      hits.add({ at: m.index + 2, len: m[1].length, cat: 'participle_tail', w: w, phrase: m[1] });
+    });
+    commaHits(TRIAD, lower, limit, triadStart, function (m) {
+      var abstract = 0;
+      for (var i = 1; i <= 3; i++) if (/(?:tion|ity|ness|ment|ence|ance|ship|ive|ful)$/.test(m[i]) || BUZZ[m[i]]) abstract++;
+      if (abstract >= 2) hits.add({ at: m.index, len: m[0].length, cat: 'triad', w: 1, phrase: 'triad' });
+    });
     // Em dashes (and spaced en dashes / double hyphens).
     var dashes = 0, d0 = null, dre = /\u2014| \u2013 | -- /g, dm;
-    while ((dm = dre.exec(text)) && dm.index < limit) { if (!d0) d0 = dm; dashes++; }
+    var dashed = text.indexOf('\u2014') >= 0 || text.indexOf(' \u2013 ') >= 0 || text.indexOf(' -- ') >= 0;
+    while (dashed && (dm = dre.exec(text)) && dm.index < limit) { if (!d0) d0 = dm; dashes++; }
     if (dashes >= 2) {
-      var words = Math.max(1, tk.words.length);
+      var words = Math.max(1, tk.count);
       var w = dashes >= 3 || dashes * 40 > words ? 2 : 1;
       var dAt = d0.index, dLen = d0[0].length, spaced = false;
       if (text.charAt(dAt - 1) === ' ' && d0[0] === '\u2014' && text.charAt(dAt + 1) === ' ') { dAt--; dLen += 2; spaced = true; }
@@ -552,7 +630,8 @@ var KestrelSlop = (function () {
     var lower = lowerSame(text);
     var limit = quoteStart(text, lower);
     // Quoted ">" lines are someone else's words: blank them for matching.
-    var masked = lower.indexOf('>') < 0 ? lower : lower.slice(0, limit).replace(/(^|\n)([ \t]*>[^\n]*)/g, function (s, nl, body) {
+    var gt = lower.indexOf('>');
+    var masked = gt < 0 || gt >= limit ? lower : lower.slice(0, limit).replace(/(^|\n)([ \t]*>[^\n]*)/g, function (s, nl, body) {
       return nl + new Array(body.length + 1).join(' ');
     }) + lower.slice(limit);
     var tk = tokenize(masked, limit);
@@ -584,7 +663,7 @@ var KestrelSlop = (function () {
     }
     var score = 0, distinct = 0;
     for (var c in points) { score += points[c]; if (points[c] > 0 || hard) distinct++; }
-    var words = tk.words.length;
+    var words = tk.count;
     var density = 100 * score / Math.max(words, 40);
     var level = 'human';
     if (hard || (score >= 6 && distinct >= 3 && density >= 4) || (score >= 5 && distinct >= 2 && density >= 10)) level = 'slop';
