@@ -75,6 +75,16 @@ var KestrelRules = (function () {
     return l;
   }
 
+  // indexOf for a literal that starts with common letters: looks for its
+  // part from `anchor` on, which starts with a rarer one, and checks the rest.
+  function indexOfAnchored(hay, needle, anchor, from) {
+    var tail = needle.slice(anchor), head = needle.slice(0, anchor);
+    for (var at = hay.indexOf(tail, from + anchor); at >= 0; at = hay.indexOf(tail, at + 1)) {
+      if (hay.startsWith(head, at - anchor)) return at - anchor;
+    }
+    return -1;
+  }
+
   // The index Fix needs: the number of non-overlapping left-to-right
   // occurrences of `original` before the one that starts at `at`. Answers -1
   // when that search would step over `at` (the span overlaps an earlier copy).
@@ -660,18 +670,21 @@ var KestrelRules = (function () {
     return c < 128 ? TOKEN_CHARS[c] : 0;
   }
   // The first long token at or after `from`, as [start, end]; null when none.
+  // `from` is 0 or the end of a run. A run long enough to hold one holds the
+  // character LONG_TOKEN_MIN - 1 places on, so ordinary words are stepped
+  // over that many at a time.
   function longTokenFrom(text, from) {
     var n = text.length, i = from;
-    while (i < n) {
-      while (i < n && !tokenCharAt(text, i)) i++;
-      var first = -1;
-      while (i < n) {
-        var k = tokenCharAt(text, i);
-        if (!k) break;
-        if (k === 2 && first < 0) first = i;
-        i++;
-      }
-      if (first >= 0 && i - first >= LONG_TOKEN_MIN) return [first, i];
+    while (i + LONG_TOKEN_MIN <= n) {
+      var probe = i + LONG_TOKEN_MIN - 1;
+      if (!tokenCharAt(text, probe)) { i = probe + 1; continue; }
+      var start = probe, end = probe + 1;
+      while (start > from && tokenCharAt(text, start - 1)) start--;
+      while (end < n && tokenCharAt(text, end)) end++;
+      var first = start;
+      while (first < end && tokenCharAt(text, first) !== 2) first++;
+      if (end - first >= LONG_TOKEN_MIN) return [first, end];
+      i = end;
     }
     return null;
   }
@@ -822,7 +835,7 @@ var KestrelRules = (function () {
   }
   function scanJwt(text, out, quotedFrom) {
     var from = 0, at;
-    while ((at = text.indexOf('eyJ', from)) >= 0) {
+    while ((at = indexOfAnchored(text, 'eyJ', 1, from)) >= 0) {
       from = at + 3;
       if (at > 0) {
         var pc = text.charCodeAt(at - 1);
@@ -1011,7 +1024,7 @@ var KestrelRules = (function () {
 
   function scanAuthHeaders(text, lower, out, quotedFrom) {
     var m, from = 0, at;
-    while ((at = lower.indexOf('authorization', from)) >= 0) {
+    while ((at = indexOfAnchored(lower, 'authorization', 7, from)) >= 0) {
       from = at + 13;
       var seg = lower.slice(from, from + 12);
       if (!/^["']?\s{0,3}[:=]\s{0,3}["']?/.test(seg) && !/^\s{0,2}header/.test(seg)) continue;
@@ -1226,6 +1239,7 @@ var KestrelRules = (function () {
 
   // Azure: connection strings and shared-access signatures.
   function scanAzure(text, lower, out, quotedFrom) {
+    if (lower.indexOf('=') < 0) return; // every name below ends in "="
     var from = 0, at;
     while ((at = lower.indexOf('accountkey=', from)) >= 0) {
       from = at + 11;

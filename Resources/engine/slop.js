@@ -206,6 +206,8 @@ var KestrelSlop = (function () {
   };
 
   var RESIDUE_WRAPPER = /(?:^|\n)[ \t]*(?:(?:sure|certainly|absolutely|of course|great)[!,.][ \t]*)?(?:here(?:'s| is| are)|below is|i've (?:rewritten|revised|polished|edited|updated)|i have (?:rewritten|revised|polished|edited|updated))[ \t]+(?:a |an |the |your )?(?:(?:more|slightly|much|bit more|an updated|a revised)[ \t]+)?(?:polished|revised|refined|rewritten|corrected|improved|updated|professional|concise|formal|friendlier|shorter|edited|reworded|cleaner|draft|version|message|email)(?:[ \t]+[a-z']{1,15}){0,6}[ \t]*:?[ \t]*(?=\n|$)/g;
+  // What the wrapper says when it starts with neither "here" nor "below is".
+  var REWRITTEN = /i(?:'ve| have) (?:rewritten|revised|polished|edited|updated)/;
   var RESIDUE_SURE = /(?:^|[\n.!?][ \t]*)((?:certainly|sure|absolutely|of course)[!,.][ \t]+here(?:'s| is| are)\b)/g;
   var CITATION = /(?::contentreference\[oaicite:\d{1,3}\]\{index=\d{1,3}\}|\[oaicite:\d{1,3}\]|oaicite|\u3010\d{1,3}(?::\d{1,3})?\u2020[^\u3011\n]{0,40}\u3011|\bturn\d{1,2}(?:search|news|view)\d{1,3}|\[cite_start\]|\[cite: ?\d{1,3}(?:, ?\d{1,3}){0,5}\])/g;
   var UTM_AI = /[?&]utm_source=(?:chatgpt\.com|openai|chatgpt|perplexity|copilot)/g;
@@ -225,8 +227,13 @@ var KestrelSlop = (function () {
   // the word ("it's", "fast-paced"). Letters beyond ASCII are listed by script
   // so that dashes, curly quotes and emoji never count as word characters.
   // A plain loop: in JavaScriptCore it is several times faster than a regex.
+  var ASCII_WORD = (function () {
+    var t = new Uint8Array(0xc0);
+    for (var c = 0; c < 0xc0; c++) t[c] = (c >= 97 && c <= 122) || (c >= 48 && c <= 57) || (c >= 65 && c <= 90) ? 1 : 0;
+    return t;
+  })();
   function isWordCode(c) {
-    if (c < 0xc0) return (c >= 97 && c <= 122) || (c >= 48 && c <= 57) || (c >= 65 && c <= 90);
+    if (c < 0xc0) return ASCII_WORD[c] === 1;
     return c <= 0x24f || (c >= 0x300 && c <= 0x6ff) || (c >= 0x900 && c <= 0xe7f) || (c >= 0x1e00 && c <= 0x1fff) ||
       (c >= 0x3040 && c <= 0x30ff) || (c >= 0x3400 && c <= 0x9fff) || (c >= 0xac00 && c <= 0xd7af);
   }
@@ -527,7 +534,7 @@ var KestrelSlop = (function () {
         hits.add({ at: m.index, len: m[0].length, cat: 'placeholder', w: 3, prompt: true, placeholder: true, phrase: m[0] });
       });
     }
-    if (/here|below|i've|i have/.test(lower)) {
+    if (lower.indexOf('here') >= 0 || lower.indexOf('below is') >= 0 || REWRITTEN.test(lower)) {
       regexHits(RESIDUE_WRAPPER, lower, limit, function (m) {
         var at = m.index + (m[0].charAt(0) === '\n' ? 1 : 0);
         var end = m.index + m[0].length;
