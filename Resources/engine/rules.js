@@ -1602,7 +1602,7 @@ var KestrelRules = (function () {
   });
 
   // The stretches of the draft where a cue with these needs can match, in
-  // order and without overlap, as [start, end): from just before the letters,
+  // order and without overlap, as [start, end, text]: from just before the letters,
   // apostrophes and spaces that lead up to each occurrence of a need, to
   // CUE_TAIL characters other than spaces after it (every cue and its
   // lookaheads end well within that). Scanning only these keeps a draft that
@@ -1624,6 +1624,8 @@ var KestrelRules = (function () {
       if (last && start <= last[1]) last[1] = Math.max(last[1], end);
       else windows.push([start, end]);
     }
+    // Each window's text, cut once for all the cues that read it.
+    for (i = 0; i < windows.length; i++) windows[i].push(lower.slice(windows[i][0], windows[i][1]));
     return windows;
   }
   function isCueLead(c) { return (c >= 97 && c <= 122) || c === 39 || isSpaceCode(c); }
@@ -1631,7 +1633,7 @@ var KestrelRules = (function () {
   // The first acceptable match of a cue in one window, as the word and its
   // offset; null when there is none before `limit`.
   function cueMatch(text, lower, re, window, limit) {
-    var part = lower.slice(window[0], window[1]), m;
+    var part = window[2], m;
     re.lastIndex = 0;
     while ((m = re.exec(part))) {
       var at = window[0] + m.index;
@@ -1742,12 +1744,11 @@ var KestrelRules = (function () {
     if (channel !== 'email') return;
     if (signatureMarkBefore(text, quotedFrom)) return; // a signature block is a sign-off
     if (wordsBefore(text, quotedFrom, SIGNOFF_MIN_WORDS) < SIGNOFF_MIN_WORDS) return;
-    var own = text.slice(0, quotedFrom);
     // Only the end matters: the last few non-empty, unquoted lines.
-    var lines = [], end = own.length;
+    var lines = [], end = quotedFrom;
     while (end > 0 && lines.length < 6) {
-      var nl = own.lastIndexOf('\n', end - 1);
-      var l = own.slice(nl + 1, end).replace(/^\s+|\s+$/g, '');
+      var nl = text.lastIndexOf('\n', end - 1);
+      var l = text.slice(nl + 1, end).replace(/^\s+|\s+$/g, '');
       if (l.length && l.charAt(0) !== '>') lines.unshift(l);
       if (nl < 0) break;
       end = nl;

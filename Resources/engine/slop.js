@@ -516,13 +516,19 @@ var KestrelSlop = (function () {
       end = m.index + m[0].length;
     }
   }
+  // A participle follows the ", " straight away.
+  var PARTICIPLE_INITIALS = 'huesfrcp';
+  function participleStart(c, lower) {
+    return PARTICIPLE_INITIALS.indexOf(lower.charAt(c + 2)) >= 0 ? c : -1;
+  }
   // A triad's first word is the whole run of letters before its first ", ",
-  // at a word boundary.
+  // at a word boundary, and " and " comes after one more word.
   function triadStart(c, lower) {
     var s = c;
     while (s > 0 && s > c - 21 && isLowerAscii(lower.charCodeAt(s - 1))) s--;
     if (c - s < 4 || (s > 0 && isWordCharCode(lower.charCodeAt(s - 1)))) return -1;
-    return s;
+    for (var a = c + 6; a <= c + 23; a++) if (lower.charCodeAt(a) === 32 && lower.startsWith(' and ', a)) return s;
+    return -1;
   }
   function isLowerAscii(c) { return c >= 97 && c <= 122; }
   function isWordCharCode(c) { return (c >= 97 && c <= 122) || (c >= 65 && c <= 90) || (c >= 48 && c <= 57) || c === 95; }
@@ -567,7 +573,7 @@ var KestrelSlop = (function () {
         hits.add({ at: m.index, len: m[0].length, cat: 'negative_parallelism', w: 2, phrase: 'np' });
       });
     }
-    commaHits(PARTICIPLE_TAIL, lower, limit, function (c) { return c; }, function (m) {
+    commaHits(PARTICIPLE_TAIL, lower, limit, participleStart, function (m) {
       var w = m[1] === 'ensuring' ? 1 : 2;
       hits.add({ at: m.index + 2, len: m[1].length, cat: 'participle_tail', w: w, phrase: m[1] });
     });
