@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "Desktop/Sim/SimDesktop.h"
+#include "EngineInputs.h"
 #include "Kestrel/Config.h"
 #include "Kestrel/Engine.h"
 
@@ -71,11 +72,7 @@ const std::string& typicalEmail() {
     return text;
 }
 
-std::string repeated(const std::string& unit, size_t bytes) {
-    std::string s;
-    while (s.size() + unit.size() <= bytes) s += unit;
-    return s;
-}
+using engine_inputs::repeated;
 
 // A megabyte of mail as people paste it: prose, numbers, links and a quoted thread.
 std::string megabyteDraft() {
@@ -90,15 +87,7 @@ std::string megabyteDraft() {
 
 // A megabyte of short and long links, then a key: the case a capped scan used to miss.
 std::string megabyteOfLinksThenAKey() {
-    std::string s;
-    for (size_t i = 0; s.size() < (1u << 20); ++i) {
-        if (i % 4 == 3)
-            s += "https://docs.example.com/guide/" + std::to_string(i * 7919 % 100000) + "?ref=mail&id=" +
-                 std::to_string(i * 31) + "\n";
-        else
-            s += "https://go.example/" + std::to_string(i * 2654435761u % 1000000) + " ";
-    }
-    return s + "\n\nAnd the key: sk-zyxwvutsrqponmlkjihgfedcba987654";
+    return engine_inputs::megabyteOfLinks() + "\n\nAnd the key: sk-zyxwvutsrqponmlkjihgfedcba987654";
 }
 
 // Alternates between the text and the text with one more character, as typing does, so that no

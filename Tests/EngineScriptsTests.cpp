@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "Desktop/Json.h"
+#include "EngineInputs.h"
 #include "Kestrel/Engine.h"
 #include "TestSupport.h"
 
@@ -324,25 +325,8 @@ TEST_F(EngineScriptsTests, ObjectMemberNamesAreNotTells) {
     EXPECT_EQ(r.slop->tells, 0) << describe(r);
 }
 
-std::string repeated(const std::string& unit, size_t size) {
-    std::string s;
-    while (s.size() + unit.size() <= size) s += unit;
-    return s;
-}
-
-// About a megabyte of short links and longer ones with paths and queries, as a pasted list of
-// tracking links would be: some forty thousand tokens.
-std::string megabyteOfLinks() {
-    std::string s;
-    for (size_t i = 0; s.size() < (1u << 20); ++i) {
-        if (i % 4 == 3)
-            s += "https://docs.example.com/guide/" + std::to_string(i * 7919 % 100000) + "?ref=mail&id=" +
-                 std::to_string(i * 31) + "\n";
-        else
-            s += "https://go.example/" + std::to_string(i * 2654435761u % 1000000) + " ";
-    }
-    return s;
-}
+using engine_inputs::megabyteOfLinks;
+using engine_inputs::repeated;
 
 const std::string kKey = "sk-zyxwvutsrqponmlkjihgfedcba987654";
 
