@@ -70,7 +70,10 @@ var KestrelRules = (function () {
       }
       l = parts.join('');
     }
-    if (/[\u2018\u2019\u02bc]/.test(l)) l = l.replace(/[\u2018\u2019\u02bc]/g, "'");
+    // indexOf answers at once for a draft held one byte a character, which cannot hold them.
+    if (l.indexOf('\u2019') >= 0 || l.indexOf('\u2018') >= 0 || l.indexOf('\u02bc') >= 0) {
+      l = l.replace(/[\u2018\u2019\u02bc]/g, "'");
+    }
     lowerMemo.text = text; lowerMemo.lower = l;
     return l;
   }
