@@ -23,6 +23,10 @@ char32_t next(std::string_view s, size_t& i) {
 }  // namespace
 
 void appendUtf8(std::string& out, char32_t cp) {
+    if (cp < 0x80) {
+        out.push_back(static_cast<char>(cp));
+        return;
+    }
     utf8proc_uint8_t buffer[4];
     auto n = utf8proc_encode_char(static_cast<utf8proc_int32_t>(cp), buffer);
     out.append(reinterpret_cast<const char*>(buffer), static_cast<size_t>(n));
