@@ -206,8 +206,8 @@ var KestrelSlop = (function () {
   };
 
   var RESIDUE_WRAPPER = /(?:^|\n)[ \t]*(?:(?:sure|certainly|absolutely|of course|great)[!,.][ \t]*)?(?:here(?:'s| is| are)|below is|i've (?:rewritten|revised|polished|edited|updated)|i have (?:rewritten|revised|polished|edited|updated))[ \t]+(?:a |an |the |your )?(?:(?:more|slightly|much|bit more|an updated|a revised)[ \t]+)?(?:polished|revised|refined|rewritten|corrected|improved|updated|professional|concise|formal|friendlier|shorter|edited|reworded|cleaner|draft|version|message|email)(?:[ \t]+[a-z']{1,15}){0,6}[ \t]*:?[ \t]*(?=\n|$)/g;
-  // What the wrapper says when it starts with neither "here" nor "below is".
-  var REWRITTEN = /i(?:'ve| have) (?:rewritten|revised|polished|edited|updated)/;
+  // What every wrapper or "Sure! Here is" line holds.
+  var RESIDUE_GATE = /here|below is|i(?:'ve| have) (?:rewritten|revised|polished|edited|updated)/;
   var RESIDUE_SURE = /(?:^|[\n.!?][ \t]*)((?:certainly|sure|absolutely|of course)[!,.][ \t]+here(?:'s| is| are)\b)/g;
   var CITATION = /(?::contentreference\[oaicite:\d{1,3}\]\{index=\d{1,3}\}|\[oaicite:\d{1,3}\]|oaicite|\u3010\d{1,3}(?::\d{1,3})?\u2020[^\u3011\n]{0,40}\u3011|\bturn\d{1,2}(?:search|news|view)\d{1,3}|\[cite_start\]|\[cite: ?\d{1,3}(?:, ?\d{1,3}){0,5}\])/g;
   var UTM_AI = /[?&]utm_source=(?:chatgpt\.com|openai|chatgpt|perplexity|copilot)/g;
@@ -540,7 +540,7 @@ var KestrelSlop = (function () {
         hits.add({ at: m.index, len: m[0].length, cat: 'placeholder', w: 3, prompt: true, placeholder: true, phrase: m[0] });
       });
     }
-    if (lower.indexOf('here') >= 0 || lower.indexOf('below is') >= 0 || REWRITTEN.test(lower)) {
+    if (RESIDUE_GATE.test(lower)) {
       regexHits(RESIDUE_WRAPPER, lower, limit, function (m) {
         var at = m.index + (m[0].charAt(0) === '\n' ? 1 : 0);
         var end = m.index + m[0].length;
@@ -563,7 +563,7 @@ var KestrelSlop = (function () {
         hits.add({ at: m.index + 1, len: m[0].length - 1, cat: 'citation_artifact', w: 2, phrase: 'utm' });
       });
     }
-    if (lower.indexOf('not ') >= 0 || lower.indexOf("n't ") >= 0) {
+    if (/n(?:ot|'t) /.test(lower)) {
       var NP = /\b(?:it's|it is|this is|that's|this isn't|it isn't|that isn't|isn't|aren't|wasn't)(?: not)? (?:just|only|merely|simply|about)\b[^.!?\n,;\u2014\u2013]{1,60}(?:[,;\u2014\u2013]| -)\s{0,2}(?:it's|it is|but|they're|this is|that's|we're|it was)\b/g;
       regexHits(NP, lower, limit, function (m) {
         if (/^(?:it's|it is) not just (?:you|me)\b/.test(m[0])) return;
