@@ -323,7 +323,7 @@ var KestrelRules = (function () {
   // runs of one character ("5555555dAAAAA7777777aaaaaaaa").
   var seenMark = new Uint32Array(65536), seenStamp = 0;
   function lowVariety(v) {
-    if (v.length >= 3 && /^(.)\1+$/.test(v)) return true;
+    if (v.length >= 3 && oneCharRepeated(v)) return true;
     if (v.length < 8) return false;
     var distinct = 0, maxRun = 0, run = 0, prev = -1;
     seenStamp++;
@@ -336,6 +336,15 @@ var KestrelRules = (function () {
       prev = c;
     }
     return distinct <= 3 || maxRun * 2 >= v.length || longRuns(v) * 10 >= v.length * 7;
+  }
+
+  // What /^(.)\1+$/ tests, without a back-reference (which JavaScriptCore
+  // runs in its interpreter).
+  function oneCharRepeated(v) {
+    var c = v.charCodeAt(0);
+    if (v.length < 2 || c === 10 || c === 13 || c === 0x2028 || c === 0x2029) return false;
+    for (var i = 1; i < v.length; i++) if (v.charCodeAt(i) !== c) return false;
+    return true;
   }
 
   // Characters in runs of five or more of the same one.
@@ -1170,42 +1179,46 @@ var KestrelRules = (function () {
 
   function scanNamedValues(res, text, lower, out, quotedFrom) {
     var m, pos = 0, pending = [], kinds = Object.create(null), verdicts = Object.create(null);
-    while ((m = nextMatch(res, pending, lower, pos))) {
-      // Expand to the whole identifier around the keyword.
-      var s = m.index, e = m.index + m[0].length;
-      while (e < lower.length && e - m.index < 60 && isNameChar(lower.charCodeAt(e))) e++;
-      pos = e;
-      // An operator or a space must follow the name.
-      var after = e < text.length ? text.charCodeAt(e) : 32;
-      if (isAlnum(after)) continue;
-      if (m[0].indexOf(' ') < 0) while (s > 0 && m.index - s < 40 && isNameChar(lower.charCodeAt(s - 1))) s--;
-      var name = lower.slice(s, e);
-      if (!isAlnum(name.charCodeAt(0)) || !isAlnum(name.charCodeAt(name.length - 1))) name = name.replace(/^[._-]+|[._-]+$/g, '');
-      var kind = name in kinds ? kinds[name] : (kinds[name] = nameKind(name));
-      if (!kind) continue;
-      // Short names like "pw"/"pass" must stand alone as a word.
-      if ((name === 'pw' || name === 'pass') && s > 0 && isWordChar(lower.charCodeAt(s - 1))) continue;
+    while ((m = nextMatch(res, pending, lower, pos))) pos = namedValueAt(m, text, lower, out, quotedFrom, kinds, verdicts);
+  }
 
-      // Operator: =, :, =>, ->, a call's next argument, or prose "is"/"was" with a few words between.
-      ASSIGN_OP.lastIndex = e;
-      var op = ASSIGN_OP.exec(text), prose = false;
-      if (!op && (kind === 'password' || kind === 'secret')) {
-        PROSE_OP.lastIndex = e;
-        op = PROSE_OP.exec(text);
-        prose = true;
-      }
-      if (!op) continue;
-      var vAt = e + op[1].length;
-      ASSIGN_VALUE.lastIndex = vAt;
-      var vr = ASSIGN_VALUE.exec(text);
-      if (!vr) continue;
-      // The same value under the same kind of name is judged once per draft.
-      var loose = kind === 'password' && (prose || (op[1].indexOf('=') < 0 && op[1].indexOf(':') < 0));
-      var key = (typeof kind === 'object' ? kind.title : kind) + (loose ? '\u0001' : '\u0000') + vr[0];
-      var v = key in verdicts ? verdicts[key] : (verdicts[key] = assignedValue(kind, vr[0], loose));
-      if (!v || out.covered(vAt, vAt + v.value.length)) continue;
-      addAssigned(out, v.title, kind === 'password', vAt, v.value, quotedFrom);
+  // Judges the value given to the name a keyword match sits in; answers where
+  // the name ends, from where the search goes on. `kinds` and `verdicts` keep
+  // what was decided for a name and a value in this draft.
+  function namedValueAt(m, text, lower, out, quotedFrom, kinds, verdicts) {
+    // Expand to the whole identifier around the keyword.
+    var s = m.index, e = m.index + m[0].length;
+    while (e < lower.length && e - m.index < 60 && isNameChar(lower.charCodeAt(e))) e++;
+    // An operator or a space must follow the name.
+    var after = e < text.length ? text.charCodeAt(e) : 32;
+    if (isAlnum(after)) return e;
+    if (m[0].indexOf(' ') < 0) while (s > 0 && m.index - s < 40 && isNameChar(lower.charCodeAt(s - 1))) s--;
+    var name = lower.slice(s, e);
+    if (!isAlnum(name.charCodeAt(0)) || !isAlnum(name.charCodeAt(name.length - 1))) name = name.replace(/^[._-]+|[._-]+$/g, '');
+    var kind = name in kinds ? kinds[name] : (kinds[name] = nameKind(name));
+    if (!kind) return e;
+    // Short names like "pw"/"pass" must stand alone as a word.
+    if ((name === 'pw' || name === 'pass') && s > 0 && isWordChar(lower.charCodeAt(s - 1))) return e;
+
+    // Operator: =, :, =>, ->, a call's next argument, or prose "is"/"was" with a few words between.
+    ASSIGN_OP.lastIndex = e;
+    var op = ASSIGN_OP.exec(text), prose = false;
+    if (!op && (kind === 'password' || kind === 'secret')) {
+      PROSE_OP.lastIndex = e;
+      op = PROSE_OP.exec(text);
+      prose = true;
     }
+    if (!op) return e;
+    var vAt = e + op[1].length;
+    ASSIGN_VALUE.lastIndex = vAt;
+    var vr = ASSIGN_VALUE.exec(text);
+    if (!vr) return e;
+    // The same value under the same kind of name is judged once per draft.
+    var loose = kind === 'password' && (prose || (op[1].indexOf('=') < 0 && op[1].indexOf(':') < 0));
+    var key = (typeof kind === 'object' ? kind.title : kind) + (loose ? '\u0001' : '\u0000') + vr[0];
+    var v = key in verdicts ? verdicts[key] : (verdicts[key] = assignedValue(kind, vr[0], loose));
+    if (v && !out.covered(vAt, vAt + v.value.length)) addAssigned(out, v.title, kind === 'password', vAt, v.value, quotedFrom);
+    return e;
   }
 
   // The value a name is given, and the title of its finding; null when it
