@@ -33,16 +33,15 @@ var KestrelPolicy = (function () {
   function tooShort(channel, text, scoped) {
     for (var i = 0; i < (scoped || []).length; i++) if (scoped[i] && scoped[i].level === 'risk') return false;
     var min = Object.prototype.hasOwnProperty.call(MIN_WORDS, channel) ? MIN_WORDS[channel] : 3;
-    return !hasWords(String(text || ''), min);
+    return wordsUpTo(String(text || ''), min) < min;
   }
 
-  // Whether the text holds at least `count` runs of non-space characters: one
-  // anchored test, settled by the first words of a long draft.
-  var atLeast = {};
-  function hasWords(text, count) {
-    if (count <= 0) return true;
-    var re = atLeast[count] || (atLeast[count] = new RegExp('^\\s*\\S+(?:\\s+\\S+){' + (count - 1) + '}'));
-    return re.test(text);
+  // Runs of non-space characters, counted up to `max`: a long draft is
+  // settled by its first words.
+  function wordsUpTo(text, max) {
+    var re = /\S+/g, words = 0;
+    while (words < max && re.exec(text)) words++;
+    return words;
   }
 
   function aiMode(channel) { var c = entry(channel); return c ? c.ai : 'off'; }
