@@ -1417,16 +1417,17 @@ var KestrelRules = (function () {
   }
 
   function numberWindows(text, lower, s, run, out, quotedFrom) {
-    // Group k is run[starts[k], starts[k] + lens[k]); cum[k] digits come before it.
-    var lens = [], starts = [], cum = [0], k, g = 0;
-    starts.push(0);
+    // Group k is run[starts[k], starts[k] + lens[k]); cum[k] digits come before it. A run
+    // has fewer groups than characters.
+    var size = run.length + 1, lens = new Int32Array(size), starts = new Int32Array(size), cum = new Int32Array(size + 1);
+    var k, g = 0;
     for (k = 0; k < run.length; k++) {
       var c = run.charCodeAt(k);
       if (c >= 48 && c <= 57) continue;
-      lens.push(k - starts[g]); cum.push(cum[g] + lens[g]); starts.push(k + 1); g++;
+      lens[g] = k - starts[g]; cum[g + 1] = cum[g] + lens[g]; starts[g + 1] = k + 1; g++;
     }
-    lens.push(run.length - starts[g]); cum.push(cum[g] + lens[g]);
-    var ngroups = lens.length, all = ngroups > 1 ? run.replace(/[ .\-]/g, '') : run;
+    lens[g] = run.length - starts[g]; cum[g + 1] = cum[g] + lens[g];
+    var ngroups = g + 1, all = ngroups > 1 ? run.replace(/[ .\-]/g, '') : run;
     for (var a = 0; a < ngroups; a++) {
       var top = a;
       while (top + 1 < ngroups && top + 1 - a < MAX_GROUPS && cum[top + 2] - cum[a] <= 19) top++;
@@ -1626,20 +1627,27 @@ var KestrelRules = (function () {
   // says "attached" once from costing a scan of all that follows.
   var CUE_TAIL = 100;
   function cueWindows(lower, needs) {
-    var at = [], i, from, k;
-    for (i = 0; i < needs.length; i++) {
-      for (from = 0; (k = lower.indexOf(needs[i], from)) >= 0; from = k + 1) at.push(k);
-    }
-    at.sort(function (x, y) { return x - y; });
-    var windows = [];
-    for (i = 0; i < at.length; i++) {
+    var windows = [], next = [], i;
+    for (i = 0; i < needs.length; i++) next.push(lower.indexOf(needs[i]));
+    // `seen` counts the characters other than spaces in [prev, tail): the
+    // tail moves on with the occurrences, so each character is read twice at most.
+    var prev = 0, tail = 0, seen = 0;
+    for (;;) {
+      var first = -1;
+      for (i = 0; i < next.length; i++) if (next[i] >= 0 && (first < 0 || next[i] < next[first])) first = i;
+      if (first < 0) break;
+      var at = next[first];
+      next[first] = lower.indexOf(needs[first], at + 1);
+      if (tail <= at) { tail = at; seen = 0; }
+      else for (var j = prev; j < at; j++) if (!isSpaceCode(lower.charCodeAt(j))) seen--;
+      prev = at;
+      while (tail < lower.length && seen < CUE_TAIL) if (!isSpaceCode(lower.charCodeAt(tail++))) seen++;
       var last = windows.length ? windows[windows.length - 1] : null;
-      var q = at[i], floor = last ? last[1] : 0;
+      var q = at, floor = last ? last[1] : 0;
       while (q > floor && isCueLead(lower.charCodeAt(q - 1))) q--;
-      var start = Math.max(0, q - 1), end = at[i], seen = 0;
-      while (end < lower.length && seen < CUE_TAIL) if (!isSpaceCode(lower.charCodeAt(end++))) seen++;
-      if (last && start <= last[1]) last[1] = Math.max(last[1], end);
-      else windows.push([start, end]);
+      var start = Math.max(0, q - 1);
+      if (last && start <= last[1]) last[1] = Math.max(last[1], tail);
+      else windows.push([start, tail]);
     }
     // Each window's text, cut once for all the cues that read it.
     for (i = 0; i < windows.length; i++) windows[i].push(lower.slice(windows[i][0], windows[i][1]));
