@@ -668,6 +668,7 @@ var KestrelRules = (function () {
   (function () {
     for (var i = 0; i < PROVIDERS.length; i++) {
       var d = PROVIDERS[i];
+      d.id = i;
       if (d.prefix.charAt(0) === '.' || d.prefix.indexOf('/') >= 0 || d.prefix === 'Q~' || d.prefix.indexOf(' ') >= 0) {
         INNER.push(d);
       } else {
@@ -712,6 +713,21 @@ var KestrelRules = (function () {
     return null;
   }
 
+  // The level a provider's checks give a value, or null; kept per draft, so
+  // that a draft repeating one key thousands of times judges it once.
+  var levelMemo = { text: null, levels: null };
+  function providerLevel(d, value, body, text) {
+    if (levelMemo.text !== text) { levelMemo.text = text; levelMemo.levels = Object.create(null); }
+    var key = d.id + ':' + value;
+    return key in levelMemo.levels ? levelMemo.levels[key] : (levelMemo.levels[key] = judgedLevel(d, value, body));
+  }
+  function judgedLevel(d, value, body) {
+    if (isPlaceholder(body) || lowVariety(body)) return null;
+    if (!d.seqOK && sequential(body)) return null;
+    if (/EXAMPLE/.test(value)) return null;
+    return d.check ? d.check(value, d.prefix.length) || null : d.level;
+  }
+
   function tryProvider(d, text, lower, at, out, quotedFrom) {
     var start = at;
     if (d.prefix === 'Q~') {
@@ -739,14 +755,8 @@ var KestrelRules = (function () {
     }
     var value = text.slice(start, end), body = m[0];
     if (d.ctx && !d.ctx.test(lower.slice(Math.max(0, start - 200), Math.min(lower.length, end + 200)))) return end;
-    if (isPlaceholder(body) || lowVariety(body)) return end;
-    if (!d.seqOK && sequential(body)) return end;
-    if (/EXAMPLE/.test(value)) return end;
-    var level = d.level;
-    if (d.check) {
-      level = d.check(value, d.prefix.length);
-      if (!level) return end;
-    }
+    var level = providerLevel(d, value, body, text);
+    if (!level) return end;
     if (start >= quotedFrom || isQuotedLineAt(text, start)) level = 'warn';
     out.add('secret', level, d.name + ' in message',
       'Anyone who reads this can use it. Send it through a password manager or a secret link instead.',
