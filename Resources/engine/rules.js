@@ -48,12 +48,6 @@ var KestrelRules = (function () {
     return c === 0xa0 || c === 0x1680 || (c >= 0x2000 && c <= 0x200a) || c === 0x2028 || c === 0x2029 ||
       c === 0x202f || c === 0x205f || c === 0x3000 || c === 0xfeff;
   }
-  function isLetterCode(c) {
-    if ((c >= 65 && c <= 90) || (c >= 97 && c <= 122)) return true;
-    if (c < 0xc0) return false;
-    var s = String.fromCharCode(c);
-    return s.toLowerCase() !== s.toUpperCase() || (c >= 0x3040 && c <= 0x9fff) || (c >= 0xac00 && c <= 0xd7af);
-  }
 
   // Lower-case copy with the same length as the draft, so offsets found in it
   // are offsets in the draft. Curly apostrophes become straight ones.

@@ -35,10 +35,6 @@ var KestrelSlop = (function () {
     generic_conclusion: { cap: 2, title: 'Generic conclusion' }
   };
 
-  // Categories whose hits are residue of a chat assistant; the "prompt" rule
-  // reports them, the lint only counts them.
-  var PROMPT_CATS = { chatbot_residue: 1, knowledge_cutoff: 1, citation_artifact: 1, placeholder: 1, assistant_closer: 1 };
-
   var PHRASES = [
     // helpful closers: assistant-only ones belong to the prompt rule
     ['i hope this helps', 'helpful_closer', 2, { prompt: true, fix: '', sentence: true, ends: true }],
