@@ -13,7 +13,7 @@
 
 #include "BackendSupport.h"
 #include "Desktop/CurlHttp.h"
-#include "Desktop/Sim/SimHttp.h"
+#include "Desktop/LoopbackHttp.h"
 
 using desktop::CurlHttp;
 using desktop::HttpRequest;
@@ -371,13 +371,13 @@ TEST(HttpTlsTests, AnUntrustedCertificateIsRefused) {
 
 // ---- The simulated transport ----
 
-class SimHttpTests : public testing_support::SimDesktopTest {
+class LoopbackHttpTests : public testing_support::SimDesktopTest {
 protected:
     kestrel::devserver::DevServer server;
-    SimHttpTests() { EXPECT_TRUE(server.start()); }
+    LoopbackHttpTests() { EXPECT_TRUE(server.start()); }
 };
 
-TEST_F(SimHttpTests, RecordsEveryRequestAndAnswersOtherHostsOfflineAtOnce) {
+TEST_F(LoopbackHttpTests, RecordsEveryRequestAndAnswersOtherHostsOfflineAtOnce) {
     auto& http = sim.simHttp();
     HttpRequest r;
     r.method = "POST";
@@ -399,7 +399,7 @@ TEST_F(SimHttpTests, RecordsEveryRequestAndAnswersOtherHostsOfflineAtOnce) {
     EXPECT_EQ(http.requests()[0], r);
 }
 
-TEST_F(SimHttpTests, ForwardsLoopbackHosts) {
+TEST_F(LoopbackHttpTests, ForwardsLoopbackHosts) {
     auto& http = sim.simHttp();
     std::string path = ":" + std::to_string(server.port()) + "/api/auth/config";
     for (std::string host : {"http://127.0.0.1", "http://localhost"}) {
@@ -414,7 +414,7 @@ TEST_F(SimHttpTests, ForwardsLoopbackHosts) {
     EXPECT_EQ(other.error().kind, TransportError::Kind::cannotConnect);
 }
 
-TEST_F(SimHttpTests, ARedirectOffTheMachineIsRefused) {
+TEST_F(LoopbackHttpTests, ARedirectOffTheMachineIsRefused) {
     LoopbackServer redirecting;
     redirecting->Get("/leave", [](const httplib::Request&, httplib::Response& rs) {
         rs.set_redirect("http://example.com/collect", 302);

@@ -1,6 +1,6 @@
 // URL loading: one blocking call that sends a request and answers the response or a transport
 // error. Called on the executor, never on the main thread; any number of threads at once.
-// Owned by the Desktop; the real implementation is CurlHttp, the simulated one SimHttp.
+// Owned by the Desktop; the real implementation is CurlHttp, the recording one for tests LoopbackHttp.
 #pragma once
 
 #include <cstddef>

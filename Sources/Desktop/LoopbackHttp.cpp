@@ -1,11 +1,11 @@
-#include "Desktop/Sim/SimHttp.h"
+#include "Desktop/LoopbackHttp.h"
 
-namespace desktop::sim {
+namespace desktop {
 
-SimHttp::SimHttp()
+LoopbackHttp::LoopbackHttp()
     : real_(CurlHttp::Options{.mayVisit = [](const Url& url) { return url.isLoopback(); }}) {}
 
-HttpResult SimHttp::send(const HttpRequest& request) {
+HttpResult LoopbackHttp::send(const HttpRequest& request) {
     {
         std::lock_guard lock(mutex_);
         requests_.push_back(request);
@@ -16,12 +16,12 @@ HttpResult SimHttp::send(const HttpRequest& request) {
     return real_.send(request);
 }
 
-std::vector<HttpRequest> SimHttp::requests() const {
+std::vector<HttpRequest> LoopbackHttp::requests() const {
     std::lock_guard lock(mutex_);
     return requests_;
 }
 
-std::vector<HttpRequest> SimHttp::requestsTo(std::string_view prefix) const {
+std::vector<HttpRequest> LoopbackHttp::requestsTo(std::string_view prefix) const {
     std::lock_guard lock(mutex_);
     std::vector<HttpRequest> out;
     for (const auto& r : requests_) {
@@ -30,9 +30,9 @@ std::vector<HttpRequest> SimHttp::requestsTo(std::string_view prefix) const {
     return out;
 }
 
-void SimHttp::clearRequests() {
+void LoopbackHttp::clearRequests() {
     std::lock_guard lock(mutex_);
     requests_.clear();
 }
 
-}  // namespace desktop::sim
+}  // namespace desktop

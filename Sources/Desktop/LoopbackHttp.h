@@ -1,4 +1,4 @@
-// The simulated desktop's transport: records every request and forwards only loopback hosts
+// A recording transport for tests and simulations: records every request and forwards only loopback hosts
 // (127.0.0.0/8, localhost, ::1) to the real transport, redirects included; any other host answers
 // at once with an offline error, so nothing leaves the machine. Any thread.
 #pragma once
@@ -10,11 +10,11 @@
 
 #include "Desktop/CurlHttp.h"
 
-namespace desktop::sim {
+namespace desktop {
 
-class SimHttp final : public Http {
+class LoopbackHttp final : public Http {
 public:
-    SimHttp();
+    LoopbackHttp();
 
     HttpResult send(const HttpRequest& request) override;
     void shutDown() override { real_.shutDown(); }
@@ -33,4 +33,4 @@ private:
     CurlHttp real_;
 };
 
-}  // namespace desktop::sim
+}  // namespace desktop

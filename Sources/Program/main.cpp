@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "Desktop/Linux/RealDesktopEntry.h"
-#include "Desktop/Sim/SimDesktop.h"
+#include "Desktop/HeadlessDesktop.h"
 #include "Kestrel/App.h"
 #include "Scenario/Runner.h"
 
@@ -34,9 +34,8 @@ int main(int argc, char** argv) {
             return scenario::simulate(std::next(it) == arguments.end() ? "-" : *std::next(it),
                                       std::cout, {resourceDirectory()});
     }
-    desktop::sim::SimDesktop tools(desktop::sim::SimOptions{
-        .clock = desktop::Clock::real, .stateDirectory = std::nullopt, .echoLog = true});
-    tools.simBundle().setResourceDirectory(resourceDirectory());
+    // The tools need no screen; the application below brings its own desktop.
+    desktop::HeadlessDesktop tools(resourceDirectory());
     desktop::InstallGuard installed(tools);
     // Without --console the application runs on the real desktop, its defaults under --state DIR
     // when given.

@@ -8,7 +8,7 @@ namespace desktop::x11 {
 
 namespace {
 std::unique_ptr<Http> makeHttp(Network network) {
-    if (network == Network::loopbackOnly) return std::make_unique<sim::SimHttp>();
+    if (network == Network::loopbackOnly) return std::make_unique<LoopbackHttp>();
     return std::make_unique<CurlHttp>();
 }
 }  // namespace

@@ -24,7 +24,8 @@
 #include "Desktop/Linux/SecretServiceStore.h"
 #include "Desktop/Linux/XConnection.h"
 #include "Desktop/Linux/XdgLoginItems.h"
-#include "Desktop/Sim/SimDesktop.h"
+#include "Desktop/LoopbackHttp.h"
+#include "Desktop/MemoryLog.h"
 
 namespace desktop::x11 {
 
@@ -77,9 +78,9 @@ public:
     LinuxEvents& linuxEvents() { return events_; }
     LinuxScreens& linuxScreens() { return screens_; }
     MouseDownMonitor& mouseDownMonitor() { return mouseDownMonitor_; }
-    sim::SimLog& lines() { return log_; }
+    MemoryLog& lines() { return log_; }
     // Present with Network::loopbackOnly.
-    sim::SimHttp* recordedHttp() { return dynamic_cast<sim::SimHttp*>(http_.get()); }
+    LoopbackHttp* recordedHttp() { return dynamic_cast<LoopbackHttp*>(http_.get()); }
 
 private:
     std::optional<Point> frontWindowOrigin();
@@ -89,7 +90,7 @@ private:
     RunLoop runLoop_{Clock::real};
     GLibRunLoop driver_{runLoop_};
     LinuxBundle bundle_;
-    sim::SimLog log_;
+    MemoryLog log_;
     FileDefaults defaults_;
     std::unique_ptr<Http> http_;
     XConnection x_;

@@ -1,7 +1,6 @@
 #include "Desktop/Sim/SimDesktop.h"
 
 #include <chrono>
-#include <iostream>
 
 #include "Desktop/StateFile.h"
 
@@ -13,24 +12,13 @@ std::optional<nlohmann::json> SimBundle::infoValue(const std::string& key) const
     return *it;
 }
 
-void SimLog::write(std::string line) {
-    std::lock_guard lock(mutex_);
-    if (echo_) std::cerr << line << '\n';
-    lines_.push_back(std::move(line));
-}
-
-std::vector<std::string> SimLog::lines() const {
-    std::lock_guard lock(mutex_);
-    return lines_;
-}
-
 namespace {
 std::optional<std::filesystem::path> stateFile(const SimOptions& options, const char* name) {
     if (!options.stateDirectory) return std::nullopt;
     return *options.stateDirectory / name;
 }
 
-statefile::Report into(SimLog& log) {
+statefile::Report into(MemoryLog& log) {
     return [&log](std::string line) { log.write(std::move(line)); };
 }
 }  // namespace

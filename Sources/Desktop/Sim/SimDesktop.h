@@ -5,14 +5,14 @@
 #include <filesystem>
 #include <map>
 #include <memory>
-#include <mutex>
 #include <optional>
 #include <string>
 #include <vector>
 
 #include "Desktop/Desktop.h"
 #include "Desktop/FileDefaults.h"
-#include "Desktop/Sim/SimHttp.h"
+#include "Desktop/LoopbackHttp.h"
+#include "Desktop/MemoryLog.h"
 #include "Desktop/Sim/SimSecureStore.h"
 #include "Desktop/Sim/SimApps.h"
 #include "Desktop/Sim/SimEvents.h"
@@ -38,19 +38,6 @@ private:
     std::string identifier_ = "app.kestrel.Kestrel";
     nlohmann::json info_ = nlohmann::json::object();
     std::optional<std::filesystem::path> resources_;
-};
-
-class SimLog final : public Log {
-public:
-    // With `echo`, every line is mirrored to standard error as well.
-    explicit SimLog(bool echo = false) : echo_(echo) {}
-    void write(std::string line) override;
-    std::vector<std::string> lines() const;
-
-private:
-    mutable std::mutex mutex_;
-    std::vector<std::string> lines_;
-    const bool echo_;
 };
 
 struct SimOptions {
@@ -87,9 +74,9 @@ public:
 
     SimBundle& simBundle() { return bundle_; }
     FileDefaults& simDefaults() { return defaults_; }
-    SimLog& simLog() { return log_; }
-    const SimLog& simLog() const { return log_; }
-    SimHttp& simHttp() { return http_; }
+    MemoryLog& simLog() { return log_; }
+    const MemoryLog& simLog() const { return log_; }
+    LoopbackHttp& simHttp() { return http_; }
     SimSecureStore& simSecureStore() { return secureStore_; }
     // Fake apps, their fields, trust; the keyboard and its taps; screens and pointer.
     SimApps& simApps() { return apps_; }
@@ -118,9 +105,9 @@ public:
 private:
     RunLoop runLoop_;
     SimBundle bundle_;
-    SimLog log_;  // before the stores, which report into it while they load
+    MemoryLog log_;  // before the stores, which report into it while they load
     FileDefaults defaults_;
-    SimHttp http_;
+    LoopbackHttp http_;
     SimSecureStore secureStore_;
     SimScreens screens_;
     SimWindows windows_{screens_};
