@@ -1916,6 +1916,8 @@ var KestrelRules = (function () {
   // a name after the last sentence of a line ("... appreciated. Thanks, Eric").
   // `alone`: the line does not continue the one before it.
   function signsLine(line, alone) {
+    // A long line is prose; it may end with a closing and a name.
+    if (line.length > 80) return closesProse(line.slice(-40));
     var l = line.toLowerCase();
     if (l.indexOf('\u2019') >= 0) l = l.replace(/\u2019/g, "'");
     var c = CLOSING.exec(l);
@@ -1923,11 +1925,7 @@ var KestrelRules = (function () {
       var rest = line.slice(c[0].length).replace(/^[\s,.!:;~)\-]+|[\s,.!]+$/g, '');
       if (!rest.length || isNameLine(rest, true)) return true;
     }
-    if (l.startsWith('sent from my ')) return true;
-    if (/thanks|cheers|regards|best/.test(l)) {
-      var after = /[.!?]\s+(?:thanks|cheers|regards|best)[,!.]?\s+([A-Z][\w'.\-]*)\s*$/i.exec(line);
-      if (after && isNameLine(after[1], true)) return true;
-    }
+    if (l.startsWith('sent from my ') || closesProse(line)) return true;
     var dashed = /^(?:[-\u2013\u2014~\/]+|\.{2,})\s*\S/.test(line);
     if (!alone && !dashed) return false;
     var bare = line.replace(/^(?:[-\u2013\u2014~\/]+|\.{2,})\s*/, '').replace(/[\s,.!]+$/, '');
@@ -1942,10 +1940,16 @@ var KestrelRules = (function () {
     var name = bare.slice(0, cut).replace(/\s+$/, '');
     return isNameLine(name, false) && (bare.charAt(cut) !== ',' || name.indexOf(' ') > 0);
   }
+  function closesProse(tail) {
+    if (!/thanks|cheers|regards|best/i.test(tail)) return false;
+    var after = /[.!?]\s+(?:thanks|cheers|regards|best)[,!.]?\s+([A-Z][\w'.\-]*)\s*$/i.exec(tail);
+    return !!after && isNameLine(after[1], true);
+  }
   // What may stand between a name and the details after it on one line.
   var NAME_ENDS = ['  ', '|', '<', ' (', ' mailto:', ' http', ' www.', ', ', '\t'];
   // What may follow a sign-off: titles, contact details, footnotes; not more prose.
   function isTrailer(line) {
+    if (line.length > 100) return false;
     if (/@|https?:|www\.|\d{3}/.test(line)) return true;
     var words = line.split(/\s+/);
     if (words.length > 8) return false;
