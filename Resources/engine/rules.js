@@ -232,10 +232,10 @@ var KestrelRules = (function () {
   // `from`: everything from there on is history with no new line after it.
   // `spans`: the quoted lines before `from`, as ordered [start, end) pairs.
   var HISTORY_HEADERS = [
-    { needs: ['message'], re: /(?:^|\n)[ \t]*-{2,}[ \t]*(?:original message|forwarded message)[ \t]*-{2,}/g },
-    { needs: ['sent: ', 'date: ', 'gesendet: ', 'envoy\u00e9: '],
+    { needs: 'message', re: /(?:^|\n)[ \t]*-{2,}[ \t]*(?:original message|forwarded message)[ \t]*-{2,}/g },
+    { needs: /(?:sent|date|gesendet|envoy\u00e9): /,
       re: /(?:^|\n)[ \t]*(?:from|von|de): [^\n]{1,200}\r?\n[ \t]*(?:sent|date|gesendet|envoy\u00e9): /g },
-    { needs: ['forwarded'], re: /(?:^|\n)[ \t]*begin forwarded message:/g }
+    { needs: 'forwarded', re: /(?:^|\n)[ \t]*begin forwarded message:/g }
   ];
 
   function Quotes(text, lower, channel) {
@@ -247,7 +247,7 @@ var KestrelRules = (function () {
     var headers = [];
     for (var i = 0; i < HISTORY_HEADERS.length; i++) {
       var hh = HISTORY_HEADERS[i];
-      if (!hh.needs.some(function (w) { return lower.indexOf(w) >= 0; })) continue;
+      if (typeof hh.needs === 'string' ? lower.indexOf(hh.needs) < 0 : !hh.needs.test(lower)) continue;
       var at = firstOutside(hh.re, lower, fences);
       if (at >= 0) headers.push(at);
     }
@@ -1961,7 +1961,9 @@ var KestrelRules = (function () {
   // "-- " opens a signature; a rule of dashes or underscores over a few
   // lines sets off a signature or a footer.
   function isSignatureMark(line) { return /^-- ?$/.test(line); }
-  function isRule(line) { return /^(?:[-_=*~]\s?){5,}$/.test(line); }
+  function isRule(line) { return RULE_START.indexOf(line.charAt(0)) >= 0 && /^(?:[-_=*~]\s?){5,}$/.test(line); }
+  var RULE_START = '-_=*~';
+  function isPostscript(line) { var c = line.charCodeAt(0); return (c === 80 || c === 112) && /^p\.?\s?s\.?(?:[\s:,\-]|$)/i.test(line); }
 
   // The writer's last lines before the quote, trimmed, quoted and blank ones left out.
   function ownTail(text, quotes, max) {
@@ -2008,7 +2010,7 @@ var KestrelRules = (function () {
     var lines = ownTail(text, quotes, SIGN_OFF_LINES + 6);
     // A postscript comes after the sign-off.
     for (var p = lines.length - 1; p >= Math.max(0, lines.length - 6); p--) {
-      if (/^p\.?\s?s\.?(?:[\s:,\-]|$)/i.test(lines[p].text)) { lines = lines.slice(0, p); break; }
+      if (isPostscript(lines[p].text)) { lines = lines.slice(0, p); break; }
     }
     if (!lines.length || hasSignatureMark(text, quotes)) return;
     for (var r = 0; r < lines.length - 1; r++) if (isRule(lines[r].text)) return;
