@@ -1958,9 +1958,7 @@ var KestrelRules = (function () {
     for (var i = 0; i < words.length; i++) if (/^[A-Z\u00c0-\u00de&(]/.test(words[i])) caps++;
     return caps * 2 > words.length && line.indexOf('?') < 0;
   }
-  // "-- " opens a signature; a rule of dashes or underscores over a few
-  // lines sets off a signature or a footer.
-  function isSignatureMark(line) { return /^-- ?$/.test(line); }
+  // A rule of dashes or underscores over a few lines sets off a signature or a footer.
   function isRule(line) { return RULE_START.indexOf(line.charAt(0)) >= 0 && /^(?:[-_=*~]\s?){5,}$/.test(line); }
   var RULE_START = '-_=*~';
   function isPostscript(line) { var c = line.charCodeAt(0); return (c === 80 || c === 112) && /^p\.?\s?s\.?(?:[\s:,\-]|$)/i.test(line); }
@@ -1990,7 +1988,7 @@ var KestrelRules = (function () {
     }
     return words;
   }
-  // Whether a "-- " line stands in the writer's own text.
+  // Whether a "-- " line, which opens a signature, stands in the writer's own text.
   function hasSignatureMark(text, quotes) {
     for (var at = text.indexOf('--'); at >= 0 && at < quotes.from; at = text.indexOf('--', at + 2)) {
       var ls = at;
