@@ -225,50 +225,194 @@ var KestrelRules = (function () {
     return { text: parts.join(''), map: map };
   }
 
-  // Each line's start offset and whether it is quoted history: a ">" line, or
-  // anything after a reply/forward header. Quoted text was written by someone
-  // else and has already gone out.
-  // The lint asks for the same draft's start right after the rules: keep the last one.
-  var quoteMemo = { text: null, cut: 0 };
-  function quoteMap(text, lower) {
-    if (quoteMemo.text === text) return quoteMemo.cut;
-    var cut = text.length;
-    var markers = [
-      ['wrote:', /(?:^|\n)[ \t]*on [^\n]{1,200}wrote:[ \t]*\r?(?:\n|$)/],
-      ['message', /(?:^|\n)[ \t]*-{2,}[ \t]*(?:original message|forwarded message)[ \t]*-{2,}/],
-      [': ', /(?:^|\n)[ \t]*(?:from|von|de): [^\n]{1,200}\r?\n[ \t]*(?:sent|date|gesendet|envoy\u00e9): /],
-      ['forwarded', /(?:^|\n)[ \t]*begin forwarded message:/]
-    ];
-    for (var i = 0; i < markers.length; i++) {
-      if (lower.indexOf(markers[i][0]) < 0) continue;
-      var m = markers[i][1].exec(lower);
-      if (m && m.index < cut) cut = m.index + (m[0].charAt(0) === '\n' ? 1 : 0);
+  // Where the writer's own words are. On e-mail, ">" lines and the history
+  // under a reply or forward header were written by someone else and have
+  // already gone out; text typed below a quote is new, and a ">" inside a
+  // fenced code block is code. In a chat box everything is being sent.
+  // `from`: everything from there on is history with no new line after it.
+  // `spans`: the quoted lines before `from`, as ordered [start, end) pairs.
+  var HISTORY_HEADERS = [
+    { needs: 'message', re: /(?:^|\n)[ \t]*-{2,}[ \t]*(?:original message|forwarded message)[ \t]*-{2,}/g },
+    { needs: /(?:sent|date|gesendet|envoy\u00e9): /,
+      re: /(?:^|\n)[ \t]*(?:from|von|de): [^\n]{1,200}\r?\n[ \t]*(?:sent|date|gesendet|envoy\u00e9): /g },
+    { needs: 'forwarded', re: /(?:^|\n)[ \t]*begin forwarded message:/g }
+  ];
+
+  function Quotes(text, lower, channel) {
+    this.text = text;
+    this.from = text.length;
+    this.spans = [];
+    if (channel !== 'email') return;
+    var fences = codeFences(text);
+    var headers = [];
+    for (var i = 0; i < HISTORY_HEADERS.length; i++) {
+      var hh = HISTORY_HEADERS[i];
+      if (typeof hh.needs === 'string' ? lower.indexOf(hh.needs) < 0 : !hh.needs.test(lower)) continue;
+      var at = firstOutside(hh.re, lower, fences);
+      if (at >= 0) headers.push(at);
     }
-    quoteMemo.text = text; quoteMemo.cut = cut;
-    return cut;
+    for (var w = lower.indexOf('wrote:'); w >= 0; w = lower.indexOf('wrote:', w + 6)) {
+      var ls = replyHeaderAt(lower, w);
+      if (ls >= 0) headers.push(ls);
+    }
+    headers.sort(function (a, b) { return a - b; });
+    for (var h = 0; h < headers.length && headers[h] < this.from; h++) {
+      if (!inRanges(fences, headers[h])) this.header(headers[h]);
+    }
+    var gt = text.indexOf('>');
+    if (gt >= 0 && gt < this.from) this.quotedLines(gt, fences);
+    if (this.spans.length > 1) this.mergeSpans();
+    this.trimTrailingHistory();
+  }
+  // A reply or forward header over ">" lines belongs to the quote, and text
+  // after the quote is new; over anything else it opens history that runs
+  // to the end. The header is its run of lines up to a blank one.
+  Quotes.prototype.header = function (at) {
+    var text = this.text, end = at;
+    for (;;) {
+      var le = text.indexOf('\n', end);
+      if (le < 0) { end = text.length; break; }
+      end = le;
+      if (isBlank(text, le + 1, lineEndAt(text, le + 1)) || quoteMarkAt(text, le + 1) >= 0) break;
+      end = le + 1;
+    }
+    var next = end;
+    while (next < text.length && isSpaceCode(text.charCodeAt(next))) next++;
+    if (quoteMarkAt(text, next) >= 0) this.addSpan(at, end);
+    else this.from = at;
+  };
+  // Quoted lines: ">" first, after spaces or a commenter's initials ("BM>").
+  // A line that introduces them ("Sam wrote:") and a short piece of a
+  // quoted line that the wrapping broke off belong to them.
+  Quotes.prototype.quotedLines = function (gt, fences) {
+    var text = this.text;
+    for (var at = gt; at >= 0 && at < this.from; at = text.indexOf('>', at + 1)) {
+      var ls = lineStartAt(text, at);
+      if (quoteMarkAt(text, ls) !== at) continue;
+      var le = lineEndAt(text, at);
+      if (!inRanges(fences, ls)) this.addSpan(introStart(text, ls), le);
+      at = le;
+    }
+  };
+  Quotes.prototype.addSpan = function (s, e) {
+    var last = this.spans.length ? this.spans[this.spans.length - 1] : null;
+    if (last && s >= last[0] && s <= last[1] + 1) { if (e > last[1]) last[1] = e; }
+    else this.spans.push([s, e]);
+  };
+  // In order and joined: next to each other, or with only a short piece
+  // of a wrapped quoted line between them.
+  Quotes.prototype.mergeSpans = function () {
+    var text = this.text, spans = this.spans.sort(function (a, b) { return a[0] - b[0]; }), out = [spans[0]];
+    for (var i = 1; i < spans.length; i++) {
+      var last = out[out.length - 1], gap = spans[i][0] - last[1];
+      if (gap <= 1) last[1] = Math.max(last[1], spans[i][1]);
+      else if (gap > 2 && gap <= 42 && text.indexOf('\n', last[1] + 1) === spans[i][0] - 1) last[1] = spans[i][1];
+      else out.push(spans[i]);
+    }
+    this.spans = out;
+  };
+  // Blank and quoted lines at the end are history too: the writer's own text
+  // ends with the last line of their own.
+  Quotes.prototype.trimTrailingHistory = function () {
+    var text = this.text, cut = this.from;
+    while (cut > 0) {
+      var lineEnd = text.charCodeAt(cut - 1) === 10 ? cut - 1 : cut;
+      var ls = lineEnd > 0 ? text.lastIndexOf('\n', lineEnd - 1) + 1 : 0;
+      if (!this.inSpan(ls) && !isBlank(text, ls, lineEnd)) break;
+      cut = ls;
+    }
+    this.from = cut;
+  };
+  Quotes.prototype.inSpan = function (at) { return inRanges(this.spans, at); };
+  Quotes.prototype.has = function (at) { return at >= this.from || inRanges(this.spans, at); };
+
+  // The start of the line when the "wrote:" at `w` ends a reply header
+  // ("On Tue, Sam wrote:"), or -1.
+  function replyHeaderAt(lower, w) {
+    var ls = lineStartAt(lower, w), s = ls;
+    while (lower.charCodeAt(s) === 32 || lower.charCodeAt(s) === 9) s++;
+    if (!lower.startsWith('on ', s) || w - s > 203) return -1;
+    var e = w + 6;
+    while (lower.charCodeAt(e) === 32 || lower.charCodeAt(e) === 9 || lower.charCodeAt(e) === 13) e++;
+    return e === lower.length || lower.charCodeAt(e) === 10 ? ls : -1;
+  }
+  function lineStartAt(text, at) { return at > 0 ? text.lastIndexOf('\n', at - 1) + 1 : 0; }
+  function lineEndAt(text, at) { var le = text.indexOf('\n', at); return le < 0 ? text.length : le; }
+  // The offset of the ">" that quotes the line starting at `ls`, or -1.
+  function quoteMarkAt(text, ls) {
+    var i = ls;
+    while (text.charCodeAt(i) === 32 || text.charCodeAt(i) === 9) i++;
+    var j = i;
+    while (j < i + 4 && isAlnum(text.charCodeAt(j))) j++;
+    if (j > i && (j === i + 4 || !/[A-Za-z]/.test(text.slice(i, j)))) return -1;
+    return text.charCodeAt(j) === 62 && text.charCodeAt(j + 1) !== 61 ? j : -1;
+  }
+  // Where the quote that starts at line `ls` begins: the line before it
+  // when that line ends with ":" and introduces it.
+  function introStart(text, ls) {
+    for (var at = ls, tries = 0; tries < 2 && at >= 2; tries++) {
+      var prev = lineStartAt(text, at - 1), line = text.slice(prev, at - 1).replace(/\s+$/, '');
+      if (line.length) {
+        return line.length <= 200 && line.charAt(line.length - 1) === ':' && quoteMarkAt(text, prev) < 0 ? prev : ls;
+      }
+      at = prev;  // one blank line may stand between them
+    }
+    return ls;
   }
 
-  // Whether the line holding `at` is a ">" line. Line starts are indexed once
-  // per text, so asking for many offsets of a long one-line draft stays cheap.
-  var lineMemo = { text: null, starts: null, quoted: null };
-  function isQuotedLineAt(text, at) {
-    if (lineMemo.text !== text) {
-      var starts = [0], from = 0, nl;
-      while ((nl = text.indexOf('\n', from)) >= 0) { starts.push(nl + 1); from = nl + 1; }
-      lineMemo.text = text; lineMemo.starts = starts; lineMemo.quoted = {};
+  function trimmed(text, s, e) {
+    while (s < e && isSpaceCode(text.charCodeAt(s))) s++;
+    while (e > s && isSpaceCode(text.charCodeAt(e - 1))) e--;
+    return text.slice(s, e);
+  }
+  function isBlank(text, s, e) {
+    for (var i = s; i < e; i++) if (!isSpaceCode(text.charCodeAt(i))) return false;
+    return true;
+  }
+  // Whether `at` lies in one of ordered, disjoint [start, end) ranges.
+  function inRanges(ranges, at) {
+    var lo = 0, hi = ranges.length - 1;
+    while (lo <= hi) {
+      var mid = (lo + hi) >> 1;
+      if (at < ranges[mid][0]) hi = mid - 1;
+      else if (at >= ranges[mid][1]) lo = mid + 1;
+      else return true;
     }
-    var st = lineMemo.starts, lo = 0, hi = st.length - 1;
-    while (lo < hi) {
-      var mid = (lo + hi + 1) >> 1;
-      if (st[mid] <= at) lo = mid; else hi = mid - 1;
+    return false;
+  }
+  // The stretches between "```" fence lines.
+  function codeFences(text) {
+    var fences = [], open = -1;
+    for (var at = text.indexOf('```'); at >= 0; at = text.indexOf('```', at + 3)) {
+      var ls = at;
+      while (ls > 0 && (text.charCodeAt(ls - 1) === 32 || text.charCodeAt(ls - 1) === 9)) ls--;
+      if (ls > 0 && text.charCodeAt(ls - 1) !== 10) continue;
+      if (open < 0) { open = ls; continue; }
+      var le = text.indexOf('\n', at);
+      fences.push([open, le < 0 ? text.length : le]);
+      open = -1;
     }
-    var q = lineMemo.quoted[lo];
-    if (q === undefined) {
-      var ls = st[lo];
-      while (ls < text.length && (text.charCodeAt(ls) === 32 || text.charCodeAt(ls) === 9)) ls++;
-      q = lineMemo.quoted[lo] = text.charCodeAt(ls) === 62; // '>'
+    if (open >= 0) fences.push([open, text.length]);
+    return fences;
+  }
+  function firstOutside(re, lower, fences) {
+    re.lastIndex = 0;
+    for (var m; (m = re.exec(lower));) {
+      var at = m.index + (m[0].charAt(0) === '\n' ? 1 : 0);
+      if (!inRanges(fences, at)) return at;
     }
-    return q;
+    return -1;
+  }
+
+  // The quote model of one check; the lint asks for the same draft right
+  // before the rules: keep the last one.
+  var quotesMemo = { text: null, channel: null, quotes: null };
+  function quotesOf(text, lower, channel) {
+    if (quotesMemo.text !== text || quotesMemo.channel !== channel) {
+      quotesMemo.text = text; quotesMemo.channel = channel;
+      quotesMemo.quotes = new Quotes(text, lower, channel);
+    }
+    return quotesMemo.quotes;
   }
 
   // The last match of a global regex before a position, for positions that
@@ -722,7 +866,7 @@ var KestrelRules = (function () {
     return d.check ? d.check(value, d.prefix.length) || null : d.level;
   }
 
-  function tryProvider(d, text, lower, at, out, quotedFrom) {
+  function tryProvider(d, text, lower, at, out, quotes) {
     var start = at;
     if (d.prefix === 'Q~') {
       start = azureStart(text, at);
@@ -751,14 +895,14 @@ var KestrelRules = (function () {
     if (d.ctx && !d.ctx.test(lower.slice(Math.max(0, start - 200), Math.min(lower.length, end + 200)))) return end;
     var level = providerLevel(d, value, body, text);
     if (!level) return end;
-    if (start >= quotedFrom || isQuotedLineAt(text, start)) level = 'warn';
+    if (quotes.has(start)) level = 'warn';
     out.add('secret', level, d.name + ' in message',
       'Anyone who reads this can use it. Send it through a password manager or a secret link instead.',
       start, value, redact(value));
     return end;
   }
 
-  function scanProviders(text, lower, out, quotedFrom) {
+  function scanProviders(text, lower, out, quotes) {
     for (var tok = longTokenFrom(text, 0); tok; tok = longTokenFrom(text, tok[1])) {
       var tokEnd = tok[1];
       // Word starts inside the token: after "=", ":" or "$" a new value begins.
@@ -769,7 +913,7 @@ var KestrelRules = (function () {
           for (var i = 0; i < list.length; i++) {
             var d = list[i];
             if (!text.startsWith(d.prefix, pos)) continue;
-            if (tryProvider(d, text, lower, pos, out, quotedFrom) >= 0) break;
+            if (tryProvider(d, text, lower, pos, out, quotes) >= 0) break;
           }
         }
         var next = -1;
@@ -784,7 +928,7 @@ var KestrelRules = (function () {
     for (var p = 0; p < INNER.length; p++) {
       var dd = INNER[p], from = 0, at;
       while ((at = text.indexOf(dd.prefix, from)) >= 0) {
-        var e = tryProvider(dd, text, lower, at, out, quotedFrom);
+        var e = tryProvider(dd, text, lower, at, out, quotes);
         from = e > at ? e : at + dd.prefix.length;
       }
     }
@@ -794,7 +938,7 @@ var KestrelRules = (function () {
   var AWS_SECRET_CTX = /aws_secret_access_key|secret_?access_?key|secretaccesskey|aws.{0,20}secret|secret access key/;
 
   // Every name and every context below holds "secret".
-  function scanAwsSecret(text, lower, out, quotedFrom) {
+  function scanAwsSecret(text, lower, out, quotes) {
     if (lower.indexOf('secret') < 0) return;
     var re = /aws_secret_access_key|secret_?access_?key|secret access key|aws[ _-]?secret/g, m;
     while ((m = re.exec(lower))) {
@@ -806,7 +950,7 @@ var KestrelRules = (function () {
       if (at > 0 && /[A-Za-z0-9\/+]/.test(text.charAt(at - 1))) continue;
       if (isPlaceholder(val) || lowVariety(val) || /EXAMPLE/.test(val)) continue;
       if (!/[0-9]/.test(val) || !/[A-Z]/.test(val) || !/[a-z]/.test(val)) continue;
-      out.add('secret', at >= quotedFrom ? 'warn' : 'risk', 'AWS secret access key in message',
+      out.add('secret', quotes.has(at) ? 'warn' : 'risk', 'AWS secret access key in message',
         'Anyone who reads this can use your AWS account. Rotate it and share it through a secrets manager.',
         at, val, redact(val));
     }
@@ -814,7 +958,7 @@ var KestrelRules = (function () {
 
   // Private key blocks: the header alone is enough. PEM bodies are never
   // matched by a regex; only the header line is.
-  function scanPrivateKeys(text, out, quotedFrom) {
+  function scanPrivateKeys(text, out, quotes) {
     var from = 0, at, nextEnd = new NextIndex(text, '-----END');
     while ((at = text.indexOf('-----BEGIN ', from)) >= 0) {
       from = at + 11;
@@ -831,7 +975,7 @@ var KestrelRules = (function () {
       if (dashes >= 0) body = body.slice(0, dashes);
       var b64 = body.replace(/\\n|\\r|[^A-Za-z0-9+\/=]/g, '');
       if (b64.length < (endAt > 0 ? 64 : 24) || isPlaceholder(body.replace(/\\n/g, ''))) continue;
-      out.add('secret', at >= quotedFrom ? 'warn' : 'risk', 'Private key in message',
+      out.add('secret', quotes.has(at) ? 'warn' : 'risk', 'Private key in message',
         'A private key gives full access to whatever trusts it. Never send it; share the public key instead.',
         at, header, null);
       from = endAt > 0 ? endAt + 8 : close + 5;
@@ -860,7 +1004,7 @@ var KestrelRules = (function () {
     }
     return j;
   }
-  function scanJwt(text, out, quotedFrom) {
+  function scanJwt(text, out, quotes) {
     var from = 0, at;
     while ((at = indexOfAnchored(text, 'eyJ', 1, from)) >= 0) {
       from = at + 3;
@@ -888,7 +1032,7 @@ var KestrelRules = (function () {
       var level = /"alg"\s*:\s*"none"/i.test(header) || sigLen < 16 ? 'warn' : 'risk';
       var exp = /"exp"\s*:\s*([0-9]{9,11})/.exec(payload);
       if (exp && +exp[1] * 1000 < Date.now()) level = 'warn';
-      if (at >= quotedFrom) level = 'warn';
+      if (quotes.has(at)) level = 'warn';
       var tok = text.slice(at, e3);
       out.add('secret', level, 'Access token (JWT) in message',
         level === 'risk' ? 'A signed token lets anyone who holds it act as you until it expires.'
@@ -950,7 +1094,7 @@ var KestrelRules = (function () {
   }
 
   // Facebook app tokens: the app id, "|" and the app secret (or a token).
-  function scanFacebookAppTokens(text, out, quotedFrom) {
+  function scanFacebookAppTokens(text, out, quotes) {
     var from = 0, at;
     while ((at = text.indexOf('|', from)) >= 0) {
       from = at + 1;
@@ -963,7 +1107,7 @@ var KestrelRules = (function () {
       var b64 = secret.length === 27 && /[a-z]/.test(secret) && /[A-Z]/.test(secret) && /[0-9]/.test(secret);
       if (!(hex || b64) || lowVariety(secret) || isPlaceholder(secret)) continue;
       var tok = text.slice(s, e);
-      out.add('secret', s >= quotedFrom ? 'warn' : 'risk', 'Facebook app token in message',
+      out.add('secret', quotes.has(s) ? 'warn' : 'risk', 'Facebook app token in message',
         'Anyone with the app secret can act as your Facebook app. Reset it in the app dashboard.', s, tok, redact(tok));
       from = e;
     }
@@ -973,7 +1117,7 @@ var KestrelRules = (function () {
   var K8S_SECRET_KIND = /(?:^|\n)[ \t]*["']?kind["']?[ \t]*:[ \t]*["']?secret["']?[ \t]*(?=\r?\n|$)/;
   var K8S_ENTRY = /^([ \t]*)["']?[A-Za-z0-9._-]{1,253}["']?[ \t]*:[ \t]*(?:([|>][-+]?)|["']?([A-Za-z0-9+\/]{12,}={0,2})["']?)[ \t]*$/;
 
-  function scanKubernetesSecrets(text, lower, out, quotedFrom) {
+  function scanKubernetesSecrets(text, lower, out, quotes) {
     if (lower.indexOf('data') < 0 || !K8S_SECRET_KIND.test(lower)) return;
     var re = /(?:^|\n)([ \t]*)["']?data["']?[ \t]*:[ \t]*(?=\r?\n)/g, m;
     while ((m = re.exec(lower))) {
@@ -989,24 +1133,24 @@ var KestrelRules = (function () {
         if (block) {
           // The value of a "key: |" entry is the indented line below it.
           block = false;
-          if (/^[A-Za-z0-9+\/]{12,}={0,2}$/.test(trimmed)) addKubernetesValue(lineStart + lineIndent, trimmed, out, quotedFrom);
+          if (/^[A-Za-z0-9+\/]{12,}={0,2}$/.test(trimmed)) addKubernetesValue(lineStart + lineIndent, trimmed, out, quotes);
           continue;
         }
         var em = K8S_ENTRY.exec(line);
         if (!em) continue;
         if (em[2]) { block = true; continue; }
-        addKubernetesValue(lineStart + line.lastIndexOf(em[3]), em[3], out, quotedFrom);
+        addKubernetesValue(lineStart + line.lastIndexOf(em[3]), em[3], out, quotes);
       }
       re.lastIndex = Math.max(re.lastIndex, ls - 1);
     }
   }
 
-  function addKubernetesValue(at, value, out, quotedFrom) {
+  function addKubernetesValue(at, value, out, quotes) {
     var decoded = b64decode(value);
     // Encoded bytes mix cases; a path or a word does not.
     if (!decoded || decoded.length < 8 || !/[A-Z]/.test(value) || !/[a-z0-9]/.test(value)) return;
     if (isPlaceholder(value) || lowVariety(value)) return;
-    out.add('secret', at >= quotedFrom ? 'warn' : 'risk', 'Kubernetes Secret value in message',
+    out.add('secret', quotes.has(at) ? 'warn' : 'risk', 'Kubernetes Secret value in message',
       'The value is only base64-encoded: anyone who reads it can decode it. Share the manifest without its data.',
       at, value, redact(value));
   }
@@ -1016,7 +1160,7 @@ var KestrelRules = (function () {
 
   var STAND_IN_PASSWORD = /^(?:pass|test|admin|root|guest|demo|qwerty|letmein|12345|123456)$/i;
 
-  function scanUrlCredentials(text, lower, out, quotedFrom) {
+  function scanUrlCredentials(text, lower, out, quotes) {
     var from = 0, at;
     while ((at = text.indexOf('://', from)) >= 0) {
       from = at + 3;
@@ -1039,7 +1183,7 @@ var KestrelRules = (function () {
       var pAt = at + 3 + user.length + 1;
       var isHttp = scheme === 'http' || scheme === 'https' || scheme === 'ftp' || scheme === 'ftps' || scheme === 'git+https';
       var title = isHttp ? 'Password in a link' : 'Database password in a connection string';
-      out.add('secret', s >= quotedFrom || standIn ? 'warn' : 'risk', title,
+      out.add('secret', quotes.has(s) || standIn ? 'warn' : 'risk', title,
         'The link carries a password; anyone who reads it can log in. Share the address without it.',
         pAt, pass, '\u2022\u2022\u2022\u2022\u2022\u2022');
       from = re.lastIndex;
@@ -1049,7 +1193,7 @@ var KestrelRules = (function () {
   // "Authorization: Bearer …", "Basic …", curl -u user:pass.
   var AUTH_VALUE = /[\s"':=]{0,12}(?:(bearer|basic|token|digest|api-?token|apikey|api-key|sso-key|key)[ \t]{1,3})?([A-Za-z0-9._~+\/=@-]{12,4000})/iy;
 
-  function scanAuthHeaders(text, lower, out, quotedFrom) {
+  function scanAuthHeaders(text, lower, out, quotes) {
     var m, from = 0, at;
     while ((at = indexOfAnchored(lower, 'authorization', 7, from)) >= 0) {
       from = at + 13;
@@ -1063,7 +1207,7 @@ var KestrelRules = (function () {
       var vAt = r.index + r[0].length - val.length;
       if (!authValueOk(scheme, val)) continue;
       if (out.covered(vAt, vAt + val.length)) continue;
-      out.add('secret', vAt >= quotedFrom ? 'warn' : 'risk', 'Authorization header with a credential',
+      out.add('secret', quotes.has(vAt) ? 'warn' : 'risk', 'Authorization header with a credential',
         'The header carries a live credential; anyone who reads it can call the service as you.',
         vAt, val, redact(val));
     }
@@ -1075,7 +1219,7 @@ var KestrelRules = (function () {
       var v2 = text.slice(vAt2, vAt2 + m[1].length);
       if (out.covered(vAt2, vAt2 + v2.length)) continue;
       if (!authValueOk('bearer', v2)) continue;
-      out.add('secret', vAt2 >= quotedFrom ? 'warn' : 'risk', 'Bearer token in message',
+      out.add('secret', quotes.has(vAt2) ? 'warn' : 'risk', 'Bearer token in message',
         'Anyone who holds this token can call the service as you.', vAt2, v2, redact(v2));
     }
     // curl -u user:password, or -u key: where the key is the whole credential.
@@ -1087,13 +1231,13 @@ var KestrelRules = (function () {
         var key = m[1];
         if (!randomish(key) || isPlaceholder(key)) continue;
         var keyAt = m.index + m[0].indexOf(key);
-        out.add('secret', keyAt >= quotedFrom ? 'warn' : 'risk', 'API key in a command line',
+        out.add('secret', quotes.has(keyAt) ? 'warn' : 'risk', 'API key in a command line',
           'The command carries a key; anyone who reads it can call the service as you.', keyAt, key, redact(key));
         continue;
       }
       if (URL_PASSWORD_PLACEHOLDERS.test(pw) || isPlaceholder(pw) || lowVariety(pw)) continue;
       var pwAt = m.index + m[0].lastIndexOf(pw);
-      out.add('secret', pwAt >= quotedFrom ? 'warn' : 'risk', 'Password in a command line',
+      out.add('secret', quotes.has(pwAt) ? 'warn' : 'risk', 'Password in a command line',
         'The command carries a password; anyone who reads it can log in.', pwAt, pw, '\u2022\u2022\u2022\u2022\u2022\u2022');
     }
   }
@@ -1158,10 +1302,10 @@ var KestrelRules = (function () {
     return null;
   }
 
-  function scanAssignments(text, lower, out, quotedFrom) {
+  function scanAssignments(text, lower, out, quotes) {
     var keyed = lower.indexOf('key') >= 0;
-    scanNamedValues(keyed ? [NAME_RE, KEYED_NAME_RE] : [NAME_RE], text, lower, out, quotedFrom);
-    if (keyed) scanNamedValues([KEY_NAME_RE], text, lower, out, quotedFrom);
+    scanNamedValues(keyed ? [NAME_RE, KEYED_NAME_RE] : [NAME_RE], text, lower, out, quotes);
+    if (keyed) scanNamedValues([KEY_NAME_RE], text, lower, out, quotes);
   }
 
   // The leftmost match at or after `pos` of global regexes that never match at
@@ -1181,15 +1325,15 @@ var KestrelRules = (function () {
     return m;
   }
 
-  function scanNamedValues(res, text, lower, out, quotedFrom) {
+  function scanNamedValues(res, text, lower, out, quotes) {
     var m, pos = 0, pending = [], kinds = Object.create(null), verdicts = Object.create(null);
-    while ((m = nextMatch(res, pending, lower, pos))) pos = namedValueAt(m, text, lower, out, quotedFrom, kinds, verdicts);
+    while ((m = nextMatch(res, pending, lower, pos))) pos = namedValueAt(m, text, lower, out, quotes, kinds, verdicts);
   }
 
   // Judges the value given to the name a keyword match sits in; answers where
   // the name ends, from where the search goes on. `kinds` and `verdicts` keep
   // what was decided for a name and a value in this draft.
-  function namedValueAt(m, text, lower, out, quotedFrom, kinds, verdicts) {
+  function namedValueAt(m, text, lower, out, quotes, kinds, verdicts) {
     // Expand to the whole identifier around the keyword.
     var s = m.index, e = m.index + m[0].length;
     while (e < lower.length && e - m.index < 60 && isNameChar(lower.charCodeAt(e))) e++;
@@ -1221,7 +1365,7 @@ var KestrelRules = (function () {
     var loose = kind === 'password' && (prose || (op[1].indexOf('=') < 0 && op[1].indexOf(':') < 0));
     var key = (typeof kind === 'object' ? kind.title : kind) + (loose ? '\u0001' : '\u0000') + vr[0];
     var v = key in verdicts ? verdicts[key] : (verdicts[key] = assignedValue(kind, vr[0], loose));
-    if (v && !out.covered(vAt, vAt + v.value.length)) addAssigned(out, v.title, kind === 'password', vAt, v.value, quotedFrom);
+    if (v && !out.covered(vAt, vAt + v.value.length)) addAssigned(out, v.title, kind === 'password', vAt, v.value, quotes);
     return e;
   }
 
@@ -1261,15 +1405,15 @@ var KestrelRules = (function () {
     return randomish(val) || (/^[a-f0-9]{32,64}$/i.test(val) && /[0-9]/.test(val) && /[a-f]/i.test(val));
   }
 
-  function addAssigned(out, title, password, at, val, quotedFrom) {
-    out.add('secret', at >= quotedFrom ? 'warn' : 'risk', title,
+  function addAssigned(out, title, password, at, val, quotes) {
+    out.add('secret', quotes.has(at) ? 'warn' : 'risk', title,
       password ? 'Anyone who reads this can log in. Share passwords through a password manager.'
         : 'This looks like a live key or token. Share it through a secrets manager instead.',
       at, val, password ? '\u2022\u2022\u2022\u2022\u2022\u2022' : redact(val));
   }
 
   // Azure: connection strings and shared-access signatures.
-  function scanAzure(text, lower, out, quotedFrom) {
+  function scanAzure(text, lower, out, quotes) {
     if (lower.indexOf('=') < 0) return; // every name below ends in "="
     var from = 0, at;
     while ((at = lower.indexOf('accountkey=', from)) >= 0) {
@@ -1278,7 +1422,7 @@ var KestrelRules = (function () {
       re.lastIndex = from;
       var m = re.exec(text);
       if (!m || isPlaceholder(m[0])) continue;
-      out.add('secret', from >= quotedFrom ? 'warn' : 'risk', 'Azure storage key in message',
+      out.add('secret', quotes.has(from) ? 'warn' : 'risk', 'Azure storage key in message',
         'The account key gives full access to the storage account.', from, m[0], redact(m[0]));
     }
     from = 0;
@@ -1294,7 +1438,7 @@ var KestrelRules = (function () {
       sre.lastIndex = from;
       var sm = sre.exec(text);
       if (!sm || isPlaceholder(sm[0]) || lowVariety(sm[0])) continue;
-      out.add('secret', from >= quotedFrom ? 'warn' : 'risk', 'Signed access link (SAS) in message',
+      out.add('secret', quotes.has(from) ? 'warn' : 'risk', 'Signed access link (SAS) in message',
         'Anyone with this link has the access it grants until it expires.', from, sm[0], redact(sm[0]));
     }
     // Shared access keys in Service Bus / Event Hub / IoT connection strings.
@@ -1310,20 +1454,20 @@ var KestrelRules = (function () {
     }
   }
 
-  function ruleSecret(text, lower, out, quotedFrom) {
-    scanPrivateKeys(text, out, quotedFrom);
-    scanProviders(text, lower, out, quotedFrom);
-    scanJwt(text, out, quotedFrom);
+  function ruleSecret(text, lower, out, quotes) {
+    scanPrivateKeys(text, out, quotes);
+    scanProviders(text, lower, out, quotes);
+    scanJwt(text, out, quotes);
     scanDiscordBot(text, out);
     scanTelegram(text, out);
     scanMailchimp(text, out);
-    scanAzure(text, lower, out, quotedFrom);
-    scanAwsSecret(text, lower, out, quotedFrom);
-    scanFacebookAppTokens(text, out, quotedFrom);
-    scanKubernetesSecrets(text, lower, out, quotedFrom);
-    scanUrlCredentials(text, lower, out, quotedFrom);
-    scanAuthHeaders(text, lower, out, quotedFrom);
-    scanAssignments(text, lower, out, quotedFrom);
+    scanAzure(text, lower, out, quotes);
+    scanAwsSecret(text, lower, out, quotes);
+    scanFacebookAppTokens(text, out, quotes);
+    scanKubernetesSecrets(text, lower, out, quotes);
+    scanUrlCredentials(text, lower, out, quotes);
+    scanAuthHeaders(text, lower, out, quotes);
+    scanAssignments(text, lower, out, quotes);
     // An AWS key ID next to its secret is the whole credential.
     var hasAwsSecret = false, i, list = out.entries;
     for (i = 0; i < list.length; i++) {
@@ -1333,7 +1477,7 @@ var KestrelRules = (function () {
       for (i = 0; i < list.length; i++) {
         var f = list[i];
         if (f.id === 'secret' && /AWS (?:temporary )?access key ID/.test(f.title) && f.level === 'warn' &&
-            f.at < quotedFrom && !isQuotedLineAt(text, f.at)) f.level = 'risk';
+            !quotes.has(f.at)) f.level = 'risk';
       }
     }
   }
@@ -1394,7 +1538,7 @@ var KestrelRules = (function () {
   // after a finding the search goes on behind it, so one run can hold several.
   var MAX_GROUPS = 8;
 
-  function ruleNumbers(text, lower, out, quotedFrom) {
+  function ruleNumbers(text, lower, out, quotes) {
     // Stretches of at least nine digits and separators first, then the runs
     // inside them. Not after a letter, "_", "/", "=", "#", "@", "+" or a
     // currency sign: inside an identifier, a URL path or an amount a number is
@@ -1402,7 +1546,7 @@ var KestrelRules = (function () {
     var stretch = /(?:^|[^A-Za-z0-9_\/=#@$\u20ac\u00a3+])[0-9][0-9 .\-]{7,}[0-9]/g, run = /[0-9]+(?:[ .\-][0-9]+)*/g, st, m;
     while ((st = stretch.exec(text))) {
       run.lastIndex = st.index;
-      while ((m = run.exec(text)) && m.index < stretch.lastIndex) numberRun(text, lower, m.index, m.index + m[0].length, out, quotedFrom);
+      while ((m = run.exec(text)) && m.index < stretch.lastIndex) numberRun(text, lower, m.index, m.index + m[0].length, out, quotes);
       if (out.full('pii')) break; // nothing more would be kept
     }
     ruleIban(text, out);
@@ -1410,17 +1554,17 @@ var KestrelRules = (function () {
 
   // One maximal run of digit groups, unless it is part of a word, an amount,
   // a decimal, a time or a longer code.
-  function numberRun(text, lower, s, e, out, quotedFrom) {
+  function numberRun(text, lower, s, e, out, quotes) {
     if (e - s < 9) return; // too few digits for a card or an SSN
     var before = s > 0 ? text.charCodeAt(s - 1) : 32, after = e < text.length ? text.charCodeAt(e) : 32;
     // The tail of a run that was itself rejected, or a decimal or time.
     if ((before === 32 || before === 46 || before === 45 || before === 58) && s > 1 && isDigit(text.charCodeAt(s - 2))) return;
     if (isAlnum(after) || after === 95 || after === 47 || after === 64) return;
     if ((after === 46 || after === 45 || after === 58 || after === 44) && e + 1 < text.length && isDigit(text.charCodeAt(e + 1))) return;
-    numberWindows(text, lower, s, text.slice(s, e), out, quotedFrom);
+    numberWindows(text, lower, s, text.slice(s, e), out, quotes);
   }
 
-  function numberWindows(text, lower, s, run, out, quotedFrom) {
+  function numberWindows(text, lower, s, run, out, quotes) {
     // Group k is run[starts[k], starts[k] + lens[k]); cum[k] digits come before it. A run
     // has fewer groups than characters.
     var size = run.length + 1, lens = new Int32Array(size), starts = new Int32Array(size), cum = new Int32Array(size + 1);
@@ -1447,8 +1591,8 @@ var KestrelRules = (function () {
         if (!okSep || (card && !luhnAt(all, cum[a], cum[b + 1]))) continue;
         var digits = all.slice(cum[a], cum[b + 1]);
         var span = run.slice(starts[a], starts[b] + lens[b]), at = s + starts[a];
-        if (card ? checkCard(span, n, digits, sep, at, out, quotedFrom)
-                 : checkSsn(text, lower, span, digits, sep, at, out, quotedFrom)) {
+        if (card ? checkCard(span, n, digits, sep, at, out, quotes)
+                 : checkSsn(text, lower, span, digits, sep, at, out, quotes)) {
           a = b;
           break;
         }
@@ -1469,12 +1613,12 @@ var KestrelRules = (function () {
     return b - a === 1 && (lens[a] === 5 || lens[a] === 3);
   }
 
-  function checkCard(span, ngroups, digits, sep, at, out, quotedFrom) {
+  function checkCard(span, ngroups, digits, sep, at, out, quotes) {
     if (sep === '.' && ngroups < 4) return false;          // decimals, versions
     if (allSame(digits)) return false;
     var net = cardNetwork(digits);
     if (!net) return false;
-    var level = at >= quotedFrom ? 'warn' : 'risk';
+    var level = quotes.has(at) ? 'warn' : 'risk';
     if (!out.room('pii', level)) return true;
     out.add('pii', level, net + ' card number in message',
       'A full card number should not travel by ' + 'message. Send only the last four digits.',
@@ -1492,7 +1636,7 @@ var KestrelRules = (function () {
     return true;
   }
 
-  function checkSsn(text, lower, span, digits, sep, at, out, quotedFrom) {
+  function checkSsn(text, lower, span, digits, sep, at, out, quotes) {
     if (digits.length !== 9) return false;
     var shape = span.replace(/[0-9]/g, 'd');
     var dashed = shape === 'ddd-dd-dddd';
@@ -1507,7 +1651,7 @@ var KestrelRules = (function () {
       // A dashed 3-2-4 number next to words for phones, parts or orders is not an SSN.
       if (/\b(?:order|invoice|part|sku|ticket|case|ref|reference|tracking|model|serial|item|po|phone|tel|fax|ext)\b[^\n]{0,20}$/.test(lower.slice(Math.max(0, at - 30), at))) return false;
     }
-    out.add('pii', at >= quotedFrom ? 'warn' : 'risk', 'Social Security number in message',
+    out.add('pii', quotes.has(at) ? 'warn' : 'risk', 'Social Security number in message',
       'An SSN is enough to open credit in someone\'s name. Send only the last four digits.',
       at, span, (dashed ? '\u2022\u2022\u2022-\u2022\u2022-' : spaced ? '\u2022\u2022\u2022 \u2022\u2022 ' : '\u2022\u2022\u2022\u2022\u2022') + digits.slice(5));
     return true;
@@ -1661,7 +1805,7 @@ var KestrelRules = (function () {
 
   // The first acceptable match of a cue in one window, as the word and its
   // offset; null when there is none before `limit`.
-  function cueMatch(text, lower, re, window, limit) {
+  function cueMatch(text, lower, re, window, limit, quotes) {
     var part = window[2], m;
     re.lastIndex = 0;
     while ((m = re.exec(part))) {
@@ -1669,7 +1813,7 @@ var KestrelRules = (function () {
       if (at >= limit) return null;
       var word = m[1] || m[0];
       var wAt = at + m[0].indexOf(word);
-      if (isQuotedLineAt(text, wAt)) continue;
+      if (quotes.has(wAt)) continue;
       var before = lower.slice(Math.max(0, at - 40), at);
       var sentStart = Math.max(before.lastIndexOf('.'), before.lastIndexOf('!'), before.lastIndexOf('?'), before.lastIndexOf('\n'));
       var clause = before.slice(sentStart + 1);
@@ -1684,7 +1828,7 @@ var KestrelRules = (function () {
     return null;
   }
 
-  function ruleAttach(text, lower, out, quotedFrom) {
+  function ruleAttach(text, lower, out, quotes) {
     var best = null, foreign = FOREIGN_HINT.test(lower) && FOREIGN_NEEDS.test(lower), windows = new Map();
     for (var i = 0; i < ATTACH_CUES.length; i++) {
       var cue = ATTACH_CUES[i];
@@ -1694,9 +1838,9 @@ var KestrelRules = (function () {
       // The first match a cue accepts is its earliest: stop there. No match
       // could count from the quote on, or from the best one so far.
       for (var w = 0; w < list.length; w++) {
-        var limit = best ? Math.min(best.at, quotedFrom) : quotedFrom;
+        var limit = best ? Math.min(best.at, quotes.from) : quotes.from;
         if (list[w][0] >= limit) break;
-        var found = cueMatch(text, lower, cue.re, list[w], limit);
+        var found = cueMatch(text, lower, cue.re, list[w], limit, quotes);
         if (found) {
           if (!best || found.at < best.at) best = found;
           break;
@@ -1722,9 +1866,9 @@ var KestrelRules = (function () {
   ];
   var URL_PRESENT = /\bhttps?:\/\/|\bwww\.[a-z0-9-]|\bmailto:|\]\(|\b[a-z0-9-]{2,63}\.(?:com|org|net|io|co|dev|app|ai|gov|edu|me|us|uk|de|fr|ly|gl|gle|link|so|to|page|site|cloud|xyz)(?:\/|\b)/;
 
-  function ruleLink(text, lower, out, quotedFrom) {
+  function ruleLink(text, lower, out, quotes) {
     if (!/\b(?:link|url)/.test(lower)) return;
-    var own = lower.slice(0, quotedFrom);
+    var own = lower.slice(0, quotes.from);
     if (/https?:\/\/|www\.|mailto:|\]\(/.test(own) || URL_PRESENT.test(own)) return;
     var best = null;
     for (var i = 0; i < LINK_CUES.length; i++) {
@@ -1733,7 +1877,7 @@ var KestrelRules = (function () {
       while ((m = re.exec(own)) && !(best && m.index >= best.at)) {
         var word = m[1];
         var wAt = m.index + m[0].lastIndexOf(word);
-        if (isQuotedLineAt(text, wAt)) continue;
+        if (quotes.has(wAt)) continue;
         var before = own.slice(Math.max(0, m.index - 40), m.index);
         var sentStart = Math.max(before.lastIndexOf('.'), before.lastIndexOf('!'), before.lastIndexOf('?'), before.lastIndexOf('\n'));
         if (/(?:\bwill|'ll|going to|\bonce|\bwhen|\bif|n't|\bnot|\bno)\s+(?:\w+\s+){0,4}$/.test(before.slice(sentStart + 1) + ' ')) continue;
@@ -1747,17 +1891,93 @@ var KestrelRules = (function () {
     }
   }
 
-  var SIGNOFF_WORDS = /^(?:thanks|thank you|thanks again|many thanks|thanks so much|thank you so much|thx|ty|best|best regards|kind regards|warm regards|warmest regards|regards|kindest regards|cheers|sincerely|yours|yours sincerely|yours truly|sincerely yours|respectfully|talk soon|speak soon|see you|see you soon|best wishes|all the best|warmly|love|xo|xoxo|take care|have a great (?:day|weekend|week)|br|rgds|brgds|gr\u00fc\u00dfe|viele gr\u00fc\u00dfe|beste gr\u00fc\u00dfe|mit freundlichen gr\u00fc\u00dfen|lg|vg|cordialement|bien \u00e0 vous|bien cordialement|salutations|saludos|un saludo|atentamente|cordiali saluti|saluti|groeten|met vriendelijke groet|obrigado|obrigada|abra\u00e7os|atenciosamente|\u3088\u308d\u3057\u304f\u304a\u9858\u3044\u3057\u307e\u3059|\u8c22\u8c22|\uac10\uc0ac\ud569\ub2c8\ub2e4)\b/;
+  // Closings people end an e-mail with, at the start of a line.
+  var CLOSING = /^(?:(?:and |again,? |but |so )?(?:many |again |in advance )*(?:thanks|thank you|thanx|thx|ty|tia|cheers|best|regards|kind regards|best regards|warm regards|warmest regards|kindest regards|sincerely|yours|yours sincerely|yours truly|sincerely yours|respectfully|talk soon|speak soon|see you|see you soon|see ya|best wishes|all the best|warmly|love|xo|xoxo|take care|ciao|later|greetings|hth|enjoy|good luck|br|rgds|brgds|gr\u00fc\u00dfe|viele gr\u00fc\u00dfe|beste gr\u00fc\u00dfe|mit freundlichen gr\u00fc\u00dfen|lg|vg|mfg|cordialement|bien \u00e0 vous|bien cordialement|salutations|amiti\u00e9s|saludos|un saludo|atentamente|cordiali saluti|saluti|groeten|met vriendelijke groet|obrigado|obrigada|abra\u00e7os|atenciosamente|\u3088\u308d\u3057\u304f\u304a\u9858\u3044\u3057\u307e\u3059|\u8c22\u8c22|\uac10\uc0ac\ud569\ub2c8\ub2e4)(?: (?:so much|a lot|again|a bunch|in advance|all|everyone|for (?:everything|your help|the help|reading|listening|your time)))?)(?![a-z])/;
+  var SIGN_OFF_LINES = 8;      // a sign-off sits within the last lines of one's own text
+  var SIGNOFF_MIN_WORDS = 5;   // below this an e-mail is still being started
 
-  // Whether a "-- " line, which opens a signature, stands before `end`.
-  function signatureMarkBefore(text, end) {
-    for (var at = text.indexOf('\n--'); at >= 0 && at + 4 <= end; at = text.indexOf('\n--', at + 1)) {
-      var c = text.charCodeAt(at + 3);
-      if (c === 10 || (c === 32 && at + 5 <= end && text.charCodeAt(at + 4) === 10)) return true;
-    }
-    return false;
+  // What a person signs with: one to four words that read as a name or
+  // initials ("Sam", "R. A. Hettinga", "Helen of Troy", "JS"), or with a
+  // dash before it any one word ("-tom").
+  var NAME_WORD = /^(?:["'(]?[A-Z\u00c0-\u00de][A-Za-z'.\-\u00c0-\uffff]*["')]?|[A-Z]\.?|of|van|von|de|der|den|da|du|la|le|y|bin|al)$/;
+  var GREETING = /^(?:hi|hello|hey|hiya|dear|greetings|good (?:morning|afternoon|evening)|morning|yo)\b/i;
+  function isNameLine(line, dashed) {
+    if (!line.length || line.length > 48) return false;
+    var words = line.split(/\s+/);
+    if (!words[0] || words.length > 4 || GREETING.test(line)) return false;
+    if (words.length === 1 && dashed) return /^[A-Za-z\u00c0-\uffff][\w'.\-\u00c0-\uffff]{0,24}$/.test(words[0]);
+    // Scripts without capitals: a few letters alone on the line.
+    if (words.length <= 2 && /^[^\x00-\x7f]{1,8}$/.test(words.join(''))) return !/[\u3002\uff01\uff1f]/.test(line);
+    for (var i = 0; i < words.length; i++) if (!NAME_WORD.test(words[i])) return false;
+    return /^["'(]?[A-Z\u00c0-\u00de]/.test(words[0]);
   }
+  // A line that signs: a closing with at most a name after it, a name on a
+  // line of its own (perhaps followed by contact details), or a closing and
+  // a name after the last sentence of a line ("... appreciated. Thanks, Eric").
+  // `alone`: the line does not continue the one before it.
+  function signsLine(line, alone) {
+    // A long line is prose; it may end with a closing and a name.
+    if (line.length > 80) return closesProse(line.slice(-40));
+    var l = line.toLowerCase();
+    if (l.indexOf('\u2019') >= 0) l = l.replace(/\u2019/g, "'");
+    var c = CLOSING.exec(l);
+    if (c) {
+      var rest = line.slice(c[0].length).replace(/^[\s,.!:;~)\-]+|[\s,.!]+$/g, '');
+      if (!rest.length || isNameLine(rest, true)) return true;
+    }
+    if (l.startsWith('sent from my ') || closesProse(line)) return true;
+    var dashed = /^(?:[-\u2013\u2014~\/]+|\.{2,})\s*\S/.test(line);
+    if (!alone && !dashed) return false;
+    var bare = line.replace(/^(?:[-\u2013\u2014~\/]+|\.{2,})\s*/, '').replace(/[\s,.!]+$/, '');
+    if (isNameLine(bare, dashed)) return true;
+    // "Sam Ortiz, Finance | +1 555 0134", "Andrey      mailto:...", "Matthias (on holiday)"
+    var cut = -1;
+    for (var i = 0; i < NAME_ENDS.length; i++) {
+      var at = bare.indexOf(NAME_ENDS[i]);
+      if (at > 0 && (cut < 0 || at < cut)) cut = at;
+    }
+    if (cut < 0) return false;
+    var name = bare.slice(0, cut).replace(/\s+$/, '');
+    return isNameLine(name, false) && (bare.charAt(cut) !== ',' || name.indexOf(' ') > 0);
+  }
+  function closesProse(tail) {
+    if (!/thanks|cheers|regards|best/i.test(tail)) return false;
+    var after = /[.!?]\s+(?:thanks|cheers|regards|best)[,!.]?\s+([A-Z][\w'.\-]*)\s*$/i.exec(tail);
+    return !!after && isNameLine(after[1], true);
+  }
+  // What may stand between a name and the details after it on one line.
+  var NAME_ENDS = ['  ', '|', '<', ' (', ' mailto:', ' http', ' www.', ', ', '\t'];
+  // What may follow a sign-off: titles, contact details, footnotes; not more prose.
+  function isTrailer(line) {
+    if (line.length > 100) return false;
+    if (/@|https?:|www\.|\d{3}/.test(line)) return true;
+    var words = line.split(/\s+/);
+    if (words.length > 8) return false;
+    if (!/[.?!]["')]?$/.test(line)) return true;
+    var caps = 0;
+    for (var i = 0; i < words.length; i++) if (/^[A-Z\u00c0-\u00de&(]/.test(words[i])) caps++;
+    return caps * 2 > words.length && line.indexOf('?') < 0;
+  }
+  // A rule of dashes or underscores over a few lines sets off a signature or a footer.
+  function isRule(line) { return RULE_START.indexOf(line.charAt(0)) >= 0 && /^(?:[-_=*~]\s?){5,}$/.test(line); }
+  var RULE_START = '-_=*~';
+  function isPostscript(line) { var c = line.charCodeAt(0); return (c === 80 || c === 112) && /^p\.?\s?s\.?(?:[\s:,\-]|$)/i.test(line); }
 
+  // The writer's last lines before the quote, trimmed, quoted and blank ones left out.
+  function ownTail(text, quotes, max) {
+    var lines = [], cut = quotes.from, below = null;
+    while (cut > 0 && lines.length < max) {
+      var lineEnd = text.charCodeAt(cut - 1) === 10 ? cut - 1 : cut, ls = lineStartAt(text, lineEnd);
+      var l = trimmed(text, ls, lineEnd);
+      if (!quotes.inSpan(ls)) {
+        if (below) below.alone = !l.length || /[.!?,:;)]$/.test(l);
+        if (l.length) lines.unshift(below = { text: l, alone: true });
+        else below = null;
+      }
+      cut = ls;
+    }
+    return lines;
+  }
   // The runs of non-space characters before `end`, counted up to `max`.
   function wordsBefore(text, end, max) {
     var words = 0, inWord = false;
@@ -1768,49 +1988,52 @@ var KestrelRules = (function () {
     }
     return words;
   }
+  // Whether a "-- " line, which opens a signature, stands in the writer's own text.
+  function hasSignatureMark(text, quotes) {
+    for (var at = text.indexOf('--'); at >= 0 && at < quotes.from; at = text.indexOf('--', at + 2)) {
+      var ls = at;
+      while (ls > 0 && (text.charCodeAt(ls - 1) === 32 || text.charCodeAt(ls - 1) === 9)) ls--;
+      if (ls > 0 && text.charCodeAt(ls - 1) !== 10) continue;
+      var e = at + 2;
+      if (text.charCodeAt(e) === 32) e++;
+      if (text.charCodeAt(e) === 13) e++;
+      if ((e === text.length || text.charCodeAt(e) === 10) && !quotes.inSpan(ls)) return true;
+    }
+    return false;
+  }
 
-  function ruleSignoff(text, lower, out, quotedFrom, channel) {
+  function ruleSignoff(text, lower, out, quotes, channel) {
     if (channel !== 'email') return;
-    if (signatureMarkBefore(text, quotedFrom)) return; // a signature block is a sign-off
-    if (wordsBefore(text, quotedFrom, SIGNOFF_MIN_WORDS) < SIGNOFF_MIN_WORDS) return;
-    // Only the end matters: the last few non-empty, unquoted lines.
-    var lines = [], end = quotedFrom;
-    while (end > 0 && lines.length < 6) {
-      var nl = text.lastIndexOf('\n', end - 1);
-      var l = text.slice(nl + 1, end).replace(/^\s+|\s+$/g, '');
-      if (l.length && l.charAt(0) !== '>') lines.unshift(l);
-      if (nl < 0) break;
-      end = nl;
+    if (wordsBefore(text, quotes.from, SIGNOFF_MIN_WORDS) < SIGNOFF_MIN_WORDS) return; // nothing of one's own yet
+    var lines = ownTail(text, quotes, SIGN_OFF_LINES + 6);
+    // A postscript comes after the sign-off.
+    for (var p = lines.length - 1; p >= Math.max(0, lines.length - 6); p--) {
+      if (isPostscript(lines[p].text)) { lines = lines.slice(0, p); break; }
     }
-    var tail = lines.slice(-4);
-    for (var i = 0; i < tail.length; i++) {
-      // Plain lower case: asking lowerSame would evict the whole draft's copy.
-      var l = tail[i].toLowerCase().replace(/[\u2018\u2019\u02bc]/g, "'").replace(/^[-\u2013\u2014~\s]+/, '');
-      if (SIGNOFF_WORDS.test(l)) return;
-      if (/^sent from my /.test(l)) return;
+    if (!lines.length || hasSignatureMark(text, quotes)) return;
+    for (var r = 0; r < lines.length - 1; r++) if (isRule(lines[r].text)) return;
+    // From the end up: a sign-off with nothing but trailer lines under it.
+    // The first line greets ("Hi Sam,"); it signs only by ending with a
+    // closing and a name ("Hi Dana, see you Friday. Thanks, Sam").
+    for (var i = lines.length - 1; i >= Math.max(0, lines.length - SIGN_OFF_LINES); i--) {
+      if (signsLine(lines[i].text, i > 0 && lines[i].alone)) return;
+      if (!isTrailer(lines[i].text)) break;
     }
-    var last = lines[lines.length - 1] || '';
-    // A short line of capitalised words at the end reads as a name.
-    if (/^[-\u2013\u2014~\s]*[A-Z\u00c0-\u024f][\w\u00c0-\u024f'.-]*(?:\s+[A-Z\u00c0-\u024f][\w\u00c0-\u024f'.-]*){0,3}[,.]?$/.test(last) && last.length <= 40) return;
-    if (/^[-\u2013\u2014~]\s*\S/.test(last)) return;
-    if (/(?:^|\s)[A-Z][a-z]+\s*$/.test(last) && /(?:thanks|regards|cheers|best)[,!.]?\s+[A-Z][a-z]+\s*$/i.test(last)) return;
-    // Multi-line signature blocks: name, title, company, phone.
-    if (lines.length >= 3 && /^[A-Z][a-z]+(?: [A-Z][a-z'-]+){0,3}$/.test(lines[lines.length - 3] || '')) return;
     out.add('signoff', 'warn', 'No sign-off',
       'The e-mail ends without a closing or your name.', null, null, null);
   }
 
-  function rulePrompt(text, lower, out, quotedFrom) {
+  function rulePrompt(text, lower, out, quotes, channel) {
     if (typeof KestrelSlop !== 'object' || !KestrelSlop || typeof KestrelSlop.residue !== 'function') return;
-    var hits = KestrelSlop.residue(text);
+    var hits = KestrelSlop.residue(text, channel);
     for (var i = 0; i < hits.length; i++) {
       var h = hits[i];
-      if (h.at >= quotedFrom || isQuotedLineAt(text, h.at)) continue;
+      if (quotes.has(h.at)) continue;
       out.add('prompt', h.placeholder ? 'risk' : 'warn', h.title, h.detail, h.at, h.original, h.suggestion);
     }
   }
 
-  function ruleBanned(text, lower, out, quotedFrom) {
+  function ruleBanned(text, lower, out, quotes) {
     if (!BANNED_LOWER.test(lower) && !BANNED_EXACT.test(text)) return;
     for (var i = 0; i < BANNED.length; i++) {
       var b = BANNED[i];
@@ -1818,10 +2041,10 @@ var KestrelRules = (function () {
       var from = 0, at;
       while ((at = hay.indexOf(needle, from)) >= 0) {
         from = at + needle.length;
-        if (at >= quotedFrom) break;
+        if (at >= quotes.from) break;
         var pc = at > 0 ? hay.charCodeAt(at - 1) : 32, nc = from < hay.length ? hay.charCodeAt(from) : 32;
         if (isWordChar(pc) || (isWordChar(needle.charCodeAt(needle.length - 1)) && isWordChar(nc))) continue;
-        if (isQuotedLineAt(text, at)) continue;
+        if (quotes.has(at)) continue;
         out.add('banned', 'warn', b.title, 'This phrase is on the list of things that should not go out.',
           at, text.substr(at, needle.length), null);
         break;
@@ -1883,14 +2106,14 @@ var KestrelRules = (function () {
     var out = new Collector(text, draft, visible ? visible.map : null);
     if (text.length) {
       var lower = lowerSame(text);
-      var quotedFrom = quoteMap(text, lower);
-      ruleSecret(text, lower, out, quotedFrom);
-      ruleNumbers(text, lower, out, quotedFrom);
-      ruleAttach(text, lower, out, quotedFrom);
-      ruleLink(text, lower, out, quotedFrom);
-      ruleSignoff(text, lower, out, quotedFrom, channel);
-      rulePrompt(text, lower, out, quotedFrom);
-      ruleBanned(text, lower, out, quotedFrom);
+      var quotes = quotesOf(text, lower, channel);
+      ruleSecret(text, lower, out, quotes);
+      ruleNumbers(text, lower, out, quotes);
+      ruleAttach(text, lower, out, quotes);
+      ruleLink(text, lower, out, quotes);
+      ruleSignoff(text, lower, out, quotes, channel);
+      rulePrompt(text, lower, out, quotes, channel);
+      ruleBanned(text, lower, out, quotes);
     }
     ruleExternal(msg, out);
     ruleSubject(msg, out);
@@ -1903,7 +2126,7 @@ var KestrelRules = (function () {
     luhn: luhn,
     cardNetwork: cardNetwork,
     lowerSame: lowerSame,
-    quoteStart: quoteMap,
+    quotes: quotesOf,
     occurrenceAt: occurrenceAt
   };
 })();

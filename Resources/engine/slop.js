@@ -359,9 +359,11 @@ var KestrelSlop = (function () {
   // --------------------------------------------------------------------------
   // Analysis.
 
-  function quoteStart(text, lower) {
-    if (typeof KestrelRules === 'object' && KestrelRules && KestrelRules.quoteStart) return KestrelRules.quoteStart(text, lower);
-    return text.length;
+  // What of the draft is someone else's on a channel (the rules' model).
+  var NO_QUOTES = { from: Infinity, spans: [] };
+  function quotesOf(text, lower, channel) {
+    if (typeof KestrelRules === 'object' && KestrelRules && KestrelRules.quotes) return KestrelRules.quotes(text, lower, channel);
+    return NO_QUOTES;
   }
 
   var NON_ASCII_LETTER = /[\u00c0-\u024f\u0300-\u06ff\u0900-\u0e7f\u1e00-\u1fff\u3040-\u30ff\u3400-\u9fff\uac00-\ud7af]/;
@@ -526,6 +528,7 @@ var KestrelSlop = (function () {
     for (var a = c + 6; a <= c + 23; a++) if (lower.charCodeAt(a) === 32 && lower.startsWith(' and ', a)) return s;
     return -1;
   }
+  function lineStart(text, at) { return text.lastIndexOf('\n', at - 1) + 1; }
   function isLowerAscii(c) { return c >= 97 && c <= 122; }
   function isWordCharCode(c) { return (c >= 97 && c <= 122) || (c >= 65 && c <= 90) || (c >= 48 && c <= 57) || c === 95; }
 
@@ -578,9 +581,10 @@ var KestrelSlop = (function () {
       for (var i = 1; i <= 3; i++) if (/(?:tion|ity|ness|ment|ence|ance|ship|ive|ful)$/.test(m[i]) || BUZZ[m[i]]) abstract++;
       if (abstract >= 2) hits.add({ at: m.index, len: m[0].length, cat: 'triad', w: 1, phrase: 'triad' });
     });
-    // Em dashes (and spaced en dashes / double hyphens).
-    var dashes = 0, d0 = null, dre = /\u2014| \u2013 | -- /g, dm;
-    var dashed = text.indexOf('\u2014') >= 0 || text.indexOf(' \u2013 ') >= 0 || text.indexOf(' -- ') >= 0;
+    // Em dashes and spaced en dashes. A typed " -- " is how people write a
+    // dash in plain text, not a tell.
+    var dashes = 0, d0 = null, dre = /\u2014| \u2013 /g, dm;
+    var dashed = text.indexOf('\u2014') >= 0 || text.indexOf(' \u2013 ') >= 0;
     while (dashed && (dm = dre.exec(text)) && dm.index < limit) { if (!d0) d0 = dm; dashes++; }
     if (dashes >= 2) {
       var words = Math.max(1, tk.count);
@@ -590,16 +594,21 @@ var KestrelSlop = (function () {
       else if (d0[0] !== '\u2014') spaced = true;
       hits.add({ at: dAt, len: dLen, cat: 'em_dash', w: w, fix: spaced ? ', ' : undefined, phrase: 'dash', count: dashes });
     }
-    // Markdown headings and bold labels pasted raw.
+    // Markdown headings and bold labels pasted raw; two of them at least,
+    // since one "**Note:**" or "# comment" is something people type too.
     if (lower.indexOf('#') >= 0 || lower.indexOf('**') >= 0) {
-      regexHits(/(?:^|\n)(#{1,6} ([^\n#]{1,80}))/g, text, limit, function (m) {
+      var marks = [];
+      regexHits(/(?:^|\n)(#{1,6} ([A-Za-z0-9][^\n#]{0,59}))(?=\n|$)/g, text, limit, function (m) {
         var at = m.index + m[0].length - m[1].length;
-        hits.add({ at: at, len: m[1].length, cat: 'markdown', w: 2, fix: m[2], phrase: 'md' });
+        // A heading is a title: not a sentence, and not one of a run of "#" lines (comments, quotes).
+        if (/[.,;:!?)\-]\s*$|[=<>{}$`]/.test(m[2]) || text.charAt(at + m[1].length + 1) === '#' || (at > 1 && text.charAt(lineStart(text, at - 1)) === '#')) return;
+        marks.push({ at: at, len: m[1].length, cat: 'markdown', w: 2, fix: m[2], phrase: 'md' });
       });
       regexHits(/\*\*([^*\n]{1,40}?:?)\*\*(:?)/g, text, limit, function (m) {
         if (!/:$/.test(m[1]) && m[2] !== ':') return;
-        hits.add({ at: m.index, len: m[0].length, cat: 'markdown', w: 2, fix: m[1] + m[2], phrase: 'md' });
+        marks.push({ at: m.index, len: m[0].length, cat: 'markdown', w: 2, fix: m[1] + m[2], phrase: 'md' });
       });
+      if (marks.length >= 2) marks.forEach(function (h) { hits.add(h); });
     }
     // Lines that start with an emoji.
     var lines = 0, first = null, from = 0;
@@ -631,25 +640,37 @@ var KestrelSlop = (function () {
     return len;
   }
 
-  var cache = { text: null, result: null };
+  // The verdict reads e-mail quoting (a quoted line is someone else's
+  // writing); the prompt rule asks again for its channel, which on chat
+  // quotes nothing. Both answers are the same unless the draft quotes.
+  var cache = { text: null, quoted: null, result: null };
 
-  function analyse(text) {
+  function analyse(text, channel) {
     text = String(text == null ? '' : text);
-    if (cache.text === text) return cache.result;
     var lower = lowerSame(text);
-    var limit = quoteStart(text, lower);
-    // Quoted ">" lines are someone else's words: blank them for matching.
-    var gt = lower.indexOf('>');
-    var masked = gt < 0 || gt >= limit ? lower : lower.slice(0, limit).replace(/(^|\n)([ \t]*>[^\n]*)/g, function (s, nl, body) {
-      return nl + new Array(body.length + 1).join(' ');
-    }) + lower.slice(limit);
+    var quotes = quotesOf(text, lower, channel);
+    var quoted = quotes.from < text.length || quotes.spans.length > 0;
+    if (cache.text === text && cache.quoted === quoted) return cache.result;
+    var limit = Math.min(quotes.from, text.length);
+    // Quoted lines are blanked for matching.
+    var masked = lower;
+    if (quotes.spans.length && quotes.spans[0][0] < limit) {
+      var parts = [], from = 0;
+      for (var i = 0; i < quotes.spans.length && quotes.spans[i][0] < limit; i++) {
+        var sp = quotes.spans[i];
+        parts.push(lower.slice(from, sp[0]), ' '.repeat(sp[1] - sp[0]));
+        from = sp[1];
+      }
+      parts.push(lower.slice(from));
+      masked = parts.join('');
+    }
     var tk = tokenize(masked, limit);
     var hits = new Hits(text);
     structuralHits(text, masked, limit, tk, hits);
     var foreign = notEnglish(text.slice(0, limit), tk);
     if (!foreign) phraseHits(text, masked, tk, hits);
     var result = verdict(text, tk, hits.list, foreign);
-    cache.text = text; cache.result = result;
+    cache.text = text; cache.quoted = quoted; cache.result = result;
     return result;
   }
 
@@ -676,7 +697,7 @@ var KestrelSlop = (function () {
     var density = 100 * score / Math.max(words, 40);
     var level = 'human';
     if (hard || (score >= 6 && distinct >= 3 && density >= 4) || (score >= 5 && distinct >= 2 && density >= 10)) level = 'slop';
-    else if (score >= 3 || isTraces(strong, counted.length, words)) level = 'traces';
+    else if ((score >= 3 && density >= 1.5) || isTraces(strong, counted.length, words)) level = 'traces';
     return { level: level, hits: counted, cats: order, score: score, words: words };
   }
 
@@ -724,7 +745,7 @@ var KestrelSlop = (function () {
 
   function lint(text) {
     text = String(text == null ? '' : text);
-    var r = analyse(text);
+    var r = analyse(text, 'email');
     var own = [];
     for (var i = 0; i < r.hits.length; i++) if (!r.hits[i].prompt) own.push(r.hits[i]);
     var findings = [];
@@ -757,9 +778,9 @@ var KestrelSlop = (function () {
   };
 
   // Spans of pasted assistant output, for the prompt rule.
-  function residue(text) {
+  function residue(text, channel) {
     text = String(text == null ? '' : text);
-    var r = analyse(text), out = [];
+    var r = analyse(text, channel), out = [];
     for (var i = 0; i < r.hits.length; i++) {
       var h = r.hits[i];
       if (!h.prompt || h.quoted) continue;
