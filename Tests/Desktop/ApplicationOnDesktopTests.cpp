@@ -185,11 +185,12 @@ TEST_F(ApplicationOnDesktopTests, SigningInStoresTheSessionInTheKeyringAndAResta
     ASSERT_TRUE(stored) << "the keyring holds no session";
     EXPECT_NE(stored->find(*app->api()->token()), std::string::npos);
 
-    // A restart: a fresh client and application restore the session from the keyring.
+    // A restart: a fresh client and application restore the session from the keyring, once it
+    // answers; the start does not wait for it.
     app.reset();
     kestrel::KestrelAPI::resetShared();
     app = kestrel::AppDelegate::launch();
-    EXPECT_TRUE(app->api()->isSignedIn());
+    EXPECT_TRUE(waitFor([&] { return app->api()->isSignedIn(); }));
     ASSERT_TRUE(app->api()->user());
     EXPECT_EQ(app->api()->user()->email, email);
 }
