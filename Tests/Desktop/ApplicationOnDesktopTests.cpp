@@ -114,12 +114,19 @@ TEST_F(ApplicationOnDesktopTests, ALeakedKeyIsHeldAtReturnFixedInPlaceAndSentOnc
     EXPECT_TRUE(frontIsChat()) << "the panel took the focus";
     EXPECT_TRUE(screenshot("2-held-send"));
 
+    auto held = app->panel()->panel().frame();
     click("Fix");
     ASSERT_TRUE(waitFor([&] {
         auto text = focusedText(chat);
         return text && text->find(kSecret) == std::string::npos;
     }));
     EXPECT_TRUE(frontIsChat()) << "clicking the panel took the focus";
+    // The box did not move, so neither does the panel: same side, same edge beside the box.
+    runFor(0.5);
+    auto fixed = app->panel()->panel().frame();
+    EXPECT_EQ(fixed.minX(), held.minX());
+    EXPECT_TRUE(fixed.maxY() == held.maxY() || fixed.minY() == held.minY())
+        << "the panel moved from y " << held.minY() << " to " << fixed.minY();
     EXPECT_TRUE(screenshot("3-fixed"));
 
     click("Send anyway");
