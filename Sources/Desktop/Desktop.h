@@ -17,6 +17,7 @@
 #include "Desktop/SecureStore.h"
 #include "Desktop/StatusBar.h"
 #include "Desktop/Windows.h"
+#include "Desktop/Wording.h"
 #include "Desktop/Workspace.h"
 
 namespace desktop {
@@ -41,6 +42,8 @@ public:
     // Called on the executor.
     virtual Http& http() = 0;
     virtual SecureStore& secureStore() = 0;
+    // How this desktop names its own things; the reference system's words unless it says.
+    virtual Wording wording() const { return {}; }
 
     // Distinct for every desktop made in this process: process-wide application objects keep it
     // to notice that they were made on an earlier desktop.

@@ -15,14 +15,15 @@ namespace desktop {
 class Menu;
 
 struct MenuItem {
-    enum class State { off, on };
+    // none: not a switch; off and on show a check box.
+    enum class State { none, off, on };
 
     std::string title;
     // Empty when the item has none; modifiers are keyflags masks.
     std::string keyEquivalent;
     uint64_t keyModifiers = 0;
     bool separator = false;
-    State state = State::off;
+    State state = State::none;
     // Absent when the item carries none (or one that is not a string).
     std::optional<std::string> representedObject;
     // Items without an action are disabled unless they open a submenu.

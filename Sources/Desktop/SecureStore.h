@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 
@@ -46,6 +47,12 @@ public:
     virtual ~SecureStore() = default;
     // At most one match, asking for its data.
     virtual SecCopyResult copyMatching(const SecItemQuery& query) = 0;
+    // The same, answered on the main thread once the store answers: later where it may wait on a
+    // locked keyring or its prompt, at once where it cannot. Nothing is answered after the store
+    // is gone.
+    virtual void copyMatchingLater(const SecItemQuery& query, std::function<void(SecCopyResult)> done) {
+        done(copyMatching(query));
+    }
     // itemNotFound when no item matches.
     virtual SecStatus update(const SecItemQuery& query, const std::string& data) = 0;
     // duplicateItem when one already matches.

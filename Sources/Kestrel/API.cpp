@@ -268,6 +268,7 @@ std::shared_ptr<KestrelAPI> KestrelAPI::shared() {
         sharedInstance.reset();
         sharedInstance = std::make_shared<KestrelAPI>();
         sharedDesktop = serial;
+        sharedInstance->restoreSession();
     }
     return sharedInstance;
 }
@@ -286,16 +287,19 @@ bool isUsableToken(std::string_view token) {
 }
 }  // namespace
 
-KestrelAPI::KestrelAPI() {
-    // Without an item, or with one that does not decode or cannot be used, the client starts
-    // signed out.
-    if (auto data = Keychain::load()) {
-        if (auto stored = desktop::json::decodeText<StoredSession>(*data);
-            stored && isUsableToken(stored->token)) {
-            token_ = stored->token;
-            user_ = stored->user;
-        }
-    }
+KestrelAPI::KestrelAPI() = default;
+
+void KestrelAPI::restoreSession() {
+    // Without an item, or with one that does not decode or cannot be used, the client stays
+    // signed out. A locked keyring answers late, and the application runs meanwhile.
+    Keychain::loadLater([weak = weak_from_this(), changes = sessionChanges_](std::optional<std::string> data) {
+        auto self = weak.lock();
+        if (!self || !data || self->sessionChanges_ != changes) return;
+        auto stored = desktop::json::decodeText<StoredSession>(*data);
+        if (!stored || !isUsableToken(stored->token)) return;
+        self->token_ = stored->token;
+        self->setUser(stored->user);
+    });
 }
 
 void KestrelAPI::setUser(std::optional<User> user) {
@@ -304,6 +308,7 @@ void KestrelAPI::setUser(std::optional<User> user) {
 }
 
 void KestrelAPI::clearSession() {
+    ++sessionChanges_;
     token_.reset();
     setUser(std::nullopt);
     Keychain::remove();
@@ -327,6 +332,7 @@ KestrelAPI::Context KestrelAPI::snapshot() {
 bool KestrelAPI::store(const SessionResponse& session, const std::string& method) {
     // Kept, such a token would fail every later request.
     if (!isUsableToken(session.token)) return false;
+    ++sessionChanges_;
     token_ = session.token;
     setUser(session.user);
     Keychain::save(desktop::json::dump(StoredSession{session.token, session.user}.encode()));

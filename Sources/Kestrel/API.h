@@ -170,10 +170,14 @@ public:
 private:
     void setUser(std::optional<User> user);
     void clearSession();
+    // Takes the stored session once the keychain answers, unless a sign-in or sign-out came first.
+    void restoreSession();
     Context snapshot();
 
     std::optional<User> user_;
     std::optional<std::string> token_;
+    // Sign-ins and sign-outs so far: a session read late must not undo a newer one.
+    uint64_t sessionChanges_ = 0;
 };
 
 }  // namespace kestrel

@@ -22,8 +22,11 @@ constexpr std::string_view kSampleSentence =
     "sk-zyxwvutsrqponmlkjihgfedcba987654 to log in.";
 
 constexpr std::string_view kUsage =
-    "usage: kestrel [--console] [--state DIR] | --selftest | --check [--channel email|chat] [FILE|-] | "
-    "--simulate FILE";
+    "usage: kestrel [--console] [--state DIR]\n"
+    "       kestrel --selftest\n"
+    "       kestrel --check [--channel email|chat] [FILE|-]\n"
+    "       kestrel --simulate FILE\n"
+    "       kestrel --help | --version\n";
 
 std::string joinIds(const std::vector<Finding>& findings) {
     std::string out;
@@ -68,8 +71,18 @@ int selfTest(std::ostream& out) {
 }
 
 int AppDelegate::main(const std::vector<std::string>& arguments, const RunApplication& run) {
-    if (std::find(arguments.begin(), arguments.end(), "--selftest") != arguments.end())
-        return selfTest();
+    auto has = [&arguments](std::string_view flag) {
+        return std::find(arguments.begin(), arguments.end(), flag) != arguments.end();
+    };
+    if (has("--help") || has("-h")) {
+        std::cout << kUsage;
+        return 0;
+    }
+    if (has("--version")) {
+        std::cout << "kestrel " << Config::version() << '\n';
+        return 0;
+    }
+    if (has("--selftest")) return selfTest();
     if (auto it = std::find(arguments.begin(), arguments.end(), "--check"); it != arguments.end())
         return runCheckCommand(std::vector<std::string>(std::next(it), arguments.end()));
     std::optional<std::filesystem::path> stateDirectory;
@@ -78,7 +91,11 @@ int AppDelegate::main(const std::vector<std::string>& arguments, const RunApplic
             stateDirectory = arguments[++i];
             continue;
         }
-        std::cerr << kUsage << '\n';
+        std::cerr << "kestrel: "
+                  << (arguments[i] == "--state" ? "--state needs a directory"
+                                                : "unknown option " + arguments[i])
+                  << '\n'
+                  << kUsage;
         return 2;
     }
     return run(stateDirectory);

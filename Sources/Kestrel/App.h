@@ -50,9 +50,10 @@ public:
     using RunApplication =
         std::function<int(const std::optional<std::filesystem::path>& stateDirectory)>;
 
-    // The entry: "--selftest" anywhere among the arguments runs the self test, "--check" one
-    // check; otherwise the application runs ("--state DIR" is the one option), and anything else
-    // prints the usage and answers 2.
+    // The entry: "--help" anywhere among the arguments prints the usage and "--version" the
+    // version (both to standard output, answering 0), "--selftest" runs the self test, "--check"
+    // one check; otherwise the application runs ("--state DIR" is the one option), and anything
+    // else is named in one line on standard error before the usage, answering 2.
     static int main(const std::vector<std::string>& arguments, const RunApplication& run);
 
     // Starts the one application: a menu-bar accessory (no Dock icon, no application menu)

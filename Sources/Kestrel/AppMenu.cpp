@@ -9,7 +9,6 @@
 #include "Desktop/Menu.h"
 #include "Desktop/StatusBar.h"
 #include "Kestrel/API.h"
-#include "Kestrel/AX.h"
 #include "Kestrel/Analytics.h"
 #include "Kestrel/App.h"
 #include "Kestrel/Config.h"
@@ -105,8 +104,12 @@ void AppDelegate::menuNeedsUpdate(desktop::Menu& menu) {
     check.keyModifiers = desktop::keyflags::command | desktop::keyflags::option;
 
     auto apps = std::make_shared<desktop::Menu>();
+    bool linuxNames = desktop::current().wording().appNames == desktop::Wording::AppNames::onLinux;
     for (const auto& app : SupportedApp::all()) {
-        auto& item = apps->addItem(itemAction(app.label + "  (" + app.send.label + ")", &AppDelegate::toggleApp));
+        if (linuxNames && app.linuxLabel.empty()) continue;
+        auto title = linuxNames ? app.linuxLabel + "  (" + app.linuxChordLabel + ")"
+                                : app.label + "  (" + app.send.label + ")";
+        auto& item = apps->addItem(itemAction(std::move(title), &AppDelegate::toggleApp));
         item.representedObject = app.bundleID;
         item.state = Prefs::isMuted(app.bundleID) ? MenuItem::State::off : MenuItem::State::on;
     }
@@ -160,10 +163,7 @@ void AppDelegate::openDashboard() {
     desktop::current().workspace().open(Config::dashboard().text);
 }
 
-void AppDelegate::grantAccess() {
-    desktop::current().accessibility().isTrustedWithPrompt();
-    AX::openAccessibilitySettings();
-}
+void AppDelegate::grantAccess() { AccessibilityView::openSettings(); }
 
 void AppDelegate::enableRule(const desktop::MenuItem& item) {
     if (!item.representedObject) return;

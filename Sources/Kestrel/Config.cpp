@@ -29,22 +29,25 @@ const std::vector<SupportedApp>& SupportedApp::all() {
     static const std::vector<SupportedApp> table = {
         {"com.apple.mail", "mail", "Mail", "email", {2, true, true, false, false, "⇧⌘D"}, false},
         {"com.microsoft.Outlook", "outlook", "Outlook", "email",
-         {KeyChord::kReturn, true, false, false, false, "⌘↩"}, false},
+         {KeyChord::kReturn, true, false, false, false, "⌘↩"}, false, {}, "Outlook on the web", "Ctrl+Enter"},
         {"com.tinyspeck.slackmacgap", "slack", "Slack", "chat",
-         {KeyChord::kReturn, false, false, false, false, "↩"}, true, {"slack", "com.slack.Slack"}},
+         {KeyChord::kReturn, false, false, false, false, "↩"}, true, {"slack", "com.slack.Slack"}, "Slack", "Enter"},
         {"com.microsoft.teams2", "teams", "Microsoft Teams", "chat",
          {KeyChord::kReturn, false, false, false, false, "↩"}, true,
-         {"teams-for-linux", "com.github.IsmaelMartinez.teams_for_linux"}},
+         {"teams-for-linux", "com.github.IsmaelMartinez.teams_for_linux"}, "Microsoft Teams", "Enter"},
         {"com.hnc.Discord", "discord", "Discord", "chat",
-         {KeyChord::kReturn, false, false, false, false, "↩"}, true, {"discord", "com.discordapp.Discord"}},
+         {KeyChord::kReturn, false, false, false, false, "↩"}, true, {"discord", "com.discordapp.Discord"},
+         "Discord", "Enter"},
         {"com.apple.MobileSMS", "messages", "Messages", "chat",
          {KeyChord::kReturn, false, false, false, false, "↩"}, false},
         // Linux mail apps. Thunderbird's windows call themselves thunderbird-default and
         // Msgcompose: only its executable says thunderbird.
         {"org.mozilla.Thunderbird", "thunderbird", "Thunderbird", "email",
-         {KeyChord::kReturn, false, false, false, true, "Ctrl+↩"}, false, {"thunderbird", "org.mozilla.Thunderbird"}},
+         {KeyChord::kReturn, false, false, false, true, "Ctrl+↩"}, false, {"thunderbird", "org.mozilla.Thunderbird"},
+         "Thunderbird", "Ctrl+Enter"},
         {"org.gnome.Evolution", "evolution", "Evolution", "email",
-         {KeyChord::kReturn, false, false, false, true, "Ctrl+↩"}, false, {"evolution", "org.gnome.Evolution"}},
+         {KeyChord::kReturn, false, false, false, true, "Ctrl+↩"}, false, {"evolution", "org.gnome.Evolution"},
+         "Evolution", "Ctrl+Enter"},
     };
     return table;
 }

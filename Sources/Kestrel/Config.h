@@ -44,6 +44,10 @@ struct SupportedApp {
     // What the app is called on Linux, where it has no bundle id: its GTK application ID, a
     // WM_CLASS instance or class, or its executable's name; compared without case.
     std::vector<std::string> linuxIDs{};
+    // The row's name on Linux, empty where the app does not exist there, and its Send chord as
+    // Linux writes it ("Ctrl+Enter").
+    std::string linuxLabel{};
+    std::string linuxChordLabel{};
 
     // The fixed table, in menu and lookup order.
     static const std::vector<SupportedApp>& all();

@@ -14,6 +14,12 @@ std::optional<std::string> load() {
     return result.data;
 }
 
+void loadLater(std::function<void(std::optional<std::string>)> done) {
+    desktop::current().secureStore().copyMatchingLater(itemQuery(), [done = std::move(done)](desktop::SecCopyResult result) {
+        done(result.status == desktop::secstatus::success ? std::move(result.data) : std::nullopt);
+    });
+}
+
 void save(const std::string& data) {
     auto& store = desktop::current().secureStore();
     if (store.update(itemQuery(), data) == desktop::secstatus::itemNotFound) {

@@ -2,6 +2,7 @@
 // stored-session JSON). No failure is reported. Main thread.
 #pragma once
 
+#include <functional>
 #include <optional>
 #include <string>
 
@@ -17,6 +18,8 @@ desktop::SecItemQuery itemQuery();
 
 // The item's data, or nothing (no item, any error).
 std::optional<std::string> load();
+// The same, told to `done` once the store answers (a locked keyring may keep it waiting).
+void loadLater(std::function<void(std::optional<std::string>)> done);
 // Updates the item, or adds it when there is none (owner-device only, after first unlock).
 void save(const std::string& data);
 // Deletes the item.

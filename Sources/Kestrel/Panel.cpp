@@ -131,6 +131,7 @@ std::string PanelController::platform() const { return state_->app() ? state_->a
 // ---- Opening, closing, fitting and placing ---------------------------------------------------
 
 void PanelController::orderFront() {
+    placement_.reset();
     resize();
     position();
     panel_->orderFront();
@@ -195,10 +196,15 @@ void PanelController::position() {
         double top = screen ? screen->visibleFrame.maxY() : std::numeric_limits<double>::max();
         x = box->minX();
         y = box->maxY() + kGapAbove;
-        if (y + h > top) {
+        // A refit after Fix or Ignore changes the height: the panel stays on the side it was
+        // put for this box instead of jumping to the other one.
+        bool sameBox = placement_ && placement_->box.minX() == box->minX() && placement_->box.maxY() == box->maxY();
+        bool beside = (sameBox && placement_->beside) || y + h > top;
+        if (beside) {
             x = box->maxX() + kGapBeside;
             y = box->maxY() - h;
         }
+        placement_ = Placement{*box, beside};
     } else {
         desktop::Point mouse = screens.mouseLocation();
         x = mouse.x + kPointerOffset;

@@ -179,6 +179,12 @@ private:
     std::shared_ptr<ui::HostingView> host_;
     std::vector<desktop::Subscription> observers_;
     std::optional<desktop::MonitorToken> clickAway_;
+    // Where the panel went for which box: while the box stays put, a refit keeps the side.
+    struct Placement {
+        desktop::Rect box;
+        bool beside = false;
+    };
+    std::optional<Placement> placement_;
     std::function<void()> openSignIn_;
     PanelActions actions_;
 };

@@ -5,6 +5,7 @@
 #include "Kestrel/AX.h"
 #include "Kestrel/Analytics.h"
 #include "Kestrel/API.h"
+#include "Kestrel/Config.h"
 
 namespace kestrel {
 
@@ -183,32 +184,52 @@ void SignInWindow::show() {
 
 namespace AccessibilityView {
 
+namespace {
+
+// The apps the window names: the reference system's as it words them, else the table's rows that
+// exist on Linux.
+std::string watchedApps(const desktop::Wording& wording) {
+    if (wording.appNames == desktop::Wording::AppNames::reference)
+        return "Mail, Outlook, Slack, Teams, Discord and Messages";
+    std::vector<std::string> labels;
+    for (const auto& app : SupportedApp::all()) {
+        if (!app.linuxLabel.empty()) labels.push_back(app.linuxLabel);
+    }
+    std::string out;
+    for (size_t i = 0; i < labels.size(); ++i) {
+        if (i > 0) out += i + 1 == labels.size() ? " and " : ", ";
+        out += labels[i];
+    }
+    return out;
+}
+
+}  // namespace
+
 ui::Node body() {
     using namespace ui;
+    auto wording = desktop::current().wording();
     return VStack(
                HAlign::leading, 14,
                {Text("Let Kestrel read what you are about to send")
                     .withFont(Font::title3().weighted(Weight::semibold)),
                 Text("Kestrel checks the message in the box you are typing in and stands in front "
-                     "of the Send shortcut in Mail, Outlook, Slack, Teams, Discord and Messages. "
-                     "macOS calls this Accessibility access.\n\nWhat you type stays on this Mac "
-                     "unless you are signed in and an AI check runs; then the text goes to "
+                     "of the Send shortcut in " +
+                     watchedApps(wording) + ". " + wording.accessibilitySetting +
+                     "\n\nWhat you type stays on " + wording.thisComputer +
+                     " unless you are signed in and an AI check runs; then the text goes to "
                      "Kestrel's backend and nowhere else. Nothing is stored.")
                     .withFont(Font::callout())
                     .foregroundColor(Color::secondary()),
                 HStack(VAlign::center, 8,
-                       {Spacer(), Button(kOpenSettings, openSettings).defaultAction()}),
-                Text("Turn on Kestrel under Privacy & Security → Accessibility. This window closes "
-                     "on its own once it is on.")
-                    .withFont(Font::caption())
-                    .foregroundColor(Color::tertiary())})
+                       {Spacer(), Button(wording.accessibilityButton, openSettings).defaultAction()}),
+                Text(wording.accessibilityWhere).withFont(Font::caption()).foregroundColor(Color::tertiary())})
         .padded(20)
         .frame(kWidth);
 }
 
 void openSettings() {
     desktop::current().accessibility().isTrustedWithPrompt();
-    AX::openAccessibilitySettings();
+    if (desktop::current().wording().opensSettingsPage) AX::openAccessibilitySettings();
 }
 
 }  // namespace AccessibilityView

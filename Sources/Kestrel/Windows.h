@@ -78,9 +78,9 @@ private:
 
 namespace AccessibilityView {
 inline constexpr double kWidth = 420;
-inline constexpr const char* kOpenSettings = "Open System Settings";
 ui::Node body();
-// Shows the system's trust prompt, then the Accessibility settings page.
+// Shows the system's trust prompt (on Linux: switches the accessibility setting on), then the
+// Accessibility settings page where the desktop has one.
 void openSettings();
 }  // namespace AccessibilityView
 

@@ -28,8 +28,9 @@ bool has(const std::vector<std::string>& arguments, std::string_view flag) {
 
 int main(int argc, char** argv) {
     std::vector<std::string> arguments(argv, argv + argc);
-    // A scenario brings its own desktop, on the virtual clock.
-    if (!has(arguments, "--selftest")) {
+    // A scenario brings its own desktop, on the virtual clock; the tools and the usage come first.
+    if (!has(arguments, "--selftest") && !has(arguments, "--help") && !has(arguments, "-h") &&
+        !has(arguments, "--version")) {
         if (auto it = std::find(arguments.begin(), arguments.end(), "--simulate"); it != arguments.end())
             return scenario::simulate(std::next(it) == arguments.end() ? "-" : *std::next(it),
                                       std::cout, {resourceDirectory()});

@@ -9,7 +9,7 @@
 
 #include "Desktop/Json.h"
 #include "Desktop/Unicode.h"
-#include "DevServer/DevServer.h"
+#include "DevServer/DevBackend.h"
 #include "Kestrel/API.h"
 #include "Kestrel/Analytics.h"
 #include "Kestrel/App.h"

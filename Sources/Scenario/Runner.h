@@ -21,7 +21,7 @@
 namespace kestrel {
 class AppDelegate;
 namespace devserver {
-class DevServer;
+class DevBackend;
 }
 }  // namespace kestrel
 
@@ -162,7 +162,7 @@ private:
     std::map<std::string, size_t> eventCursors_;
     // How many messages each app had sent at its last `expect sent`.
     std::map<std::string, size_t> sentCursors_;
-    std::unique_ptr<kestrel::devserver::DevServer> backend_;
+    std::shared_ptr<kestrel::devserver::DevBackend> backend_;
     bool quitting_ = false;
 };
 

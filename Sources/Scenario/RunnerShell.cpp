@@ -9,7 +9,7 @@
 
 #include "Desktop/Json.h"
 #include "Desktop/StatusBar.h"
-#include "DevServer/DevServer.h"
+#include "DevServer/DevBackend.h"
 #include "Kestrel/API.h"
 #include "Kestrel/Analytics.h"
 #include "Kestrel/App.h"
@@ -25,6 +25,8 @@ Problem scriptError(std::string message) { return Problem{true, std::move(messag
 Problem failed(std::string message) { return Problem{false, std::move(message)}; }
 
 constexpr std::string_view kChecked = "✓ ";
+// Where `backend dev` serves the stand-in: the port kestrel-devserver listens on by default.
+constexpr const char* kBackendAddress = "http://127.0.0.1:8787";
 
 constexpr const char* kHelp = R"(Commands (one per line; strings in double quotes):
   app NAME                  bring mail|outlook|slack|teams|discord|messages|other to the front
@@ -110,17 +112,17 @@ Runner::Outcome Runner::backend(Args& args) {
     if (verb == "dev") {
         if (auto bad = args.finish()) return scriptError(*bad);
         if (!backend_) {
-            backend_ = std::make_unique<kestrel::devserver::DevServer>();
-            if (!backend_->start()) {
-                backend_.reset();
-                return scriptError("the backend stand-in could not start");
-            }
+            backend_ = std::make_shared<kestrel::devserver::DevBackend>();
+            // Served inside the transport: no socket, and nothing outside this process reaches it.
+            sim_.simHttp().serveLocally(kBackendAddress, [backend = backend_](const desktop::HttpRequest& request) {
+                return backend->answer(request, kBackendAddress);
+            });
         }
-        // The stand-in's port is gone when this run ends, so the console must not keep it.
-        sim_.simDefaults().setArgument(kestrel::Config::kBackendUrl, backend_->url());
+        // The stand-in is gone when this run ends, so the console must not keep its address.
+        sim_.simDefaults().setArgument(kestrel::Config::kBackendUrl, kBackendAddress);
         kestrel::Analytics::setEndpoints(
-            kestrel::Analytics::Endpoints{.mixpanel = backend_->url(), .posthog = backend_->url()});
-        out_ << "  backend stand-in at " << backend_->url() << '\n';
+            kestrel::Analytics::Endpoints{.mixpanel = kBackendAddress, .posthog = kBackendAddress});
+        out_ << "  backend stand-in at " << kBackendAddress << '\n';
         return std::nullopt;
     }
     if (verb != "reply") return scriptError("backend takes dev or reply");

@@ -1,6 +1,7 @@
 // The whole application on the headless desktop, driven as a person would: keys typed and
 // buttons clicked through the X server (xdotool) at the places our windows show them, and whole
 // screen shots saved along the way (to $KESTREL_SCREENSHOTS when set).
+#include <gmock/gmock.h>
 #include <gtk/gtk.h>
 
 #include <cstdlib>
@@ -113,12 +114,19 @@ TEST_F(ApplicationOnDesktopTests, ALeakedKeyIsHeldAtReturnFixedInPlaceAndSentOnc
     EXPECT_TRUE(frontIsChat()) << "the panel took the focus";
     EXPECT_TRUE(screenshot("2-held-send"));
 
+    auto held = app->panel()->panel().frame();
     click("Fix");
     ASSERT_TRUE(waitFor([&] {
         auto text = focusedText(chat);
         return text && text->find(kSecret) == std::string::npos;
     }));
     EXPECT_TRUE(frontIsChat()) << "clicking the panel took the focus";
+    // The box did not move, so neither does the panel: same side, same edge beside the box.
+    runFor(0.5);
+    auto fixed = app->panel()->panel().frame();
+    EXPECT_EQ(fixed.minX(), held.minX());
+    EXPECT_TRUE(fixed.maxY() == held.maxY() || fixed.minY() == held.minY())
+        << "the panel moved from y " << held.minY() << " to " << fixed.minY();
     EXPECT_TRUE(screenshot("3-fixed"));
 
     click("Send anyway");
@@ -158,7 +166,7 @@ TEST_F(ApplicationOnDesktopTests, TheSignInAndPermissionWindowsShowAsOrdinaryWin
 
     kestrel::AccessibilityWindow permission;
     permission.show();
-    ASSERT_TRUE(waitFor([&] { return button("Open System Settings").second != nullptr; }));
+    ASSERT_TRUE(waitFor([&] { return button(desktop.wording().accessibilityButton).second != nullptr; }));
     EXPECT_TRUE(screenshot("5-permission"));
 }
 
@@ -185,11 +193,12 @@ TEST_F(ApplicationOnDesktopTests, SigningInStoresTheSessionInTheKeyringAndAResta
     ASSERT_TRUE(stored) << "the keyring holds no session";
     EXPECT_NE(stored->find(*app->api()->token()), std::string::npos);
 
-    // A restart: a fresh client and application restore the session from the keyring.
+    // A restart: a fresh client and application restore the session from the keyring, once it
+    // answers; the start does not wait for it.
     app.reset();
     kestrel::KestrelAPI::resetShared();
     app = kestrel::AppDelegate::launch();
-    EXPECT_TRUE(app->api()->isSignedIn());
+    EXPECT_TRUE(waitFor([&] { return app->api()->isSignedIn(); }));
     ASSERT_TRUE(app->api()->user());
     EXPECT_EQ(app->api()->user()->email, email);
 }
@@ -218,13 +227,39 @@ TEST_F(ApplicationOnDesktopTests, TheStatusMenuMutesTheAppAndSwitchesLaunchAtLog
         runFor(0.2);
     };
 
+    // A switch shows its box also while off, and the apps are those of this desktop.
+    item->rebuildMenu();
+    GtkWidget* login = nullptr;
+    std::vector<std::string> apps;
+    GList* top = gtk_container_get_children(GTK_CONTAINER(item->gtkMenu()));
+    for (GList* it = top; it; it = it->next) {
+        GtkWidget* widget = GTK_WIDGET(it->data);
+        if (GTK_IS_SEPARATOR_MENU_ITEM(widget)) continue;
+        std::string label = gtk_menu_item_get_label(GTK_MENU_ITEM(widget));
+        if (label == "Launch at login") login = widget;
+        GtkWidget* submenu = gtk_menu_item_get_submenu(GTK_MENU_ITEM(widget));
+        if (label != "Gate sends in" || !submenu) continue;
+        GList* rows = gtk_container_get_children(GTK_CONTAINER(submenu));
+        for (GList* row = rows; row; row = row->next) apps.push_back(gtk_menu_item_get_label(GTK_MENU_ITEM(row->data)));
+        g_list_free(rows);
+    }
+    g_list_free(top);
+    ASSERT_TRUE(login && GTK_IS_CHECK_MENU_ITEM(login));
+    EXPECT_FALSE(gtk_check_menu_item_get_active(GTK_CHECK_MENU_ITEM(login)));
+    EXPECT_THAT(apps, testing::IsSupersetOf({"Outlook on the web  (Ctrl+Enter)", "Slack  (Enter)",
+                                             "Thunderbird  (Ctrl+Enter)", "Evolution  (Ctrl+Enter)"}));
+    for (const auto& row : apps) {
+        EXPECT_FALSE(row.starts_with("Mail ") || row.starts_with("Messages ")) << row;
+        EXPECT_EQ(row.find("\u21A9"), std::string::npos) << row;
+    }
+
     auto autostart = desktop::x11::configHome() / "autostart" / "app.kestrel.Kestrel.desktop";
     choose({"Launch at login"});
     EXPECT_TRUE(std::filesystem::exists(autostart));
     choose({"Launch at login"});
     EXPECT_FALSE(std::filesystem::exists(autostart));
 
-    choose({"Gate sends in", "Slack  (\u21A9)"});
+    choose({"Gate sends in", "Slack  (Enter)"});
     type(kLeakedKey);
     runFor(1);
     press("Return");

@@ -81,10 +81,21 @@ TEST_F(ApplicationWindowsTests, ThePermissionWindowAsksForAccessAsAnOrdinaryWind
     GtkWidget* window = toplevel("Kestrel needs one permission");
     ASSERT_NE(window, nullptr);
     EXPECT_TRUE(gtk_window_get_decorated(GTK_WINDOW(window)));
-    GtkWidget* open = findButton(window, "Open System Settings");
+    GtkWidget* open = findButton(window, desktop::x11::linuxWording().accessibilityButton);
     ASSERT_NE(open, nullptr);
     EXPECT_EQ(gtk_window_get_default_widget(GTK_WINDOW(window)), open);
+    // This desktop's words: its setting, its apps, how it is turned off again.
+    std::string texts;
+    for (const auto& text : labelTexts(window)) texts += text + "\n";
+    for (const char* said : {"desktop-wide", "stays on after Kestrel quits", "toolkit-accessibility false",
+                             "Thunderbird", "Outlook on the web", "this computer"})
+        EXPECT_NE(texts.find(said), std::string::npos) << said;
+    for (const char* unsaid : {"macOS", "Mac", "System Settings", "Messages"})
+        EXPECT_EQ(texts.find(unsaid), std::string::npos) << unsaid;
+
+    // The button switches the setting; there is no settings page to open.
     size_t prompts = sim.simApps().trustPrompts();
     gtk_button_clicked(GTK_BUTTON(open));
     EXPECT_EQ(sim.simApps().trustPrompts(), prompts + 1);
+    EXPECT_TRUE(sim.simApps().opened().empty());
 }

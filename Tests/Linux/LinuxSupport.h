@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "Desktop/Linux/GtkWindows.h"
+#include "Desktop/Linux/LinuxWording.h"
 #include "Desktop/Sim/SimDesktop.h"
 
 namespace testing_support {
@@ -35,6 +36,7 @@ public:
     desktop::LoginItems& loginItems() override { return sim.loginItems(); }
     desktop::Http& http() override { return sim.http(); }
     desktop::SecureStore& secureStore() override { return sim.secureStore(); }
+    desktop::Wording wording() const override { return desktop::x11::linuxWording(); }
 };
 
 // Runs GTK's main context and the simulated main queue until both are idle, and then for at

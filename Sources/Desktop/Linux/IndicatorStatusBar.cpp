@@ -83,9 +83,10 @@ GtkWidget* menuItem(const MenuItem& item, IndicatorStatusItem* owner) {
     if (item.separator) return gtk_separator_menu_item_new();
     std::string title = validText(item.title);
     GtkWidget* widget;
-    if (item.state == MenuItem::State::on) {
+    if (item.state != MenuItem::State::none) {
+        // A switch shows its box also while off.
         widget = gtk_check_menu_item_new_with_label(title.c_str());
-        gtk_check_menu_item_set_active(GTK_CHECK_MENU_ITEM(widget), TRUE);
+        gtk_check_menu_item_set_active(GTK_CHECK_MENU_ITEM(widget), item.state == MenuItem::State::on);
     } else {
         widget = gtk_menu_item_new_with_label(title.c_str());
     }

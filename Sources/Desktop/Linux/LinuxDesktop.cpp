@@ -4,6 +4,8 @@
 #include <gtk/gtk.h>
 #include <unistd.h>
 
+#include "Desktop/Linux/LinuxWording.h"
+
 namespace desktop::x11 {
 
 namespace {
@@ -50,6 +52,8 @@ LinuxDesktop::LinuxDesktop(LinuxOptions options)
     });
     if (!x_.isOpen()) log_.write("Kestrel: no X server answers on DISPLAY; reading drafts and holding Send are off");
 }
+
+Wording LinuxDesktop::wording() const { return linuxWording(); }
 
 LinuxDesktop::~LinuxDesktop() {
     // Requests in flight end now rather than at their timeouts, so the executor joins at once.

@@ -71,6 +71,7 @@ public:
     Pasteboard& pasteboard() override { return pasteboard_; }
     StatusBar& statusBar() override { return statusBar_; }
     LoginItems& loginItems() override { return loginItems_; }
+    Wording wording() const override;
 
     XConnection& x() { return x_; }
     LinuxWorkspace& linuxWorkspace() { return workspace_; }

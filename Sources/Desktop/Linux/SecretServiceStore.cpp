@@ -43,6 +43,39 @@ std::expected<bool, std::string> lookup(const SecItemQuery& query, std::string* 
 
 }  // namespace
 
+struct SecretServiceStore::Pending {
+    GObjectPtr<GCancellable> cancellable{g_cancellable_new()};
+    SecretServiceStore* store;
+};
+
+struct SecretServiceStore::Lookup {
+    std::weak_ptr<Pending> owner;
+    std::function<void(SecCopyResult)> done;
+};
+
+SecretServiceStore::SecretServiceStore() : pending_(std::make_shared<Pending>(Pending{.store = this})) {}
+
+SecretServiceStore::~SecretServiceStore() { g_cancellable_cancel(pending_->cancellable.get()); }
+
+void SecretServiceStore::copyMatchingLater(const SecItemQuery& query, std::function<void(SecCopyResult)> done) {
+    if (!valid(query)) return done({secstatus::param, std::nullopt});
+    auto* lookup = new Lookup{pending_, std::move(done)};
+    secret_password_lookup(
+        schema(), pending_->cancellable.get(),
+        [](GObject*, GAsyncResult* result, gpointer data) {
+            std::unique_ptr<Lookup> lookup(static_cast<Lookup*>(data));
+            GError* raw = nullptr;
+            SecretPtr secret(secret_password_lookup_finish(result, &raw));
+            GErrorPtr error(raw);
+            auto owner = lookup->owner.lock();
+            if (!owner || g_error_matches(error.get(), G_IO_ERROR, G_IO_ERROR_CANCELLED)) return;
+            if (error) return lookup->done({owner->store->failed("read", describe(error.get())), std::nullopt});
+            if (!secret) return lookup->done({secstatus::itemNotFound, std::nullopt});
+            lookup->done({secstatus::success, std::string(secret.get())});
+        },
+        lookup, "service", query.service.c_str(), "account", query.account.c_str(), nullptr);
+}
+
 SecStatus SecretServiceStore::failed(const char* operation, const std::string& reason) {
     // A missing or locked keyring fails every call alike: one line is enough to say why.
     if (logged_.insert(std::string(operation) + reason).second)
