@@ -75,7 +75,9 @@ protected:
         gtk_widget_translate_coordinates(widget, window, 0, 0, &bx, &by);
         x += bx + gtk_widget_get_allocated_width(widget) / 2;
         y += by + gtk_widget_get_allocated_height(widget) / 2;
-        xdotool({"mousemove", std::to_string(x), std::to_string(y), "click", "1"});
+        // GTK counts in its own units; the X server in pixels (twice as many at GDK_SCALE=2).
+        int scale = gtk_widget_get_scale_factor(window);
+        xdotool({"mousemove", std::to_string(x * scale), std::to_string(y * scale), "click", "1"});
     }
 
     bool frontIsChat() {

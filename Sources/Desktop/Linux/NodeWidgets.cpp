@@ -309,13 +309,7 @@ NodeWidgets::~NodeWidgets() {
 }
 
 bool NodeWidgets::show(const Node& root) {
-    std::string rendered = ui::render(root);
-    if (root_ && rendered == shown_) {
-        size_t next = 0;
-        rebind(root, next);
-        return false;
-    }
-    shown_ = std::move(rendered);
+    changed_ = false;
     GtkWidget* toplevel = gtk_widget_get_toplevel(GTK_WIDGET(container_));
     GtkWidget* focus = GTK_IS_WINDOW(toplevel) ? gtk_window_get_focus(GTK_WINDOW(toplevel)) : nullptr;
     fieldUses_.clear();
@@ -330,13 +324,17 @@ bool NodeWidgets::show(const Node& root) {
         rootWidth_ = root.width;
         if (!root_) root_ = gtk_box_new(GTK_ORIENTATION_VERTICAL, 0);
         gtk_container_add(container_, root_);
+        gtk_widget_show_all(root_);
+        changed_ = true;
     }
-    gtk_widget_show_all(root_);
-    controls_.clear();
-    limits_.clear();
-    defaultButton_ = nullptr;
-    std::vector<Limit*> open;
-    collect(built_, open);
+    if (changed_) {
+        controls_.clear();
+        limits_.clear();
+        defaultButton_ = nullptr;
+        std::vector<Limit*> open;
+        collect(built_, open);
+    }
+    // The same widgets take the new tree's callbacks, so a click between press and release counts.
     size_t next = 0;
     rebind(root, next);
 
@@ -365,8 +363,8 @@ bool NodeWidgets::show(const Node& root) {
             }
         }
     }
-    applyLimits();
-    return true;
+    if (changed_) applyLimits();
+    return changed_;
 }
 
 bool NodeWidgets::update(const Node& node, Built& built) {
@@ -374,7 +372,9 @@ bool NodeWidgets::update(const Node& node, Built& built) {
     switch (node.kind) {
         case Kind::text: {
             std::string text = validText(node.text);
-            if (text != gtk_label_get_text(GTK_LABEL(built.widget))) gtk_label_set_text(GTK_LABEL(built.widget), text.c_str());
+            if (text == gtk_label_get_text(GTK_LABEL(built.widget))) return true;
+            gtk_label_set_text(GTK_LABEL(built.widget), text.c_str());
+            changed_ = true;
             return true;
         }
         case Kind::textField:
@@ -407,14 +407,21 @@ void NodeWidgets::layStack(const Node& node, Built& built) {
             laid[i] = std::move(*old);
         } else {
             if (old) forget(*old);
-            if (GtkWidget* widget = build(child, node.kind, laid[i])) gtk_container_add(box, widget);
+            if (GtkWidget* widget = build(child, node.kind, laid[i])) {
+                gtk_container_add(box, widget);
+                gtk_widget_show_all(widget);
+            }
+            changed_ = true;
         }
         if (!laid[i].outer) continue;
         placeInStack(laid[i].outer, child, node);
         if (i > 0 && node.children[i - 1].kind == Kind::textField && laid[i - 1].outer && isErrorText(child))
             announceAsErrorOf(laid[i].outer, laid[i - 1].widget);
     }
-    for (size_t i = node.children.size(); i < built.children.size(); ++i) forget(built.children[i]);
+    for (size_t i = node.children.size(); i < built.children.size(); ++i) {
+        forget(built.children[i]);
+        changed_ = true;
+    }
     int position = 0;
     for (const auto& child : laid) {
         if (child.outer) gtk_box_reorder_child(GTK_BOX(box), child.outer, position++);

@@ -4,9 +4,8 @@
 // shown widgets by position and kind: a node of the same kind and look keeps its widget (a label
 // takes its new text), a stack lays its children out again, and only what changed is made anew,
 // so a change is as cheap as what it changes. Each text field keeps its entry across trees, so
-// typing, caret and focus survive the rebuilds that the typing itself causes; a tree that renders
-// the same as the shown one only takes the new callbacks, so a click is never lost to a rebuild
-// between press and release.
+// typing, caret and focus survive the rebuilds that the typing itself causes, and kept controls
+// take the new tree's callbacks, so a click is never lost to a rebuild between press and release.
 // Main thread only. Owned by the window that shows the tree.
 #pragma once
 
@@ -75,9 +74,9 @@ private:
     std::map<std::string, GtkWidget*> fields_;
     std::map<std::string, int> fieldUses_;
     std::set<std::string> kept_;
-    // What the shown widgets render, and their buttons and fields in tree order.
-    std::string shown_;
+    // The shown buttons and fields in tree order, and whether the tree being shown changed any.
     std::vector<GtkWidget*> controls_;
+    bool changed_ = false;
 };
 
 }  // namespace desktop::x11
