@@ -3,7 +3,10 @@
 // gate's decision on a held Return over a 300-word risky draft, from the key press arriving to the
 // grab's release (targets: the poll under 2 ms, the decision under 5 ms); then the whole
 // application's review panel at a held send, from the key press to the panel's window mapped, and
-// a rebuild of the panel's widgets after a change of what it shows.
+// a rebuild of the panel's widgets after a change of what it shows, each beside its floor measured
+// in the same run: what GTK and the X server take to map an empty window of the panel's size
+// (ShowPanelAtHeldSend's target: at most twice that), and to lay one label out again after its
+// text changed (RebuildPanelAfterChange's target: at most three times that).
 #include <benchmark/benchmark.h>
 #include <gtk/gtk.h>
 #include <signal.h>
@@ -203,5 +206,64 @@ void RebuildPanelAfterChange(benchmark::State& state) {
     if (!f.panelVisible()) state.SkipWithError("the panel closed");
 }
 BENCHMARK(RebuildPanelAfterChange)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+// An undecorated window made as our panels are, of the review panel's usual size.
+GtkWidget* panelSizedWindow() {
+    GtkWidget* window = gtk_window_new(GTK_WINDOW_TOPLEVEL);
+    gtk_window_set_decorated(GTK_WINDOW(window), FALSE);
+    gtk_window_set_type_hint(GTK_WINDOW(window), GDK_WINDOW_TYPE_HINT_UTILITY);
+    gtk_window_set_accept_focus(GTK_WINDOW(window), FALSE);
+    gtk_window_set_focus_on_map(GTK_WINDOW(window), FALSE);
+    gtk_window_set_keep_above(GTK_WINDOW(window), TRUE);
+    gtk_window_set_default_size(GTK_WINDOW(window), 380, 420);
+    gtk_window_move(GTK_WINDOW(window), 600, 200);
+    return window;
+}
+
+void idle() {
+    while (g_main_context_iteration(nullptr, FALSE)) {
+    }
+}
+
+void MapEmptyWindowFloor(benchmark::State& state) {
+    ChatApp f;
+    MapTimes maps;
+    GtkWidget* window = panelSizedWindow();
+    for (auto _ : state) {
+        auto shown = std::chrono::steady_clock::now();
+        gtk_widget_show(window);
+        std::optional<std::chrono::steady_clock::time_point> mapped;
+        if (!waitFor([&] { return (mapped = maps.firstAfter(shown)).has_value(); }, 5)) {
+            state.SkipWithError("the window was not mapped");
+            break;
+        }
+        state.SetIterationTime(std::chrono::duration<double>(*mapped - shown).count());
+        gtk_widget_hide(window);
+        waitFor([] { return false; }, 0.05);  // withdrawn on the server too
+    }
+    gtk_widget_destroy(window);
+}
+BENCHMARK(MapEmptyWindowFloor)->Unit(benchmark::kMillisecond)->UseManualTime()->Iterations(30);
+
+void RelayoutOneLabelFloor(benchmark::State& state) {
+    ChatApp f;
+    GtkWidget* window = panelSizedWindow();
+    GtkWidget* label = gtk_label_new("Copied the rewrite.");
+    gtk_label_set_line_wrap(GTK_LABEL(label), TRUE);
+    gtk_container_add(GTK_CONTAINER(window), label);
+    gtk_widget_show_all(window);
+    if (!waitFor([&] { return gtk_widget_get_mapped(window); }, 5)) return state.SkipWithError("no window");
+    idle();
+    size_t i = 0;
+    for (auto _ : state) {
+        gtk_label_set_text(GTK_LABEL(label), i++ % 2 ? "Copied the rewrite." : "Copied the rewrite. Paste it over the draft.");
+        int minimum = 0, natural = 0;
+        gtk_widget_get_preferred_height_for_width(window, 380, &minimum, &natural);
+        benchmark::DoNotOptimize(natural);
+        idle();
+    }
+    gtk_widget_destroy(window);
+}
+BENCHMARK(RelayoutOneLabelFloor)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 }  // namespace

@@ -75,7 +75,9 @@ protected:
         gtk_widget_translate_coordinates(widget, window, 0, 0, &bx, &by);
         x += bx + gtk_widget_get_allocated_width(widget) / 2;
         y += by + gtk_widget_get_allocated_height(widget) / 2;
-        xdotool({"mousemove", std::to_string(x), std::to_string(y), "click", "1"});
+        // GTK counts in its own units; the X server in pixels (twice as many at GDK_SCALE=2).
+        int scale = gtk_widget_get_scale_factor(window);
+        xdotool({"mousemove", std::to_string(x * scale), std::to_string(y * scale), "click", "1"});
     }
 
     bool frontIsChat() {
@@ -183,10 +185,13 @@ TEST_F(ApplicationOnDesktopTests, SigningInStoresTheSessionInTheKeyringAndAResta
     }));
     type(email);
     press("Return");
-    ASSERT_TRUE(waitFor([&] { return button("Verify").second != nullptr; })) << "no code was asked for";
-    click(kestrel::SignInView::kCodePlaceholder);
+    // The keyboard goes on in the code field, and Return there submits.
+    ASSERT_TRUE(waitFor([&] {
+        auto [window, code] = button(kestrel::SignInView::kCodePlaceholder);
+        return code && gtk_window_get_focus(GTK_WINDOW(window)) == code;
+    })) << "the code field did not take the focus";
     type(kestrel::devserver::DevServer::codeFor(email));
-    click("Verify");
+    press("Return");
     ASSERT_TRUE(waitFor([&] { return app->api()->isSignedIn() && !button("Verify").second; }))
         << app->signIn()->view()->error().value_or("");
     auto stored = kestrel::Keychain::load();

@@ -1,6 +1,7 @@
 // Our windows as GTK widgets on a real (headless) X display.
 
 #include <algorithm>
+#include <optional>
 #include <string>
 
 #include "Desktop/Observable.h"
@@ -116,6 +117,75 @@ TEST_F(GtkWindowsTests, TypingWritesTheModelAndTheRebuildKeepsTheSameField) {
     auto after = descendants(top);
     EXPECT_NE(std::find(after.begin(), after.end(), entry), after.end()) << "the entry was replaced";
     EXPECT_EQ(gtk_editable_get_position(GTK_EDITABLE(entry)), 1) << "the caret moved";
+}
+
+// A change is laid over the shown widgets by position and kind: what it does not touch keeps its
+// widget, a label takes its new text, and only what changed its kind is made anew.
+TEST_F(GtkWindowsTests, AChangeKeepsTheWidgetsItDoesNotTouch) {
+    struct Step {
+        const char* change;
+        std::vector<Node> rows;
+        std::vector<bool> same;  // per row: the widget shown before this step stays
+    };
+    auto rows = [](std::string first, std::optional<std::string> notice, bool buttonRow = true) {
+        std::vector<Node> out;
+        out.push_back(Text(std::move(first)));
+        out.push_back(buttonRow ? Button("Fix", [] {}) : Text("Fixed"));
+        out.push_back(Text("Stripe secret key in message").withFont(Font::caption()));
+        if (notice) out.push_back(Text(*notice));
+        return out;
+    };
+    const std::vector<Step> steps = {
+        {"first showing", rows("1 risk", std::nullopt), {}},
+        {"a text changes", rows("2 risks", std::nullopt), {true, true, true}},
+        {"a notice comes", rows("2 risks", "Copied the rewrite."), {true, true, true}},
+        {"the notice goes", rows("2 risks", std::nullopt), {true, true, true}},
+        {"a row changes kind", rows("2 risks", std::nullopt, false), {true, false, true}},
+    };
+    size_t step = 0;
+    auto window = desk.windows().makeWindow(panelConfig(300, 100));
+    window->setContent(std::make_shared<HostingView>(
+        [&] { return VStack(HAlign::leading, 8, steps[step].rows).frame(300); },
+        std::vector<desktop::Observable*>{&model}));
+    window->orderFront();
+    pump();
+    GtkWidget* top = toplevel("Kestrel");
+    ASSERT_NE(top, nullptr);
+    auto children = [&] {
+        GtkWidget* column = nullptr;
+        for (GtkWidget* widget : descendants(top)) {
+            if (GTK_IS_BOX(widget) && gtk_orientable_get_orientation(GTK_ORIENTABLE(widget)) == GTK_ORIENTATION_VERTICAL &&
+                gtk_box_get_spacing(GTK_BOX(widget)) == 8)
+                column = widget;
+        }
+        std::vector<GtkWidget*> out;
+        if (!column) return out;
+        GList* list = gtk_container_get_children(GTK_CONTAINER(column));
+        for (GList* it = list; it; it = it->next) out.push_back(GTK_WIDGET(it->data));
+        g_list_free(list);
+        return out;
+    };
+    // Held, so that a widget made anew can never take the address of one that went.
+    auto hold = [](std::vector<GtkWidget*> widgets) {
+        for (GtkWidget* widget : widgets) g_object_ref(widget);
+        return widgets;
+    };
+    auto shown = hold(children());
+    ASSERT_EQ(shown.size(), 3u);
+    for (step = 1; step < steps.size(); ++step) {
+        model.setText(steps[step].change);
+        pump();
+        auto now = hold(children());
+        SCOPED_TRACE(steps[step].change);
+        ASSERT_EQ(now.size(), steps[step].rows.size());
+        for (size_t row = 0; row < steps[step].same.size(); ++row)
+            EXPECT_EQ(now[row] == shown[row], steps[step].same[row]) << "row " << row;
+        EXPECT_TRUE(contains(labelTexts(top), "2 risks"));
+        for (GtkWidget* widget : shown) g_object_unref(widget);
+        shown = now;
+    }
+    for (GtkWidget* widget : shown) g_object_unref(widget);
+    EXPECT_FALSE(contains(labelTexts(top), "Copied the rewrite."));
 }
 
 TEST_F(GtkWindowsTests, FittingHeightIsTheToolkitsAndKeepsToTheMaximumHeight) {

@@ -44,7 +44,8 @@ cairo_region_t* circleRegion(int width, int height) {
 }
 
 void addWindowCss(GtkWidget* window, const std::string& background) {
-    std::string colour = background == "white" ? "#ffffff" : background == "clear" ? "transparent" : "";
+    // A "white" panel is the theme's window background, so its text keeps the theme's contrast.
+    std::string colour = background == "white" ? "@theme_bg_color" : background == "clear" ? "transparent" : "";
     if (colour.empty()) return;
     GtkCssProvider* provider = gtk_css_provider_new();
     std::string sheet = "* { background-color: " + colour + "; }";

@@ -63,12 +63,35 @@ std::string fontCss(const ui::Font& font) {
     return out;
 }
 
+// A colour as the GTK theme draws it, so text stays readable in light, dark and high-contrast
+// themes: shades of the theme's foreground for the quieter texts (secondary at least 4.5:1,
+// tertiary 3:1 against the theme's background in Adwaita and Adwaita-dark), hues pulled towards
+// the foreground until they read as text. Fixed colours only where the view asks for them.
+std::string cssColor(const ui::Color& color) {
+    using K = ui::Color::Kind;
+    switch (color.kind) {
+        case K::primary: return "@theme_fg_color";
+        case K::secondary: return "mix(@theme_fg_color, @theme_bg_color, 0.3)";
+        case K::tertiary: return "mix(@theme_fg_color, @theme_bg_color, 0.42)";
+        case K::accent:
+        case K::blue: return "mix(@theme_selected_bg_color, @theme_fg_color, 0.35)";
+        case K::red: return "mix(@error_color, @theme_fg_color, 0.6)";
+        case K::orange: return "mix(@warning_color, @theme_fg_color, 0.6)";
+        case K::green: return "mix(@success_color, @theme_fg_color, 0.6)";
+        case K::controlBackground: return "@theme_base_color";
+        case K::white:
+        case K::clear:
+        case K::srgb: return css(rgb(color));
+    }
+    return "@theme_fg_color";
+}
+
 // The text look of a node: its font and, unless it is the primary colour, its colour.
 std::string textCss(const Node& node) {
     std::string out;
     if (node.font) out += fontCss(*node.font);
     if (node.foreground && node.foreground->kind != ui::Color::Kind::primary)
-        out += "color:" + css(rgb(*node.foreground)) + ";";
+        out += "color:" + cssColor(*node.foreground) + ";";
     return out;
 }
 
@@ -207,6 +230,47 @@ void nameForAssistiveTools(GtkWidget* widget, const std::string& name) {
         atk_object_set_name(accessible, validText(name).c_str());
 }
 
+// Red text right under a field is that field's error.
+bool isErrorText(const Node& node) {
+    return node.kind == Kind::text && node.foreground && node.foreground->kind == ui::Color::Kind::red;
+}
+
+// Whether a node would be built into the same widget as `shown`, children aside; a label's text
+// changes in place.
+bool sameLook(const Node& a, const Node& b) {
+    return a.kind == b.kind && a.hAlign == b.hAlign && a.vAlign == b.vAlign && a.spacing == b.spacing &&
+           (a.kind == Kind::text || a.text == b.text) && a.symbol == b.symbol && a.font == b.font &&
+           a.foreground == b.foreground && a.fill == b.fill && a.selectable == b.selectable &&
+           a.buttonStyle == b.buttonStyle && a.controlSize == b.controlSize && a.tooltip == b.tooltip &&
+           a.enabled == b.enabled && a.isDefaultAction == b.isDefaultAction && a.progressSize == b.progressSize &&
+           a.showsIndicators == b.showsIndicators && a.padding == b.padding && a.width == b.width &&
+           a.height == b.height && a.maxHeight == b.maxHeight && a.frameAlign == b.frameAlign &&
+           a.background == b.background && a.cornerRadius == b.cornerRadius;
+}
+
+// Where a child sits in its stack: a column stretches what fills the width, a row what fills it.
+void placeInStack(GtkWidget* widget, const Node& child, const Node& stack) {
+    bool fills = fillsWidth(child, stack.kind);
+    if (stack.kind == Kind::vstack) {
+        gtk_widget_set_halign(widget, fills ? GTK_ALIGN_FILL : align(stack.hAlign));
+        if (child.kind == Kind::spacer) gtk_widget_set_vexpand(widget, TRUE);
+    } else {
+        gtk_widget_set_valign(widget, align(stack.vAlign));
+        if (fills) gtk_widget_set_hexpand(widget, TRUE);
+        else gtk_widget_set_hexpand_set(widget, FALSE);
+    }
+}
+
+// Screen readers speak an alert as it appears, and read the error with the field it describes.
+void announceAsErrorOf(GtkWidget* label, GtkWidget* field) {
+    AtkObject* error = gtk_widget_get_accessible(label);
+    AtkObject* described = gtk_widget_get_accessible(field);
+    if (!error || !described) return;
+    atk_object_set_role(error, ATK_ROLE_ALERT);
+    atk_object_add_relationship(described, ATK_RELATION_DESCRIBED_BY, error);
+    atk_object_add_relationship(error, ATK_RELATION_DESCRIPTION_FOR, described);
+}
+
 GtkWidget* symbolWidget(const std::string& symbol, const Node& node) {
     SymbolLook look = symbolLook(symbol);
     double side = node.font.value_or(ui::Font::body()).lineHeight();
@@ -245,46 +309,159 @@ NodeWidgets::~NodeWidgets() {
 }
 
 bool NodeWidgets::show(const Node& root) {
-    std::string rendered = ui::render(root);
-    if (root_ && rendered == shown_) {
-        size_t next = 0;
-        rebind(root, next);
-        return false;
-    }
-    shown_ = std::move(rendered);
-    controls_.clear();
+    changed_ = false;
     GtkWidget* toplevel = gtk_widget_get_toplevel(GTK_WIDGET(container_));
     GtkWidget* focus = GTK_IS_WINDOW(toplevel) ? gtk_window_get_focus(GTK_WINDOW(toplevel)) : nullptr;
-    for (auto& [key, entry] : fields_) {
-        if (GtkWidget* parent = gtk_widget_get_parent(entry)) gtk_container_remove(GTK_CONTAINER(parent), entry);
-    }
-    if (root_) gtk_widget_destroy(root_);
-    root_ = nullptr;
-    defaultButton_ = nullptr;
-    limits_.clear();
     fieldUses_.clear();
     kept_.clear();
+    // The new tree is laid over the shown widgets; only what changed its kind or look is made anew.
+    if (!root_ || !update(root, built_)) {
+        for (auto& [key, entry] : fields_) {
+            if (GtkWidget* parent = gtk_widget_get_parent(entry)) gtk_container_remove(GTK_CONTAINER(parent), entry);
+        }
+        if (root_) gtk_widget_destroy(root_);
+        root_ = build(root, Kind::vstack, built_);
+        rootWidth_ = root.width;
+        if (!root_) root_ = gtk_box_new(GTK_ORIENTATION_VERTICAL, 0);
+        gtk_container_add(container_, root_);
+        gtk_widget_show_all(root_);
+        changed_ = true;
+    }
+    if (changed_) {
+        controls_.clear();
+        limits_.clear();
+        defaultButton_ = nullptr;
+        std::vector<Limit*> open;
+        collect(built_, open);
+    }
+    // The same widgets take the new tree's callbacks, so a click between press and release counts.
+    size_t next = 0;
+    rebind(root, next);
 
-    std::vector<Limit*> open;
-    root_ = build(root, Kind::vstack, open);
-    rootWidth_ = root.width;
-    if (!root_) root_ = gtk_box_new(GTK_ORIENTATION_VERTICAL, 0);
-    gtk_container_add(container_, root_);
-    gtk_widget_show_all(root_);
-
-    // Entries that this build did not use go with their last reference.
+    // Entries that this tree did not use go with their last reference; the focus is compared by
+    // address only, since it may be one of them.
+    bool focusKept = false;
     for (auto it = fields_.begin(); it != fields_.end();) {
         if (kept_.contains(it->first)) {
+            focusKept = focusKept || it->second == focus;
             ++it;
             continue;
         }
         g_object_unref(it->second);
         it = fields_.erase(it);
     }
-    if (focus && GTK_IS_ENTRY(focus) && gtk_widget_get_toplevel(focus) == toplevel)
-        gtk_entry_grab_focus_without_selecting(GTK_ENTRY(focus));
-    applyLimits();
+    if (focusKept) {
+        if (!gtk_widget_is_focus(focus)) gtk_entry_grab_focus_without_selecting(GTK_ENTRY(focus));
+    } else if (GTK_IS_WINDOW(toplevel) && gtk_window_get_accept_focus(GTK_WINDOW(toplevel)) &&
+               !gtk_window_get_focus(GTK_WINDOW(toplevel))) {
+        // The focused control went with the old widgets (the e-mail field after Continue): the
+        // keyboard goes on in the first field of the new ones, so typing is not lost.
+        for (GtkWidget* control : controls_) {
+            if (GTK_IS_ENTRY(control) && gtk_widget_get_sensitive(control)) {
+                gtk_entry_grab_focus_without_selecting(GTK_ENTRY(control));
+                break;
+            }
+        }
+    }
+    if (changed_) applyLimits();
+    return changed_;
+}
+
+bool NodeWidgets::update(const Node& node, Built& built) {
+    if (!sameLook(node, built.look)) return false;
+    switch (node.kind) {
+        case Kind::text: {
+            std::string text = validText(node.text);
+            if (text == gtk_label_get_text(GTK_LABEL(built.widget))) return true;
+            gtk_label_set_text(GTK_LABEL(built.widget), text.c_str());
+            changed_ = true;
+            return true;
+        }
+        case Kind::textField:
+            return field(node) == built.widget;
+        case Kind::vstack:
+        case Kind::hstack:
+            layStack(node, built);
+            return true;
+        default:
+            break;
+    }
+    // Containers of a fixed shape keep their widgets only when every child does.
+    size_t children = built.children.size();
+    if ((node.kind == Kind::button || node.kind == Kind::scroll) ? std::min<size_t>(node.children.size(), 1) != children
+                                                                 : node.children.size() != children)
+        return false;
+    for (size_t i = 0; i < children; ++i) {
+        if (!update(node.children[i], built.children[i])) return false;
+    }
     return true;
+}
+
+void NodeWidgets::layStack(const Node& node, Built& built) {
+    GtkContainer* box = GTK_CONTAINER(built.widget);
+    std::vector<Built> laid(node.children.size());
+    for (size_t i = 0; i < node.children.size(); ++i) {
+        const Node& child = node.children[i];
+        Built* old = i < built.children.size() ? &built.children[i] : nullptr;
+        if (old && update(child, *old)) {
+            laid[i] = std::move(*old);
+        } else {
+            if (old) forget(*old);
+            if (GtkWidget* widget = build(child, node.kind, laid[i])) {
+                gtk_container_add(box, widget);
+                gtk_widget_show_all(widget);
+            }
+            changed_ = true;
+        }
+        if (!laid[i].outer) continue;
+        placeInStack(laid[i].outer, child, node);
+        if (i > 0 && node.children[i - 1].kind == Kind::textField && laid[i - 1].outer && isErrorText(child))
+            announceAsErrorOf(laid[i].outer, laid[i - 1].widget);
+    }
+    for (size_t i = node.children.size(); i < built.children.size(); ++i) {
+        forget(built.children[i]);
+        changed_ = true;
+    }
+    int position = 0;
+    for (const auto& child : laid) {
+        if (child.outer) gtk_box_reorder_child(GTK_BOX(box), child.outer, position++);
+    }
+    built.children = std::move(laid);
+}
+
+// Takes a subtree's widgets away, sparing the entries that a later build may take up again (and
+// leaving alone those that one already took elsewhere).
+void NodeWidgets::forget(const Built& built) {
+    if (!built.outer) return;
+    std::vector<const Built*> pending = {&built};
+    while (!pending.empty()) {
+        const Built* next = pending.back();
+        pending.pop_back();
+        GtkWidget* entry = next->look.kind == Kind::textField ? next->widget : nullptr;
+        if (entry && (entry == built.outer || gtk_widget_is_ancestor(entry, built.outer)))
+            gtk_container_remove(GTK_CONTAINER(gtk_widget_get_parent(entry)), entry);
+        for (const auto& child : next->children) pending.push_back(&child);
+    }
+    gtk_widget_destroy(built.outer);
+}
+
+// The controls in tree order, the default button, and the height limits with their scroll areas.
+void NodeWidgets::collect(const Built& built, std::vector<Limit*>& open) {
+    Limit* limit = nullptr;
+    if (built.look.maxHeight && built.outer) {
+        limits_.push_back(std::make_unique<Limit>(Limit{built.outer, *built.look.maxHeight, {}}));
+        limit = limits_.back().get();
+        open.push_back(limit);
+    }
+    if (built.widget) {
+        if (built.look.kind == Kind::button || built.look.kind == Kind::textField) controls_.push_back(built.widget);
+        if (built.look.kind == Kind::button && built.look.isDefaultAction) defaultButton_ = built.widget;
+        if (built.look.kind == Kind::scroll) {
+            for (auto* holder : open) holder->scrolls.push_back(GTK_SCROLLED_WINDOW(built.widget));
+        }
+    }
+    for (const auto& child : built.children) collect(child, open);
+    if (limit) open.pop_back();
 }
 
 // The same traversal as the build, so the n-th control node belongs to the n-th control widget.
@@ -316,16 +493,13 @@ Size NodeWidgets::measure(double width) const {
     return {width, static_cast<double>(natural)};
 }
 
-GtkWidget* NodeWidgets::build(const Node& node, Kind parent, std::vector<Limit*>& open) {
+GtkWidget* NodeWidgets::build(const Node& node, Kind parent, Built& into) {
+    into = Built{};
+    into.look = node;
+    into.look.children.clear();
     if (node.kind == Kind::empty) return nullptr;
-    Limit* limit = nullptr;
-    if (node.maxHeight) {
-        limits_.push_back(std::make_unique<Limit>(Limit{nullptr, *node.maxHeight, {}}));
-        limit = limits_.back().get();
-        open.push_back(limit);
-    }
-    GtkWidget* widget = buildContent(node, parent, open);
-    if (limit) open.pop_back();
+    GtkWidget* widget = buildContent(node, parent, into);
+    into.widget = widget;
 
     const ui::Insets& p = node.padding;
     gtk_widget_set_margin_top(widget, static_cast<int>(p.top));
@@ -344,43 +518,31 @@ GtkWidget* NodeWidgets::build(const Node& node, Kind parent, std::vector<Limit*>
         gtk_container_add(GTK_CONTAINER(box), widget);
         char radius[32];
         std::snprintf(radius, sizeof radius, "border-radius:%gpx;", node.cornerRadius);
-        addCss(box, "background-color:" + css(rgb(*node.background)) + ";" + radius);
+        addCss(box, "background-color:" + cssColor(*node.background) + ";" + radius);
         widget = box;
     }
-    if (limit) limit->widget = widget;
+    into.outer = widget;
     return widget;
 }
 
-GtkWidget* NodeWidgets::buildContent(const Node& node, Kind parent, std::vector<Limit*>& open) {
+GtkWidget* NodeWidgets::buildContent(const Node& node, Kind parent, Built& into) {
     switch (node.kind) {
         case Kind::vstack:
         case Kind::hstack: {
             bool column = node.kind == Kind::vstack;
-            GtkWidget* box = gtk_box_new(column ? GTK_ORIENTATION_VERTICAL : GTK_ORIENTATION_HORIZONTAL,
-                                         static_cast<int>(node.spacing));
-            for (const auto& child : node.children) {
-                GtkWidget* widget = build(child, node.kind, open);
-                if (!widget) continue;
-                if (column) {
-                    gtk_widget_set_halign(widget, fillsWidth(child, node.kind) ? GTK_ALIGN_FILL : align(node.hAlign));
-                    if (child.kind == Kind::spacer) gtk_widget_set_vexpand(widget, TRUE);
-                } else {
-                    gtk_widget_set_valign(widget, align(node.vAlign));
-                    if (fillsWidth(child, node.kind)) gtk_widget_set_hexpand(widget, TRUE);
-                }
-                gtk_container_add(GTK_CONTAINER(box), widget);
-            }
-            return box;
+            into.widget = gtk_box_new(column ? GTK_ORIENTATION_VERTICAL : GTK_ORIENTATION_HORIZONTAL,
+                                      static_cast<int>(node.spacing));
+            layStack(node, into);
+            return into.widget;
         }
         case Kind::zstack: {
             GtkWidget* overlay = gtk_overlay_new();
-            bool first = true;
-            for (const auto& child : node.children) {
-                GtkWidget* widget = build(child, node.kind, open);
+            into.children.resize(node.children.size());
+            for (size_t i = 0; i < node.children.size(); ++i) {
+                GtkWidget* widget = build(node.children[i], node.kind, into.children[i]);
                 if (!widget) continue;
-                if (first) {
+                if (!gtk_bin_get_child(GTK_BIN(overlay))) {
                     gtk_container_add(GTK_CONTAINER(overlay), widget);
-                    first = false;
                 } else {
                     gtk_widget_set_halign(widget, GTK_ALIGN_CENTER);
                     gtk_widget_set_valign(widget, GTK_ALIGN_CENTER);
@@ -401,9 +563,13 @@ GtkWidget* NodeWidgets::buildContent(const Node& node, Kind parent, std::vector<
             return label;
         }
         case Kind::button:
-            return buildButton(node, open);
-        case Kind::textField:
-            return field(node);
+            return buildButton(node, into);
+        case Kind::textField: {
+            GtkWidget* entry = field(node);
+            // A field that moved leaves its old place, which is going away.
+            if (GtkWidget* parent = gtk_widget_get_parent(entry)) gtk_container_remove(GTK_CONTAINER(parent), entry);
+            return entry;
+        }
         case Kind::divider:
             return gtk_separator_new(parent == Kind::hstack ? GTK_ORIENTATION_VERTICAL : GTK_ORIENTATION_HORIZONTAL);
         case Kind::spacer:
@@ -415,9 +581,8 @@ GtkWidget* NodeWidgets::buildContent(const Node& node, Kind parent, std::vector<
             gtk_scrolled_window_set_propagate_natural_height(GTK_SCROLLED_WINDOW(scroll), TRUE);
             gtk_scrolled_window_set_propagate_natural_width(GTK_SCROLLED_WINDOW(scroll), TRUE);
             gtk_scrolled_window_set_shadow_type(GTK_SCROLLED_WINDOW(scroll), GTK_SHADOW_NONE);
-            for (auto* limit : open) limit->scrolls.push_back(GTK_SCROLLED_WINDOW(scroll));
             if (!node.children.empty()) {
-                if (GtkWidget* content = build(node.children.front(), node.kind, open))
+                if (GtkWidget* content = build(node.children.front(), node.kind, into.children.emplace_back()))
                     gtk_container_add(GTK_CONTAINER(scroll), content);
             }
             return scroll;
@@ -449,11 +614,10 @@ GtkWidget* NodeWidgets::buildContent(const Node& node, Kind parent, std::vector<
     return gtk_box_new(GTK_ORIENTATION_HORIZONTAL, 0);
 }
 
-GtkWidget* NodeWidgets::buildButton(const Node& node, std::vector<Limit*>& open) {
+GtkWidget* NodeWidgets::buildButton(const Node& node, Built& into) {
     GtkWidget* button = gtk_button_new();
-    controls_.push_back(button);
     GtkWidget* label = nullptr;
-    if (!node.children.empty()) label = build(node.children.front(), Kind::button, open);
+    if (!node.children.empty()) label = build(node.children.front(), Kind::button, into.children.emplace_back());
     else if (!node.symbol.empty()) label = symbolWidget(node.symbol, node);
     else {
         // A title longer than the window is cut short rather than widening the window.
@@ -470,10 +634,7 @@ GtkWidget* NodeWidgets::buildButton(const Node& node, std::vector<Limit*>& open)
     addCss(button, look);
     if (node.buttonStyle == ui::ButtonStyle::borderedProminent || node.isDefaultAction)
         gtk_style_context_add_class(gtk_widget_get_style_context(button), GTK_STYLE_CLASS_SUGGESTED_ACTION);
-    if (node.isDefaultAction) {
-        gtk_widget_set_can_default(button, TRUE);
-        defaultButton_ = button;
-    }
+    if (node.isDefaultAction) gtk_widget_set_can_default(button, TRUE);
     gtk_widget_set_sensitive(button, node.enabled);
     gtk_widget_set_focus_on_click(button, FALSE);
     nameForAssistiveTools(button, node.text.empty() ? node.tooltip.value_or("") : node.text);
@@ -496,9 +657,15 @@ GtkWidget* NodeWidgets::field(const Node& node) {
         addCss(entry, textCss(node));
     }
     kept_.insert(key);
-    controls_.push_back(entry);
     auto* hook = new FieldHook{node.binding, node.action};
     g_object_set_data_full(G_OBJECT(entry), kFieldHook, hook, deleteFieldHook);
+    // A kept entry's error, if it had one, is told again by the stack that shows it.
+    if (AtkObject* accessible = gtk_widget_get_accessible(entry)) {
+        AtkRelationSet* relations = atk_object_ref_relation_set(accessible);
+        if (AtkRelation* described = atk_relation_set_get_relation_by_type(relations, ATK_RELATION_DESCRIBED_BY))
+            atk_relation_set_remove(relations, described);
+        g_object_unref(relations);
+    }
     std::string placeholder = validText(node.text);
     gtk_entry_set_placeholder_text(GTK_ENTRY(entry), placeholder.c_str());
     nameForAssistiveTools(entry, placeholder);

@@ -1,13 +1,16 @@
 // Renders a hosted ui::Node tree as GTK 3 widgets inside one container: stacks as boxes, text as
 // labels, buttons, entries bound to their model field, separators, scroll areas, spinners,
-// themed symbols and drawn circles, styled through per-look CSS. A rebuild replaces the widgets
-// but keeps each text field's entry, so typing, caret and focus survive the rebuilds that the
-// typing itself causes; a tree that renders the same as the shown one keeps its widgets and only
-// takes the new callbacks, so a click is never lost to a rebuild between press and release.
+// themed symbols and drawn circles, styled through per-look CSS. A new tree is laid over the
+// shown widgets by position and kind: a node of the same kind and look keeps its widget (a label
+// takes its new text), a stack lays its children out again, and only what changed is made anew,
+// so a change is as cheap as what it changes. Each text field keeps its entry across trees, so
+// typing, caret and focus survive the rebuilds that the typing itself causes, and kept controls
+// take the new tree's callbacks, so a click is never lost to a rebuild between press and release.
 // Main thread only. Owned by the window that shows the tree.
 #pragma once
 
 #include <map>
+#include <memory>
 #include <optional>
 #include <set>
 #include <string>
@@ -27,7 +30,7 @@ public:
     NodeWidgets(const NodeWidgets&) = delete;
     NodeWidgets& operator=(const NodeWidgets&) = delete;
 
-    // Replaces the container's widgets with those of `root`; answers whether it had to.
+    // Shows `root`, laid over the shown widgets; answers whether anything changed.
     bool show(const ui::Node& root);
     // The rendered tree's size at a proposed width (kUnbounded: the root's own width, else its
     // natural width), as GTK lays it out.
@@ -41,15 +44,29 @@ private:
         double maxHeight;
         std::vector<GtkScrolledWindow*> scrolls;
     };
-    GtkWidget* build(const ui::Node& node, ui::Node::Kind parent, std::vector<Limit*>& open);
-    GtkWidget* buildContent(const ui::Node& node, ui::Node::Kind parent, std::vector<Limit*>& open);
-    GtkWidget* buildButton(const ui::Node& node, std::vector<Limit*>& open);
+    // What one node was built into, mirroring the tree: the node itself (children aside), the
+    // widget its parent holds (its background box, else its own widget) and its own widget.
+    struct Built {
+        ui::Node look;
+        GtkWidget* outer = nullptr;
+        GtkWidget* widget = nullptr;
+        std::vector<Built> children;
+    };
+    GtkWidget* build(const ui::Node& node, ui::Node::Kind parent, Built& into);
+    GtkWidget* buildContent(const ui::Node& node, ui::Node::Kind parent, Built& into);
+    GtkWidget* buildButton(const ui::Node& node, Built& into);
     GtkWidget* field(const ui::Node& node);
+    // Lays `node` over what `built` shows; false when it needs widgets of its own.
+    bool update(const ui::Node& node, Built& built);
+    void layStack(const ui::Node& node, Built& built);
+    void forget(const Built& built);
+    void collect(const Built& built, std::vector<Limit*>& open);
     void applyLimits();
     void rebind(const ui::Node& node, size_t& next);
 
     GtkContainer* container_;
     GtkWidget* root_ = nullptr;
+    Built built_;
     std::optional<double> rootWidth_;
     GtkWidget* defaultButton_ = nullptr;
     std::vector<std::unique_ptr<Limit>> limits_;
@@ -57,9 +74,9 @@ private:
     std::map<std::string, GtkWidget*> fields_;
     std::map<std::string, int> fieldUses_;
     std::set<std::string> kept_;
-    // What the shown widgets render, and their buttons and fields in tree order.
-    std::string shown_;
+    // The shown buttons and fields in tree order, and whether the tree being shown changed any.
     std::vector<GtkWidget*> controls_;
+    bool changed_ = false;
 };
 
 }  // namespace desktop::x11
