@@ -231,10 +231,20 @@ void LinuxEvents::onKeyPress(unsigned keycode, unsigned state, XTime time) {
 }
 
 void LinuxEvents::frozeAt(XTime time, Clock::time_point seenAt) {
-    // Presses come one at a time while the keyboard is frozen: only a later one is news.
-    if (frozen_.time != 0 && static_cast<int32_t>(static_cast<uint32_t>(time) - static_cast<uint32_t>(frozen_.time)) <= 0)
+    // The watchdog may have seen this very press first: its clock runs already.
+    if (frozen_.time == time && !frozen_.seenByMainLoop) {
+        frozen_.seenByMainLoop = true;
         return;
-    frozen_ = Frozen{time, serverClock_.toLocal(time, seenAt), {}, false};
+    }
+    frozen_ = Frozen{time, serverClock_.toLocal(time, seenAt), {}, false, true};
+}
+
+void LinuxEvents::rawPressAt(XTime time, Clock::time_point seenAt) {
+    // Presses come one at a time while the keyboard is frozen: an earlier one is old news, and so
+    // is the press the main loop is deciding. Two presses may share a millisecond.
+    auto age = static_cast<int32_t>(static_cast<uint32_t>(frozen_.time) - static_cast<uint32_t>(time));
+    if (frozen_.time != 0 && (age > 0 || (age == 0 && !(frozen_.seenByMainLoop && frozen_.decided)))) return;
+    frozen_ = Frozen{time, serverClock_.toLocal(time, seenAt), {}, false, false};
 }
 
 bool LinuxEvents::settle(XTime time, bool pass) {
@@ -315,7 +325,7 @@ void LinuxEvents::watchRawPress(XConnection& watch, int opcode, const XEvent& ev
     std::lock_guard lock(frozenMutex_);
     serverClock_.observe(time, now);
     // Only a grabbed key can have frozen the keyboard; a repeat comes through an active grab.
-    if (!repeat && grabbedKeycodes_.contains(keycode)) frozeAt(time, now);
+    if (!repeat && grabbedKeycodes_.contains(keycode)) rawPressAt(time, now);
 }
 
 void LinuxEvents::watchdogLoop(const std::string& displayName) {

@@ -101,8 +101,9 @@ private:
     bool isPhysicallyDown(unsigned keycode) const;
 
     // The keyboard froze on a press at `time`: the watchdog's clock starts, unless it already did.
-    // With frozenMutex_ held.
+    // With frozenMutex_ held; from the main loop, and from the watchdog as it sees a raw press.
     void frozeAt(XTime time, Clock::time_point seenAt);
+    void rawPressAt(XTime time, Clock::time_point seenAt);
     // Answers whether the verdict came in time (and then lets the keyboard go with it).
     bool settle(XTime time, bool pass);
     // The watchdog's thread, with a connection of its own.
@@ -130,6 +131,7 @@ private:
         Clock::time_point since;
         Clock::time_point releasedAt;  // by the watchdog
         bool decided = true;
+        bool seenByMainLoop = false;
     };
     mutable std::mutex frozenMutex_;
     Frozen frozen_;
