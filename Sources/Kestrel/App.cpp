@@ -169,6 +169,11 @@ void AppDelegate::togglePanel(const std::string& source) {
     else panel_->show(source);
 }
 
+void AppDelegate::reopen() {
+    // Absent when the engine failed to load and the application is ending.
+    if (panel_ && !panel_->panel().isVisible()) panel_->show("menu");
+}
+
 void AppDelegate::recordLaunch() {
     auto& defaults = desktop::current().defaults();
     bool launchedBefore = defaults.boolean(kLaunchedBefore).value_or(false);

@@ -95,6 +95,9 @@ public:
     void togglePanel(const std::string& source);
     // The status item's symbol and tooltip from trust, risks and the current app.
     void refreshIcon();
+    // The program was started again while this copy runs: the review panel shows, so the person
+    // sees that it is already here.
+    void reopen();
 
 private:
     // Polling, and the gate when its tap can be installed; at most once per process.

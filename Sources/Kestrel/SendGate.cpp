@@ -1,5 +1,7 @@
 #include "Kestrel/SendGate.h"
 
+#include <algorithm>
+
 #include "Desktop/Desktop.h"
 #include "Kestrel/AX.h"
 #include "Kestrel/Analytics.h"
@@ -46,10 +48,13 @@ std::vector<desktop::KeyCombo> SendGate::keysOfInterest() const {
         keys.push_back({kEscapeKeyCode, 0});
         keys.push_back({kEscapeKeyCode, shift});
     }
-    auto front = desktop::current().workspace().frontmostApplication();
-    auto app = front ? SupportedApp::forApplication(*front) : std::nullopt;
-    if (app && !Prefs::isMuted(app->bundleID)) {
-        for (const auto& key : app->send.combos()) keys.push_back(key);
+    // Whichever app is in front: a press right after a switch must not slip past, and each press
+    // is decided for the app that has the focus at that press.
+    for (const auto& app : SupportedApp::all()) {
+        if (Prefs::isMuted(app.bundleID)) continue;
+        for (const auto& key : app.send.combos()) {
+            if (std::find(keys.begin(), keys.end(), key) == keys.end()) keys.push_back(key);
+        }
     }
     return keys;
 }

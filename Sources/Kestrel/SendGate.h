@@ -52,7 +52,7 @@ public:
     // key would send another message. Either way nothing stays held; answers whether it replayed.
     bool release();
     // The key-downs the tap must see now: the check shortcut, Escape while wanted, and the Send
-    // chord of the supported, unmuted app in front.
+    // chords of every supported, unmuted app.
     std::vector<desktop::KeyCombo> keysOfInterest() const;
 
     // The held Send key press.

@@ -44,7 +44,13 @@ int main(int argc, char** argv) {
         return kestrel::AppDelegate::main(arguments, [](const auto& stateDirectory) {
             return desktop::x11::runOnLinuxDesktop(
                 {resourceDirectory(), stateDirectory},
-                [] { return std::shared_ptr<void>(kestrel::AppDelegate::launch()); }, std::cerr);
+                [] {
+                    auto app = kestrel::AppDelegate::launch();
+                    return desktop::x11::LaunchedApplication{app, [weak = std::weak_ptr(app)] {
+                                                                 if (auto self = weak.lock()) self->reopen();
+                                                             }};
+                },
+                std::cout, std::cerr);
         });
     }
     return kestrel::AppDelegate::main(arguments, [](const auto& stateDirectory) {

@@ -90,11 +90,9 @@ protected:
         runFor(0.3);
         const char* folder = std::getenv("KESTREL_SCREENSHOTS");
         auto path = (folder && *folder ? std::filesystem::path(folder) : scratch.path()) / (name + ".png");
-        pid_t pid = spawn({"import", "-window", "root", path.string()});
-        int status = 0;
-        if (!pid || !waitFor([&] { return waitpid(pid, &status, WNOHANG) == pid; })) return false;
+        if (!runToEnd({"import", "-window", "root", path.string()})) return false;
         std::error_code ec;
-        return WIFEXITED(status) && WEXITSTATUS(status) == 0 && std::filesystem::file_size(path, ec) > 10000;
+        return std::filesystem::file_size(path, ec) > 10000;
     }
 
     bool panelVisible() { return app->panel()->panel().isVisible(); }

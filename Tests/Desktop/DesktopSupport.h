@@ -4,6 +4,7 @@
 // watcher and send gate on top.
 #pragma once
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <spawn.h>
@@ -13,7 +14,9 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <iterator>
 #include <memory>
+#include <optional>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -47,6 +50,7 @@ protected:
 
     ~LinuxDesktopTest() override {
         gate.reset();
+        if (savedKeymap_) runToEnd({"xkbcomp", savedKeymap_->string(), std::getenv("DISPLAY")});
         for (pid_t pid : children_) {
             kill(pid, SIGTERM);
             waitpid(pid, nullptr, 0);
@@ -72,21 +76,45 @@ protected:
     // Lets the loop run for a while, for checking that something does not happen.
     void runFor(double seconds) { desktop::x11::GLibRunLoop::iterate(seconds); }
 
-    pid_t spawn(const std::vector<std::string>& arguments) {
+    // Starts a program; its standard output and error go to `output` when given.
+    pid_t spawn(const std::vector<std::string>& arguments, const std::optional<std::filesystem::path>& output = {}) {
         std::vector<char*> argv;
         for (const auto& argument : arguments) argv.push_back(const_cast<char*>(argument.c_str()));
         argv.push_back(nullptr);
+        posix_spawn_file_actions_t actions;
+        posix_spawn_file_actions_init(&actions);
+        if (output) {
+            posix_spawn_file_actions_addopen(&actions, 1, output->c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+            posix_spawn_file_actions_adddup2(&actions, 1, 2);
+        }
         pid_t pid = 0;
-        if (posix_spawnp(&pid, argv[0], nullptr, nullptr, argv.data(), environ) != 0) return 0;
+        int failed = posix_spawnp(&pid, argv[0], &actions, nullptr, argv.data(), environ);
+        posix_spawn_file_actions_destroy(&actions);
+        return failed ? 0 : pid;
+    }
+    // A program that runs until the test ends: it is ended with the test.
+    pid_t spawnKept(const std::vector<std::string>& arguments, const std::optional<std::filesystem::path>& output = {}) {
+        pid_t pid = spawn(arguments, output);
+        if (pid) children_.push_back(pid);
         return pid;
+    }
+    // Waits, with the main loop answering, until the process ends; its exit status, none when it
+    // did not end in time or was killed.
+    std::optional<int> exitStatus(pid_t pid, double seconds = 10) {
+        int status = 0;
+        if (!waitFor([&] { return waitpid(pid, &status, WNOHANG) == pid; }, seconds)) return std::nullopt;
+        return WIFEXITED(status) ? std::optional(WEXITSTATUS(status)) : std::nullopt;
+    }
+    bool runToEnd(const std::vector<std::string>& arguments) {
+        pid_t pid = spawn(arguments, scratch.path() / "output.txt");
+        return pid && exitStatus(pid) == 0;
     }
 
     // Starts a stand-in app and waits until it is in front with its box focused.
     pid_t launch(const char* program, const std::string& appID, std::vector<std::string> extra = {}) {
         std::vector<std::string> arguments = {program, "--log", logPath(appID).string(), "--app-id", appID};
         arguments.insert(arguments.end(), extra.begin(), extra.end());
-        pid_t pid = spawn(arguments);
-        if (pid) children_.push_back(pid);
+        pid_t pid = spawnKept(arguments);
         bool front = waitFor([&] {
             auto app = desktop.workspace().frontmostApplication();
             if (!app || app->pid != pid) return false;
@@ -102,18 +130,45 @@ protected:
     }
     pid_t launchMail(const std::string& appID = "org.gnome.Evolution") { return launch(KESTREL_TEST_MAIL, appID); }
 
+    // The top-level client window of a stand-in app, as the window manager lists it.
+    std::optional<desktop::x11::XWindow> windowOf(pid_t pid) {
+        auto clients = desktop.x().property(desktop.x().root(), desktop.x().atom("_NET_CLIENT_LIST"));
+        if (!clients) return std::nullopt;
+        for (long window : clients->items) {
+            if (desktop.linuxWorkspace().pidOf(static_cast<desktop::x11::XWindow>(window)) == pid)
+                return static_cast<desktop::x11::XWindow>(window);
+        }
+        return std::nullopt;
+    }
+
     // Runs xdotool to completion: keys travel through the X server as a keyboard's would.
     void xdotool(std::vector<std::string> arguments) {
         arguments.insert(arguments.begin(), "xdotool");
         pid_t pid = spawn(arguments);
         ASSERT_NE(pid, 0);
-        int status = 0;
         // Our process must keep answering while the keyboard is frozen on a grabbed key.
-        ASSERT_TRUE(waitFor([&] { return waitpid(pid, &status, WNOHANG) == pid; }));
-        ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+        ASSERT_EQ(exitStatus(pid), 0);
     }
     void type(const std::string& text) { xdotool({"type", "--delay", "2", "--", text}); }
     void press(const std::string& keys) { xdotool({"key", keys}); }
+
+    // Loads a keyboard map in which Return sits on the third level of its key, behind AltGr, as on
+    // layouts that put a character there; the session's own map comes back after the test.
+    void putReturnBehindAltGr() {
+        const char* display = std::getenv("DISPLAY");
+        auto saved = scratch.path() / "session.xkb";
+        ASSERT_TRUE(runToEnd({"xkbcomp", "-xkb", display, saved.string()}));
+        savedKeymap_ = saved;
+        std::ifstream in(saved);
+        std::string keymap((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+        auto start = keymap.find("key <RTRN>");
+        ASSERT_NE(start, std::string::npos);
+        keymap.replace(start, keymap.find(';', start) - start,
+                       R"(key <RTRN> { type= "FOUR_LEVEL", symbols[Group1]= [ x, X, Return, Return ] })");
+        auto moved = scratch.path() / "return-behind-altgr.xkb";
+        std::ofstream(moved) << keymap;
+        ASSERT_TRUE(runToEnd({"xkbcomp", moved.string(), display}));
+    }
 
     std::filesystem::path logPath(const std::string& appID) const { return scratch.path() / (appID + ".log"); }
     // The messages an app sent, one per line.
@@ -152,6 +207,7 @@ protected:
 
 private:
     std::vector<pid_t> children_;
+    std::optional<std::filesystem::path> savedKeymap_;
 };
 
 }  // namespace testing_support

@@ -44,7 +44,7 @@ public:
 void pump(double seconds = 0);
 // Pumps until `done` holds or `timeout` seconds pass; answers whether it held. The window manager
 // and GTK's frame clock place and size a window some frames after it is shown.
-bool pumpUntil(const std::function<bool()>& done, double timeout = 3);
+bool pumpUntil(const std::function<bool()>& done, double timeout = 10);
 // The frame of a toplevel on screen, window-manager decoration included.
 GdkRectangle frameExtents(GtkWidget* window);
 

@@ -1,6 +1,5 @@
 #include "Desktop/Linux/KeyCodes.h"
 
-#include <X11/Xlib.h>
 #include <X11/XKBlib.h>
 #include <X11/Xlib.h>
 #include <X11/keysym.h>
@@ -34,19 +33,30 @@ ModifierMasks ModifierMasks::read(Display* display) {
                                                                       &XFreeModifiermap);
     if (!map) return masks;
     bool alt = false, super = false, numLock = false;
-    for (int modifier = Mod1MapIndex; modifier <= Mod5MapIndex; ++modifier) {
+    unsigned levelShifts = 0;
+    for (int modifier = ShiftMapIndex; modifier <= Mod5MapIndex; ++modifier) {
         for (int i = 0; i < map->max_keypermod; ++i) {
             KeyCode code = map->modifiermap[modifier * map->max_keypermod + i];
             if (!code) continue;
+            if (!masks.keys[modifier]) masks.keys[modifier] = code;
+            if (modifier < Mod1MapIndex) continue;
             KeySym sym = XkbKeycodeToKeysym(display, code, 0, 0);
             unsigned mask = 1u << modifier;
             if (!alt && (sym == XK_Alt_L || sym == XK_Alt_R)) masks.alt = mask, alt = true;
             if (!super && (sym == XK_Super_L || sym == XK_Super_R)) masks.super = mask, super = true;
             if (!numLock && sym == XK_Num_Lock) masks.numLock = mask, numLock = true;
+            if (sym == XK_ISO_Level3_Shift || sym == XK_ISO_Level5_Shift || sym == XK_Mode_switch)
+                levelShifts |= mask;
         }
     }
+    // A bit shared with Alt or Super still counts.
+    masks.levelShifts = levelShifts & ~(masks.alt | masks.super);
     return masks;
 }
+
+unsigned ModifierMasks::counted() const { return ShiftMask | ControlMask | alt | super; }
+
+unsigned ModifierMasks::ignored() const { return (LockMask | numLock | levelShifts) & ~counted(); }
 
 std::optional<int64_t> keyCodeForKeysym(unsigned long keysym) {
     if (keysym >= XK_A && keysym <= XK_Z) keysym += XK_a - XK_A;

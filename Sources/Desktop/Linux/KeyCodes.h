@@ -2,6 +2,7 @@
 // are the ones the application's chords are written in. Pure functions, any thread.
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <optional>
 
@@ -9,13 +10,21 @@ typedef struct _XDisplay Display;
 
 namespace desktop::x11 {
 
-// The X modifier bits that carry Alt, Super and Num Lock on this server (Mod1, Mod4, Mod2 on
-// nearly every keyboard map).
+// The X modifier bits that carry Alt, Super, Num Lock and the level shifts (AltGr, Mode_switch,
+// Level 5) on this server (Mod1, Mod4, Mod2 and Mod5 on nearly every keyboard map), and a key that
+// sets each of the eight bits.
 struct ModifierMasks {
-    unsigned alt = 1u << 3;      // Mod1
-    unsigned super = 1u << 6;    // Mod4
-    unsigned numLock = 1u << 4;  // Mod2
+    unsigned alt = 1u << 3;          // Mod1
+    unsigned super = 1u << 6;        // Mod4
+    unsigned numLock = 1u << 4;      // Mod2
+    unsigned levelShifts = 1u << 7;  // Mod5
+    std::array<unsigned char, 8> keys{};
     static ModifierMasks read(Display* display);
+
+    // The bits a chord is told apart by: Shift, Control, Alt and Super.
+    unsigned counted() const;
+    // The bits that never tell chords apart: Caps Lock, Num Lock and the level shifts.
+    unsigned ignored() const;
 };
 
 // The layer's key code for a keysym (letters in either case), and back; none for keys that no

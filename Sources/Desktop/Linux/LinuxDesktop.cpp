@@ -46,6 +46,9 @@ LinuxDesktop::LinuxDesktop(LinuxOptions options)
     screens_.setFrontWindowRect([this] { return frontWindowRect(); });
     // What the gate wants grabbed depends on the app in front and on what the last turn changed.
     workspace_.setFrontChangedHandler([this] { events_.updateGrabs(); });
+    // Each grabbed press is decided for the app whose window has the keyboard focus; the keyboard
+    // is frozen from the press on, so that is where the press was typed.
+    events_.setPressHandler([this] { workspace_.followFocus(); });
     driver_.setAfterTurn([this] { events_.updateGrabs(); });
     x_.setLostHandler([this] {
         log_.write("Kestrel: the X server went away; reading drafts and holding Send stop until relaunch");

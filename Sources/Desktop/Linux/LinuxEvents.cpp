@@ -2,15 +2,24 @@
 
 #include <X11/XKBlib.h>
 #include <X11/Xlib.h>
+#include <X11/extensions/XInput2.h>
 #include <X11/extensions/XTest.h>
 #include <X11/keysym.h>
+#include <poll.h>
+#include <sys/eventfd.h>
+#include <unistd.h>
 
-#include <array>
-#include <utility>
-#include <chrono>
+#include <algorithm>
 #include <cstdio>
+#include <utility>
 
 namespace desktop::x11 {
+
+namespace {
+double secondsBetween(std::chrono::steady_clock::time_point from, std::chrono::steady_clock::time_point to) {
+    return std::chrono::duration<double>(to - from).count();
+}
+}  // namespace
 
 struct LinuxEvents::TapState {
     uint64_t mask;
@@ -41,6 +50,26 @@ private:
     LinuxEvents& events_;
 };
 
+void LinuxEvents::ServerClock::observe(XTime serverTime, Clock::time_point seenAt) {
+    if (!reference_) {
+        reference_ = serverTime;
+        referenceAt_ = lastSeen_ = seenAt;
+        return;
+    }
+    // The estimate so far, carried forward and relaxed by a millisecond per second since.
+    auto since = seenAt > lastSeen_ ? seenAt - lastSeen_ : Clock::duration::zero();
+    referenceAt_ = std::min(toLocal(serverTime, Clock::time_point::max()) + since / 1000, seenAt);
+    reference_ = serverTime;
+    lastSeen_ = std::max(lastSeen_, seenAt);
+}
+
+LinuxEvents::Clock::time_point LinuxEvents::ServerClock::toLocal(XTime serverTime, Clock::time_point seenAt) const {
+    if (!reference_) return seenAt;
+    // Server time is 32 bits of milliseconds: the difference is right across a wrap.
+    auto difference = static_cast<int32_t>(static_cast<uint32_t>(serverTime) - static_cast<uint32_t>(*reference_));
+    return std::min(referenceAt_ + std::chrono::milliseconds(difference), seenAt);
+}
+
 LinuxEvents::LinuxEvents(XConnection& x, Log& log) : x_(x), log_(log) {
     if (!x_.isOpen()) return;
     masks_ = ModifierMasks::read(x_.display());
@@ -48,7 +77,9 @@ LinuxEvents::LinuxEvents(XConnection& x, Log& log) : x_(x), log_(log) {
     Bool supported = False;
     XkbSetDetectableAutoRepeat(x_.display(), True, &supported);
     x_.addHandler([this](const XEvent& event) { onEvent(event); });
-    watchdog_ = std::thread([this] { watchdogLoop(); });
+
+    wakeFd_ = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+    watchdog_ = std::thread([this, name = std::string(DisplayString(x_.display()))] { watchdogLoop(name); });
 }
 
 LinuxEvents::~LinuxEvents() {
@@ -56,8 +87,9 @@ LinuxEvents::~LinuxEvents() {
         std::lock_guard lock(frozenMutex_);
         stopping_ = true;
     }
-    frozenChanged_.notify_all();
+    wakeWatchdog();
     if (watchdog_.joinable()) watchdog_.join();
+    if (wakeFd_ >= 0) close(wakeFd_);
     for (const auto& grab : std::set<Grab>(grabbed_)) setGrabbed(grab, false);
 }
 
@@ -83,35 +115,43 @@ void LinuxEvents::setGrabbed(const Grab& grab, bool grabbed) {
         grabbed_.erase(grab);
         return;
     }
-    const std::array<unsigned, 4> locks = {0u, LockMask, masks_.numLock, LockMask | masks_.numLock};
+    // Every combination of the bits that never tell chords apart: a level shift held with the
+    // key (AltGr+Return) is still the chord.
+    std::vector<unsigned> variants;
+    const unsigned ignored = masks_.ignored();
+    for (unsigned subset = ignored;; subset = (subset - 1) & ignored) {
+        variants.push_back(grab.modifiers | subset);
+        if (!subset) break;
+    }
+    auto ungrab = [&] {
+        for (unsigned modifiers : variants)
+            XUngrabKey(x_.display(), static_cast<int>(grab.keycode), modifiers, x_.root());
+    };
     int error = x_.trapErrors([&] {
-        for (unsigned lock : locks) {
-            if (grabbed)
-                XGrabKey(x_.display(), static_cast<int>(grab.keycode), grab.modifiers | lock, x_.root(),
-                         False, GrabModeAsync, GrabModeSync);
-            else
-                XUngrabKey(x_.display(), static_cast<int>(grab.keycode), grab.modifiers | lock, x_.root());
-        }
+        if (!grabbed) return ungrab();
+        for (unsigned modifiers : variants)
+            XGrabKey(x_.display(), static_cast<int>(grab.keycode), modifiers, x_.root(), False, GrabModeAsync,
+                     GrabModeSync);
     });
     if (!grabbed) {
         grabbed_.erase(grab);
-        return;
+    } else {
+        if (error) {
+            // BadAccess: another program grabbed the same key first.
+            char line[160];
+            std::snprintf(line, sizeof line,
+                          "Kestrel: another program holds the key %u with modifiers 0x%x; that shortcut "
+                          "is not checked",
+                          grab.keycode, grab.modifiers);
+            log_.write(line);
+            x_.trapErrors(ungrab);
+        }
+        // Kept even when refused, so the refusal is logged once rather than on every turn.
+        grabbed_.insert(grab);
     }
-    if (error) {
-        // BadAccess: another program grabbed the same key first.
-        char line[160];
-        std::snprintf(line, sizeof line,
-                      "Kestrel: another program holds the key %u with modifiers 0x%x; that shortcut "
-                      "is not checked",
-                      grab.keycode, grab.modifiers);
-        log_.write(line);
-        x_.trapErrors([&] {
-            for (unsigned lock : locks)
-                XUngrabKey(x_.display(), static_cast<int>(grab.keycode), grab.modifiers | lock, x_.root());
-        });
-    }
-    // Kept even when refused, so the refusal is logged once rather than on every turn.
-    grabbed_.insert(grab);
+    std::lock_guard lock(frozenMutex_);
+    grabbedKeycodes_.clear();
+    for (const auto& held : grabbed_) grabbedKeycodes_.insert(held.keycode);
 }
 
 void LinuxEvents::updateGrabs() {
@@ -135,7 +175,9 @@ void LinuxEvents::updateGrabs() {
 }
 
 void LinuxEvents::onEvent(const XEvent& event) {
-    if (event.type == KeyPress && event.xkey.window == x_.root()) {
+    if (event.type == MappingNotify) {
+        onMappingChanged(event);
+    } else if (event.type == KeyPress && event.xkey.window == x_.root()) {
         onKeyPress(event.xkey.keycode, event.xkey.state, event.xkey.time);
     } else if (event.type == KeyRelease && event.xkey.window == x_.root()) {
         swallowedDown_.erase(event.xkey.keycode);
@@ -146,41 +188,82 @@ void LinuxEvents::onEvent(const XEvent& event) {
     }
 }
 
+void LinuxEvents::onMappingChanged(XEvent event) {
+    XRefreshKeyboardMapping(&event.xmapping);
+    if (event.xmapping.request == MappingPointer) return;
+    // The keys may have moved and the modifiers changed: grab again from scratch.
+    for (const auto& grab : std::set<Grab>(grabbed_)) setGrabbed(grab, false);
+    masks_ = ModifierMasks::read(x_.display());
+    updateGrabs();
+}
+
+KeyEvent LinuxEvents::keyEventFor(unsigned keycode, unsigned state) const {
+    // The symbol at the level and group the press was at: on a layout whose Return needs a level
+    // shift, that key without the shift is another key.
+    KeySym keysym = NoSymbol;
+    unsigned consumed = 0;
+    XkbLookupKeySym(x_.display(), static_cast<KeyCode>(keycode), state, &consumed, &keysym);
+    return KeyEvent{KeyEventType::keyDown, keyCodeForKeysym(keysym).value_or(-1), flagsForState(state, masks_), 0};
+}
+
 void LinuxEvents::onKeyPress(unsigned keycode, unsigned state, XTime time) {
     // A repeat of a press we swallowed arrives through the still active grab: swallow it too.
     if (swallowedDown_.contains(keycode)) {
         XAllowEvents(x_.display(), AsyncKeyboard, time);
         return;
     }
-    auto arrived = std::chrono::steady_clock::now();
-    KeySym keysym = XkbKeycodeToKeysym(x_.display(), static_cast<KeyCode>(keycode), 0, 0);
-    auto keyCode = keyCodeForKeysym(keysym);
-    std::optional<KeyEvent> verdict;
-    KeyEvent event{KeyEventType::keyDown, keyCode.value_or(-1), flagsForState(state, masks_), 0};
     {
         std::lock_guard lock(frozenMutex_);
-        frozen_ = Frozen{time,
-                         std::chrono::steady_clock::now() +
-                             std::chrono::duration_cast<std::chrono::steady_clock::duration>(
-                                 std::chrono::duration<double>(kDecisionTimeLimit)),
-                         false};
+        auto now = Clock::now();
+        serverClock_.observe(time, now);
+        frozeAt(time, now);
     }
-    frozenChanged_.notify_all();
-    verdict = keyCode ? decide(event) : std::optional(event);
-    bool late = false;
-    {
-        std::lock_guard lock(frozenMutex_);
-        late = frozen_.decided;
-        if (!late) {
-            frozen_.decided = true;
-            XAllowEvents(x_.display(), verdict ? ReplayKeyboard : AsyncKeyboard, time);
-            XFlush(x_.display());
-            lastDecisionSeconds_ = std::chrono::duration<double>(std::chrono::steady_clock::now() - arrived).count();
-        }
+    wakeWatchdog();
+    if (onPress_) onPress_();
+    auto event = keyEventFor(keycode, state);
+    auto verdict = event.keyCode >= 0 ? decide(event) : std::optional(event);
+    if (!settle(time, verdict.has_value())) notifyLateDecision(event);
+    else if (!verdict) {
+        swallowedDown_.insert(keycode);
+        held_ = HeldPress{event, keycode, state};
     }
-    if (late) notifyLateDecision(event);
-    else if (!verdict) swallowedDown_.insert(keycode);
     updateGrabs();
+}
+
+void LinuxEvents::frozeAt(XTime time, Clock::time_point seenAt) {
+    // The watchdog may have seen this very press first: its clock runs already.
+    if (frozen_.time == time && !frozen_.seenByMainLoop) {
+        frozen_.seenByMainLoop = true;
+        return;
+    }
+    frozen_ = Frozen{time, serverClock_.toLocal(time, seenAt), {}, false, true};
+}
+
+void LinuxEvents::rawPressAt(XTime time, Clock::time_point seenAt) {
+    // Presses come one at a time while the keyboard is frozen: an earlier one is old news, and so
+    // is the press the main loop is deciding. Two presses may share a millisecond.
+    auto age = static_cast<int32_t>(static_cast<uint32_t>(frozen_.time) - static_cast<uint32_t>(time));
+    if (frozen_.time != 0 && (age > 0 || (age == 0 && !(frozen_.seenByMainLoop && frozen_.decided)))) return;
+    frozen_ = Frozen{time, serverClock_.toLocal(time, seenAt), {}, false, false};
+}
+
+bool LinuxEvents::settle(XTime time, bool pass) {
+    std::lock_guard lock(frozenMutex_);
+    if (frozen_.time != time) return false;
+    if (frozen_.decided) {
+        lastFreeze_ = {time, secondsBetween(frozen_.since, frozen_.releasedAt)};
+        return false;
+    }
+    frozen_.decided = true;
+    XAllowEvents(x_.display(), pass ? ReplayKeyboard : AsyncKeyboard, time);
+    XFlush(x_.display());
+    lastFreeze_ = {time, secondsBetween(frozen_.since, Clock::now())};
+    return true;
+}
+
+LinuxEvents::Freeze LinuxEvents::lastFreeze() const {
+    std::lock_guard lock(frozenMutex_);
+    return lastFreeze_;
 }
 
 std::optional<KeyEvent> LinuxEvents::decide(const KeyEvent& event) {
@@ -207,19 +290,79 @@ void LinuxEvents::notifyLateDecision(const KeyEvent& event) {
     }
 }
 
-void LinuxEvents::watchdogLoop() {
-    std::unique_lock lock(frozenMutex_);
+void LinuxEvents::wakeWatchdog() {
+    uint64_t one = 1;
+    if (wakeFd_ >= 0 && write(wakeFd_, &one, sizeof one) < 0) {
+        // Already signalled: the counter is full, the watchdog wakes anyway.
+    }
+}
+
+int LinuxEvents::selectRawPresses(XConnection& watch) {
+    int opcode = -1, event = 0, error = 0, major = 2, minor = 2;
+    // Raw events reach every client while another holds a grab only since XInput 2.1.
+    if (!watch.isOpen() || !XQueryExtension(watch.display(), "XInputExtension", &opcode, &event, &error) ||
+        XIQueryVersion(watch.display(), &major, &minor) != Success || (major == 2 && minor < 1))
+        return -1;
+    unsigned char bits[XIMaskLen(XI_LASTEVENT)] = {};
+    XISetMask(bits, XI_RawKeyPress);
+    XIEventMask mask{XIAllMasterDevices, static_cast<int>(sizeof bits), bits};
+    XISelectEvents(watch.display(), watch.root(), &mask, 1);
+    XFlush(watch.display());
+    return opcode;
+}
+
+void LinuxEvents::watchRawPress(XConnection& watch, int opcode, const XEvent& event) {
+    if (event.type != GenericEvent || event.xcookie.extension != opcode || event.xcookie.evtype != XI_RawKeyPress)
+        return;
+    XGenericEventCookie cookie = event.xcookie;
+    if (!XGetEventData(watch.display(), &cookie)) return;
+    const auto* raw = static_cast<const XIRawEvent*>(cookie.data);
+    unsigned keycode = static_cast<unsigned>(raw->detail);
+    XTime time = raw->time;
+    bool repeat = raw->flags & XIKeyRepeat;
+    XFreeEventData(watch.display(), &cookie);
+    auto now = Clock::now();
+    std::lock_guard lock(frozenMutex_);
+    serverClock_.observe(time, now);
+    // Only a grabbed key can have frozen the keyboard; a repeat comes through an active grab.
+    if (!repeat && grabbedKeycodes_.contains(keycode)) rawPressAt(time, now);
+}
+
+void LinuxEvents::watchdogLoop(const std::string& displayName) {
+    // Opened and closed on this thread: a connection lost here must not leave its lock to another.
+    XConnection watch(displayName.c_str(), XConnection::Dispatch::owner);
+    int opcode = selectRawPresses(watch);
+    if (opcode >= 0) watch.addHandler([&](const XEvent& event) { watchRawPress(watch, opcode, event); });
     for (;;) {
-        frozenChanged_.wait(lock, [&] { return stopping_ || !frozen_.decided; });
-        if (stopping_) return;
-        auto deadline = frozen_.deadline;
-        if (frozenChanged_.wait_until(lock, deadline, [&] { return stopping_ || frozen_.decided; })) continue;
-        // Still frozen at the deadline: hand the press on and let the keyboard go.
-        frozen_.decided = true;
-        if (x_.isOpen()) {
-            XAllowEvents(x_.display(), ReplayKeyboard, frozen_.time);
-            XFlush(x_.display());
+        int timeout = -1;
+        {
+            std::lock_guard lock(frozenMutex_);
+            if (stopping_) return;
+            if (!frozen_.decided) {
+                auto now = Clock::now();
+                auto deadline = frozen_.since + std::chrono::duration_cast<Clock::duration>(
+                                                    std::chrono::duration<double>(kDecisionTimeLimit));
+                if (now >= deadline) {
+                    // Still frozen at the deadline: hand the press on and let the keyboard go.
+                    frozen_.decided = true;
+                    frozen_.releasedAt = now;
+                    if (x_.isOpen()) {
+                        XAllowEvents(x_.display(), ReplayKeyboard, frozen_.time);
+                        XFlush(x_.display());
+                    }
+                    continue;
+                }
+                timeout = static_cast<int>(std::chrono::ceil<std::chrono::milliseconds>(deadline - now).count());
+            }
         }
+        bool watching = opcode >= 0 && watch.isOpen();
+        pollfd fds[2] = {{wakeFd_, POLLIN, 0}, {watching ? ConnectionNumber(watch.display()) : -1, POLLIN, 0}};
+        poll(fds, 2, timeout);
+        if (fds[0].revents & POLLIN) {
+            uint64_t count = 0;
+            if (read(wakeFd_, &count, sizeof count) < 0) count = 0;
+        }
+        if (fds[1].revents) watch.dispatchPending();
     }
 }
 
@@ -231,7 +374,12 @@ bool LinuxEvents::isPhysicallyDown(unsigned keycode) const {
 
 void LinuxEvents::post(const KeyEvent& event) {
     if (event.type != KeyEventType::keyDown || !x_.isOpen()) return;
-    auto press = grabFor(KeyCombo{event.keyCode, event.flags});
+    // The press we held, as the server delivered it; else the plain key with the chord's modifiers.
+    std::optional<HeldPress> press;
+    if (held_ && held_->event.keyCode == event.keyCode && held_->event.flags == event.flags) press = held_;
+    else if (auto grab = grabFor(KeyCombo{event.keyCode, event.flags}))
+        press = HeldPress{event, grab->keycode, grab->modifiers};
+    held_.reset();
     if (!press) {
         log_.write("Kestrel: a held key press could not be replayed: no such key on this keyboard");
         return;
@@ -245,7 +393,7 @@ void LinuxEvents::post(const KeyEvent& event) {
     replay(*press);
 }
 
-void LinuxEvents::replay(const Grab& press) {
+void LinuxEvents::replay(const HeldPress& press) {
     Display* display = x_.display();
     // Lifting our own grab is what keeps the replay from coming back to the taps.
     std::vector<Grab> lifted;
@@ -254,24 +402,29 @@ void LinuxEvents::replay(const Grab& press) {
     }
     for (const auto& grab : lifted) setGrabbed(grab, false);
 
-    // The original press held its modifiers; hold those that are not held now.
+    // The original press held its modifiers and level shifts; hold those that are not held now.
+    // The locks are left alone: pressing one would toggle it.
     ::Window rootReturn, childReturn;
     int rootX, rootY, winX, winY;
-    unsigned state = 0;
-    XQueryPointer(display, x_.root(), &rootReturn, &childReturn, &rootX, &rootY, &winX, &winY, &state);
+    unsigned now = 0;
+    XQueryPointer(display, x_.root(), &rootReturn, &childReturn, &rootX, &rootY, &winX, &winY, &now);
     std::vector<KeyCode> pressed;
-    const std::array<std::pair<unsigned, KeySym>, 4> modifierKeys = {
-        {{ShiftMask, XK_Shift_L}, {ControlMask, XK_Control_L}, {masks_.alt, XK_Alt_L}, {masks_.super, XK_Super_L}}};
-    for (const auto& [mask, keysym] : modifierKeys) {
-        if ((press.modifiers & mask) && !(state & mask)) {
-            if (KeyCode code = XKeysymToKeycode(display, keysym)) {
-                XTestFakeKeyEvent(display, code, True, CurrentTime);
-                pressed.push_back(code);
-            }
-        }
+    for (int bit = ShiftMapIndex; bit <= Mod5MapIndex; ++bit) {
+        unsigned mask = 1u << bit;
+        KeyCode key = masks_.keys[bit];
+        if (mask == LockMask || mask == masks_.numLock || !key || !(press.state & mask) || (now & mask)) continue;
+        XTestFakeKeyEvent(display, key, True, CurrentTime);
+        pressed.push_back(key);
     }
+    // And the group it was typed in.
+    XkbStateRec current{};
+    XkbGetState(display, XkbUseCoreKbd, &current);
+    unsigned group = XkbGroupForCoreState(press.state);
+    bool regroup = group != current.group;
+    if (regroup) XkbLockGroup(display, XkbUseCoreKbd, group);
     XTestFakeKeyEvent(display, press.keycode, True, CurrentTime);
     XTestFakeKeyEvent(display, press.keycode, False, CurrentTime);
+    if (regroup) XkbLockGroup(display, XkbUseCoreKbd, current.locked_group);
     for (auto it = pressed.rbegin(); it != pressed.rend(); ++it) XTestFakeKeyEvent(display, *it, False, CurrentTime);
     // The server has delivered the replay once this returns; only then may the grab come back.
     XSync(display, False);

@@ -89,6 +89,16 @@ std::optional<::Window> LinuxWorkspace::clientWindowAtFocus() const {
     return std::nullopt;
 }
 
+void LinuxWorkspace::followFocus() {
+    // Without a window manager the front is read from the input focus on every ask anyway.
+    if (!haveActiveWindow_) return;
+    auto focused = clientWindowAtFocus();
+    if (!focused || focused == active_) return;
+    active_ = focused;
+    activeApp_ = applicationOf(*focused);
+    if (onFrontChanged_) onFrontChanged_();
+}
+
 std::optional<::Window> LinuxWorkspace::frontWindow() const {
     if (haveActiveWindow_) return active_;
     return clientWindowAtFocus();

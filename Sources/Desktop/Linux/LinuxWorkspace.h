@@ -31,6 +31,9 @@ public:
     ActivationPolicy activationPolicy() const { return policy_; }
     // The top-level client window in front (the one carrying WM_CLASS); none without one.
     std::optional<XWindow> frontWindow() const;
+    // A grabbed key press went to the window that holds the input focus, which may be ahead of
+    // _NET_ACTIVE_WINDOW: from then on the app in front is that window's.
+    void followFocus();
     // Told after the window in front changed.
     void setFrontChangedHandler(std::function<void()> handler) { onFrontChanged_ = std::move(handler); }
 

@@ -74,7 +74,7 @@ struct ErrorHooks {
     static void onIOErrorExit(Display*, void* data) { static_cast<XConnection*>(data)->markLost(); }
 };
 
-XConnection::XConnection(const char* displayName) {
+XConnection::XConnection(const char* displayName, Dispatch dispatch) {
     // The key grab's watchdog calls into Xlib from its own thread. libX11 1.8 does this on its
     // own; asking again costs nothing.
     XInitThreads();
@@ -87,6 +87,7 @@ XConnection::XConnection(const char* displayName) {
     }
     claimErrorHandlers();
     XSetIOErrorExitHandler(display_, &ErrorHooks::onIOErrorExit, this);
+    if (dispatch == Dispatch::owner) return;
     source_ = g_source_new(&xSourceFuncs, sizeof(XSource));
     reinterpret_cast<XSource*>(source_)->connection = this;
     g_source_set_name(source_, "kestrel X events");

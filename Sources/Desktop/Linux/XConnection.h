@@ -25,8 +25,12 @@ using XTime = unsigned long;
 
 class XConnection {
 public:
+    // Who reads the connection's events: GLib's default main context on the main thread, or the
+    // owner itself (dispatchPending) on a thread of its own.
+    enum class Dispatch { mainLoop, owner };
+
     // Opens the display (none: $DISPLAY); isOpen() says whether it worked.
-    explicit XConnection(const char* displayName = nullptr);
+    explicit XConnection(const char* displayName = nullptr, Dispatch dispatch = Dispatch::mainLoop);
     ~XConnection();
     XConnection(const XConnection&) = delete;
     XConnection& operator=(const XConnection&) = delete;
