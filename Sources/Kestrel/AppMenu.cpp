@@ -106,6 +106,8 @@ void AppDelegate::menuNeedsUpdate(desktop::Menu& menu) {
 
     auto apps = std::make_shared<desktop::Menu>();
     for (const auto& app : SupportedApp::all()) {
+        // A web-only row has no app on this system to gate.
+        if (app.label.empty()) continue;
         auto& item = apps->addItem(itemAction(app.label + "  (" + app.send.label + ")", &AppDelegate::toggleApp));
         item.representedObject = app.bundleID;
         item.state = Prefs::isMuted(app.bundleID) ? MenuItem::State::off : MenuItem::State::on;

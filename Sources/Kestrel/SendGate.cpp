@@ -50,6 +50,14 @@ std::vector<desktop::KeyCombo> SendGate::keysOfInterest() const {
     auto app = front ? SupportedApp::forApplication(*front) : std::nullopt;
     if (app && !Prefs::isMuted(app->bundleID)) {
         for (const auto& key : app->send.combos()) keys.push_back(key);
+    } else if (front && SupportedApp::isBrowser(*front)) {
+        // Which web app a browser shows is known only at the press: every web app's chord.
+        for (const auto& row : SupportedApp::all()) {
+            if (row.webHosts.empty() || Prefs::isMuted(row.bundleID)) continue;
+            for (const auto& key : row.linuxForm().send.combos()) {
+                if (std::find(keys.begin(), keys.end(), key) == keys.end()) keys.push_back(key);
+            }
+        }
     }
     return keys;
 }
@@ -84,8 +92,8 @@ std::optional<KeyEvent> SendGate::handle(KeyEventType type, const KeyEvent& even
 std::optional<KeyEvent> SendGate::handleSend(const KeyEvent& event) {
     auto front = desktop::current().workspace().frontmostApplication();
     if (!front) return event;
-    auto app = SupportedApp::forApplication(*front);
-    if (!app || Prefs::isMuted(app->bundleID) || !app->send.matches(event)) return event;
+    auto app = watcher_->supportedApp(*front);
+    if (!app || !app->send.matches(event)) return event;
     if (!engine_->channelInfo(app->channel).gate) return event;
 
     // Decide on the text of this very moment, not of the last poll.
@@ -130,7 +138,9 @@ bool SendGate::heldDraftInFront() const {
     auto front = desk.workspace().frontmostApplication();
     if (front != heldFrom_->app) return false;
     auto focused = AX::element(desk.accessibility().applicationElement(front->pid), AX::kFocusedUIElement);
-    return focused == heldFrom_->element;
+    if (!focused) return false;
+    // A send held from a mail composer's Subject line was held on its body.
+    return *focused == heldFrom_->element || AX::element(*focused, AX::kComposerBody) == heldFrom_->element;
 }
 
 bool SendGate::release() {
