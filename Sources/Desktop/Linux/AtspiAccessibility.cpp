@@ -119,7 +119,9 @@ public:
                     std::chrono::duration_cast<std::chrono::steady_clock::duration>(
                         std::chrono::duration<double>(AtspiAccessibility::kReadTimeLimit));
         if (!appendText(box, 0) && !appendChildren(box, 0)) return std::nullopt;
-        return AtspiAccessibility::TextRead{std::move(out_), complete_, characters_ + (complete_ ? 0 : 1)};
+        // Counted in the text as it reads (embedded objects expanded), as the watcher counts it.
+        auto characters = static_cast<size_t>(g_utf8_strlen(out_.data(), static_cast<gssize>(out_.size())));
+        return AtspiAccessibility::TextRead{std::move(out_), complete_, characters + (complete_ ? 0 : 1)};
     }
 
 private:

@@ -38,7 +38,7 @@ public:
     struct TextRead {
         std::string text;
         bool complete = true;
-        // Characters read; one more than that when cut off.
+        // The text's characters; one more than that when cut off.
         size_t characters = 0;
     };
 
