@@ -254,3 +254,15 @@ TEST_F(FirefoxTests, AKeyOnTheThirdLineOfSlackOnTheWebHoldsReturnUntilSendAnyway
     runFor(1);
     EXPECT_EQ(pages.sent().size(), 1u);
 }
+
+TEST_F(ChromiumTests, NestedObjectsReadAsTheAppSendsThemAndAMegabyteDraftIsHeldUnchecked) {
+    // A mention, an emoji image, a link and bold text inline; a key on a later line.
+    open("https://app.slack.com/client/T1/C1" +
+             fragment({"Hi <span contenteditable=\"false\">@ann</span> <img alt=\"\xF0\x9F\x99\x82\" src=\"data:,\"> "
+                       "see <a href=\"#\">the notes</a> in <b>bold</b>",
+                       kKeyLine}),
+         "Slack");
+    ASSERT_TRUE(composing("slack"));
+    ASSERT_TRUE(draftHolds(kKeyLine)) << app->state()->text();
+    EXPECT_EQ(app->state()->text(), std::string("Hi @ann \xF0\x9F\x99\x82 see the notes in bold\n") + kKeyLine);
+}
