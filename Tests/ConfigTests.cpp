@@ -46,7 +46,7 @@ TEST(KeyChordTests, MatchesExactlyTheHeldModifiers) {
 }
 
 TEST(SupportedAppTests, LooksUpByExactBundleID) {
-    EXPECT_EQ(SupportedApp::all().size(), 8u);
+    EXPECT_EQ(SupportedApp::all().size(), 9u);
     EXPECT_EQ(SupportedApp::forBundle("com.apple.mail")->label, "Mail");
     EXPECT_EQ(SupportedApp::forBundle("com.microsoft.teams2")->label, "Microsoft Teams");
     EXPECT_FALSE(SupportedApp::forBundle("com.apple.Mail"));
@@ -65,8 +65,12 @@ TEST(SupportedAppTests, FindsLinuxAppsByAnyOfTheirNamesWithoutCase) {
     };
     const std::vector<Case> cases = {
         {"com.slack.Slack", {"slack", "Slack"}, "com.tinyspeck.slackmacgap"},
-        // Thunderbird's composer names itself after its profile; only its executable says it.
-        {"Msgcompose", {"thunderbird-default", "Msgcompose", "thunderbird"}, "org.mozilla.Thunderbird"},
+        // Thunderbird's composer names itself after its profile; its executable ends in -bin.
+        {"Msgcompose", {"thunderbird-default", "Msgcompose", "thunderbird-bin"}, "org.mozilla.Thunderbird"},
+        {"Msgcompose", {"Msgcompose", "thunderbird-bin"}, "org.mozilla.Thunderbird"},
+        // A Chromium app window of a chat app's class is that app; a browser alone is none.
+        {"Slack", {"chromium", "Slack", "chromium"}, "com.tinyspeck.slackmacgap"},
+        {"Chromium", {"chromium", "Chromium", "chromium"}, std::nullopt},
         {"org.gnome.Evolution", {"evolution", "Evolution"}, "org.gnome.Evolution"},
         {"Teams-For-Linux", {}, "com.microsoft.teams2"},
         {"com.discordapp.Discord", {}, "com.hnc.Discord"},
@@ -90,6 +94,45 @@ TEST(SupportedAppTests, LinuxMailAppsSendWithControlReturnOnTheEmailChannel) {
         EXPECT_TRUE(app->send.matches({desktop::KeyEventType::keyDown, KeyChord::kKeypadEnter, desktop::keyflags::control}));
         EXPECT_FALSE(app->send.matches({desktop::KeyEventType::keyDown, KeyChord::kReturn, 0}));
     }
+}
+
+TEST(SupportedAppTests, FindsWebAppsByTheirPagesHostInTheirLinuxForm) {
+    struct Case {
+        const char* address;
+        std::optional<std::string> label;
+        std::string chord;
+    };
+    const Case cases[] = {
+        {"https://outlook.office.com/mail/", "Outlook on the web", "Ctrl+Enter"},
+        {"https://outlook.live.com/mail/0/", "Outlook on the web", "Ctrl+Enter"},
+        {"https://app.slack.com/client/T1/C1", "Slack", "Enter"},
+        {"https://teams.cloud.microsoft/v2/", "Microsoft Teams", "Enter"},
+        {"https://ptb.discord.com/channels/1/2", "Discord", "Enter"},
+        {"https://mail.google.com/mail/u/0/#inbox", "Gmail", "Ctrl+Enter"},
+        {"HTTPS://MAIL.GOOGLE.COM/", "Gmail", "Ctrl+Enter"},
+        // Other pages, look-alike hosts and what is not a web address are no web app.
+        {"https://www.google.com/search?q=mail.google.com", std::nullopt, ""},
+        {"https://mail.google.com.example.org/", std::nullopt, ""},
+        {"https://support.discord.com/", std::nullopt, ""},
+        {"file:///home/ann/mail.google.com.html", std::nullopt, ""},
+        {"about:blank", std::nullopt, ""},
+    };
+    for (const auto& c : cases) {
+        auto app = SupportedApp::forPage(c.address);
+        ASSERT_EQ(app ? std::optional(app->label) : std::nullopt, c.label) << c.address;
+        if (!app) continue;
+        EXPECT_EQ(app->send.label, c.chord) << c.address;
+        // Ctrl where the Mac holds Command.
+        bool ctrl = c.chord == "Ctrl+Enter";
+        EXPECT_EQ(app->send.matches(key(KeyChord::kReturn, flags::control)), ctrl) << c.address;
+        EXPECT_EQ(app->send.matches(key(KeyChord::kReturn, 0)), !ctrl) << c.address;
+        EXPECT_FALSE(app->send.matches(key(KeyChord::kReturn, flags::command))) << c.address;
+    }
+    const std::vector<std::vector<std::string>> browsers = {
+        {"chromium"}, {"Navigator", "firefox-esr"}, {"google-chrome"}, {"brave-browser"}, {"microsoft-edge"}};
+    for (const auto& names : browsers)
+        EXPECT_TRUE(SupportedApp::isBrowser({std::nullopt, 42, names})) << names.back();
+    EXPECT_FALSE(SupportedApp::isBrowser({"org.gnome.Evolution", 42, {"evolution"}}));
 }
 
 class PrefsTests : public testing_support::SimDesktopTest {};

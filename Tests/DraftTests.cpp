@@ -276,3 +276,31 @@ TEST_F(FocusWatcherTests, HugeAndMalformedDraftsAreReadAndChecked) {
     EXPECT_THAT(ids(state->risks()), ElementsAre("secret"));
     EXPECT_EQ(state->wordCount(), 4u);
 }
+
+TEST_F(FocusWatcherTests, ACutOffOrUnreadableBoxIsNeverJudgedClean) {
+    auto field = focus("mail", "all clear");
+    auto& apps = sim.simApps();
+    apps.setAttributeValue(field, "AXNumberOfCharacters", 9.0);
+    watcher->refresh();
+    EXPECT_TRUE(state->risks().empty());
+
+    // The reader stopped before the end: what it read is not the draft.
+    apps.setAttributeValue(field, "AXNumberOfCharacters", 10.0);
+    watcher->refresh();
+    EXPECT_THAT(ids(state->risks()), ElementsAre("unchecked"));
+
+    // Nothing readable: no check ran, so nothing may look clean; the pill stays beside the box.
+    apps.removeAttribute(field, "AXValue");
+    watcher->refresh();
+    watcher->refresh();
+    EXPECT_TRUE(state->unreadable());
+    EXPECT_EQ(state->element(), field);
+    EXPECT_TRUE(state->findings().empty());
+    EXPECT_THAT(logLines(), ElementsAre(testing::HasSubstr("cannot read the text of the compose box in Mail")));
+
+    apps.setAttributeValue(field, "AXValue", std::string("readable again sk-1"));
+    apps.removeAttribute(field, "AXNumberOfCharacters");
+    watcher->refresh();
+    EXPECT_FALSE(state->unreadable());
+    EXPECT_THAT(ids(state->risks()), ElementsAre("secret"));
+}

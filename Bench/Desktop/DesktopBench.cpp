@@ -8,7 +8,8 @@
 // a rebuild of the panel's widgets after a change of what it shows, each beside its floor measured
 // in the same run: what GTK and the X server take to map an empty window of the panel's size
 // (ShowPanelAtHeldSend's target: at most twice that), and to lay one label out again after its
-// text changed (RebuildPanelAfterChange's target: at most three times that).
+// text changed (RebuildPanelAfterChange's target: at most three times that); and a read of a 20-line
+// rich-text draft in Chromium.
 #include <benchmark/benchmark.h>
 #include <gtk/gtk.h>
 #include <signal.h>
@@ -16,6 +17,7 @@
 #include <sys/wait.h>
 
 #include <chrono>
+#include <filesystem>
 
 #include "../DraftBenchSupport.h"
 #include "Desktop/Linux/LinuxDesktop.h"
@@ -293,5 +295,46 @@ void RelayoutOneLabelFloor(benchmark::State& state) {
     gtk_widget_destroy(window);
 }
 BENCHMARK(RelayoutOneLabelFloor)->Unit(benchmark::kMillisecond)->UseRealTime();
+// One read of a 20-line rich-text draft (a box with one paragraph per line, each an embedded
+// object) in Chromium, as every poll and every decision reads it (target: well under 5 ms).
+void ReadRichTextDraftInChromium(benchmark::State& state) {
+    desktop::x11::LinuxDesktop desktop{{.network = desktop::x11::Network::loopbackOnly, .echoLog = false}};
+    desktop::InstallGuard installed{desktop};
+    desktop.accessibility().isTrustedWithPrompt();
+    std::string lines;
+    for (int i = 1; i <= 20; ++i) lines += "line%20" + std::to_string(i) + "%20of%20the%20draft%20with%20a%20few%20words%0A";
+    auto profile = std::filesystem::temp_directory_path() / ("kestrel-bench-chromium-" + std::to_string(getpid()));
+    std::string page = "file://" KESTREL_TEST_PAGES "/app.html#" + lines;
+    std::vector<std::string> arguments = {"chromium", "--user-data-dir=" + profile.string(), "--no-first-run",
+                                          "--no-sandbox", "--disable-gpu", "--force-renderer-accessibility",
+                                          "--app=" + page};
+    std::vector<char*> argv;
+    for (auto& argument : arguments) argv.push_back(argument.data());
+    argv.push_back(nullptr);
+    pid_t browser = 0;
+    if (posix_spawnp(&browser, "chromium", nullptr, nullptr, argv.data(), environ) != 0)
+        return state.SkipWithError("chromium is not installed");
+    auto& ax = desktop.accessibility();
+    std::optional<desktop::Element> box;
+    std::string text;
+    waitFor([&] {
+        auto focused = ax.copyAttribute(ax.applicationElement(browser), "AXFocusedUIElement");
+        if (!focused) return false;
+        box = std::get<desktop::Element>(*focused);
+        auto value = ax.copyAttribute(*box, "AXValue");
+        text = value ? std::get<std::string>(*value) : "";
+        return text.find("line 20 of") != std::string::npos;
+    }, 60);
+    for (auto _ : state) {
+        if (!box) break;
+        benchmark::DoNotOptimize(ax.copyAttribute(*box, "AXValue"));
+    }
+    kill(browser, SIGTERM);
+    waitpid(browser, nullptr, 0);
+    std::filesystem::remove_all(profile);
+    if (text.find("line 20 of") == std::string::npos) state.SkipWithError("the 20-line draft was not read whole");
+    state.counters["lines"] = static_cast<double>(std::count(text.begin(), text.end(), '\n') + 1);
+}
+BENCHMARK(ReadRichTextDraftInChromium)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 }  // namespace

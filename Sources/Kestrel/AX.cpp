@@ -27,6 +27,10 @@ std::optional<std::string> attribute(const desktop::Element& element, std::strin
     return copy<std::string>(element, name);
 }
 
+std::optional<double> number(const desktop::Element& element, std::string_view name) {
+    return copy<double>(element, name);
+}
+
 std::optional<desktop::Rect> frame(const desktop::Element& element) {
     auto position = copy<desktop::Point>(element, kPosition);
     if (!position) return std::nullopt;

@@ -19,6 +19,12 @@ inline constexpr const char* kValue = "AXValue";
 inline constexpr const char* kManualAccessibility = "AXManualAccessibility";
 inline constexpr const char* kPosition = "AXPosition";
 inline constexpr const char* kSize = "AXSize";
+// The box's length in characters; more than its value holds when the read was cut off.
+inline constexpr const char* kNumberOfCharacters = "AXNumberOfCharacters";
+// The address of the web page an element is in.
+inline constexpr const char* kURL = "AXURL";
+// The body of the mail composer window an element is in.
+inline constexpr const char* kComposerBody = "AXComposerBody";
 inline constexpr const char* kSettingsURL =
     "x-apple.systempreferences:com.apple.preference.security?Privacy_Accessibility";
 
@@ -29,6 +35,8 @@ const std::set<std::string, std::less<>>& editableRoles();
 std::optional<desktop::Element> element(const desktop::Element& element, std::string_view attribute);
 // The attribute's value when it is a string.
 std::optional<std::string> attribute(const desktop::Element& element, std::string_view name);
+// The attribute's value when it is a number.
+std::optional<double> number(const desktop::Element& element, std::string_view name);
 // The element's frame in global coordinates (bottom-left origin), flipped against the primary
 // screen; none without a position, a size or a screen.
 std::optional<desktop::Rect> frame(const desktop::Element& element);

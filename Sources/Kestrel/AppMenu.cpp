@@ -106,7 +106,8 @@ void AppDelegate::menuNeedsUpdate(desktop::Menu& menu) {
     auto apps = std::make_shared<desktop::Menu>();
     bool linuxNames = desktop::current().wording().appNames == desktop::Wording::AppNames::onLinux;
     for (const auto& app : SupportedApp::all()) {
-        if (linuxNames && app.linuxLabel.empty()) continue;
+        // Rows that do not exist on this system (a web-only row on the Mac) are not listed.
+        if ((linuxNames ? app.linuxLabel : app.label).empty()) continue;
         auto title = linuxNames ? app.linuxLabel + "  (" + app.linuxChordLabel + ")"
                                 : app.label + "  (" + app.send.label + ")";
         auto& item = apps->addItem(itemAction(std::move(title), &AppDelegate::toggleApp));

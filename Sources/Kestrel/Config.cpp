@@ -29,42 +29,87 @@ const std::vector<SupportedApp>& SupportedApp::all() {
     static const std::vector<SupportedApp> table = {
         {"com.apple.mail", "mail", "Mail", "email", {2, true, true, false, false, "⇧⌘D"}, false},
         {"com.microsoft.Outlook", "outlook", "Outlook", "email",
-         {KeyChord::kReturn, true, false, false, false, "⌘↩"}, false, {}, "Outlook on the web", "Ctrl+Enter"},
+         {KeyChord::kReturn, true, false, false, false, "⌘↩"}, false, {}, "Outlook on the web", "Ctrl+Enter",
+         {"outlook.office.com", "outlook.office365.com", "outlook.live.com"}},
         {"com.tinyspeck.slackmacgap", "slack", "Slack", "chat",
-         {KeyChord::kReturn, false, false, false, false, "↩"}, true, {"slack", "com.slack.Slack"}, "Slack", "Enter"},
+         {KeyChord::kReturn, false, false, false, false, "↩"}, true, {"slack", "com.slack.Slack"}, "Slack", "Enter",
+         {"app.slack.com"}},
         {"com.microsoft.teams2", "teams", "Microsoft Teams", "chat",
          {KeyChord::kReturn, false, false, false, false, "↩"}, true,
-         {"teams-for-linux", "com.github.IsmaelMartinez.teams_for_linux"}, "Microsoft Teams", "Enter"},
+         {"teams-for-linux", "com.github.IsmaelMartinez.teams_for_linux"}, "Microsoft Teams", "Enter",
+         {"teams.microsoft.com", "teams.live.com", "teams.cloud.microsoft"}},
         {"com.hnc.Discord", "discord", "Discord", "chat",
          {KeyChord::kReturn, false, false, false, false, "↩"}, true, {"discord", "com.discordapp.Discord"},
-         "Discord", "Enter"},
+         "Discord", "Enter", {"discord.com", "canary.discord.com", "ptb.discord.com"}},
         {"com.apple.MobileSMS", "messages", "Messages", "chat",
          {KeyChord::kReturn, false, false, false, false, "↩"}, false},
         // Linux mail apps. Thunderbird's windows call themselves thunderbird-default and
-        // Msgcompose: only its executable says thunderbird.
+        // Msgcompose; its executable is thunderbird-bin.
         {"org.mozilla.Thunderbird", "thunderbird", "Thunderbird", "email",
-         {KeyChord::kReturn, false, false, false, true, "Ctrl+↩"}, false, {"thunderbird", "org.mozilla.Thunderbird"},
-         "Thunderbird", "Ctrl+Enter"},
+         {KeyChord::kReturn, false, false, false, true, "Ctrl+↩"}, false,
+         {"thunderbird", "thunderbird-default", "org.mozilla.Thunderbird"}, "Thunderbird", "Ctrl+Enter"},
         {"org.gnome.Evolution", "evolution", "Evolution", "email",
          {KeyChord::kReturn, false, false, false, true, "Ctrl+↩"}, false, {"evolution", "org.gnome.Evolution"},
          "Evolution", "Ctrl+Enter"},
+        // A web app only: it has no row of its own on the Mac.
+        {"com.google.mail", "gmail", "", "email", {KeyChord::kReturn, true, false, false, false, "⌘↩"}, false, {},
+         "Gmail", "Ctrl+Enter", {"mail.google.com"}},
     };
     return table;
+}
+
+namespace {
+bool sameWithoutCase(std::string_view a, std::string_view b) {
+    return std::ranges::equal(a, b, [](unsigned char x, unsigned char y) { return std::tolower(x) == std::tolower(y); });
+}
+}  // namespace
+
+SupportedApp SupportedApp::linuxForm() const {
+    SupportedApp form = *this;
+    form.label = linuxLabel;
+    form.send.control = send.control || send.command;
+    form.send.command = false;
+    form.send.label = linuxChordLabel;
+    return form;
 }
 
 std::optional<SupportedApp> SupportedApp::forApplication(const desktop::RunningApplication& application) {
     if (auto app = forBundle(application.bundleID)) return app;
     auto named = [&](const std::string& id) {
-        auto same = [&](const std::string& name) {
-            return std::ranges::equal(name, id, [](unsigned char a, unsigned char b) {
-                return std::tolower(a) == std::tolower(b);
-            });
+        auto same = [&](std::string_view name) {
+            if (name.ends_with("-bin")) name.remove_suffix(4);
+            return sameWithoutCase(name, id);
         };
         return (application.bundleID && same(*application.bundleID)) ||
                std::any_of(application.identifiers.begin(), application.identifiers.end(), same);
     };
     for (const auto& app : all()) {
-        if (std::any_of(app.linuxIDs.begin(), app.linuxIDs.end(), named)) return app;
+        if (!app.linuxLabel.empty() && std::any_of(app.linuxIDs.begin(), app.linuxIDs.end(), named))
+            return app.linuxForm();
+    }
+    return std::nullopt;
+}
+
+bool SupportedApp::isBrowser(const desktop::RunningApplication& application) {
+    // WM_CLASS classes and executables of Chromium, Google Chrome, Brave, Microsoft Edge and Firefox.
+    static constexpr std::string_view kBrowsers[] = {
+        "chromium", "chromium-browser", "google-chrome", "google-chrome-stable", "chrome", "brave-browser",
+        "brave", "microsoft-edge", "microsoft-edge-stable", "msedge", "firefox", "firefox-esr", "firefox-bin"};
+    auto browser = [](std::string_view name) {
+        return std::any_of(std::begin(kBrowsers), std::end(kBrowsers),
+                           [&](std::string_view known) { return sameWithoutCase(name, known); });
+    };
+    return (application.bundleID && browser(*application.bundleID)) ||
+           std::any_of(application.identifiers.begin(), application.identifiers.end(), browser);
+}
+
+std::optional<SupportedApp> SupportedApp::forPage(const std::string& address) {
+    auto url = desktop::Url::parse(address);
+    if (!url) return std::nullopt;
+    for (const auto& app : all()) {
+        for (const auto& host : app.webHosts) {
+            if (url->host == host) return app.linuxForm();
+        }
     }
     return std::nullopt;
 }

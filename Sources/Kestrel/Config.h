@@ -42,20 +42,31 @@ struct SupportedApp {
     KeyChord send;
     bool electron = false;
     // What the app is called on Linux, where it has no bundle id: its GTK application ID, a
-    // WM_CLASS instance or class, or its executable's name; compared without case.
+    // WM_CLASS instance or class, or its executable's name (also with a "-bin" suffix); compared
+    // without case.
     std::vector<std::string> linuxIDs{};
-    // The row's name on Linux, empty where the app does not exist there, and its Send chord as
-    // Linux writes it ("Ctrl+Enter").
+    // The row's name on Linux; empty where the row does not exist there.
     std::string linuxLabel{};
+    // The Send chord as Linux writes it: Ctrl where the Mac holds Command.
     std::string linuxChordLabel{};
+    // The hosts of the app's web app, known in a browser by the page's address.
+    std::vector<std::string> webHosts{};
 
     // The fixed table, in menu and lookup order.
     static const std::vector<SupportedApp>& all();
     // The first row whose bundle id equals `bundleID` exactly.
     static std::optional<SupportedApp> forBundle(const std::optional<std::string>& bundleID);
-    // The first row for a running application: by its bundle id as forBundle does, or by one of
-    // the row's Linux identifiers matching the application's bundle id or identifiers.
+    // The first row for a running application: by its bundle id as forBundle does, or, in its
+    // Linux form, by one of the row's Linux identifiers matching the application's bundle id or
+    // identifiers.
     static std::optional<SupportedApp> forApplication(const desktop::RunningApplication& application);
+    // Whether the application is a web browser, whose pages may be web apps of the table.
+    static bool isBrowser(const desktop::RunningApplication& application);
+    // The row, in its Linux form, whose web app serves the page at `address` (an http or https
+    // URL on one of its hosts); none for any other page.
+    static std::optional<SupportedApp> forPage(const std::string& address);
+    // The row as Linux shows it: its Linux label, and its chord with Control for Command.
+    SupportedApp linuxForm() const;
     bool operator==(const SupportedApp&) const = default;
 };
 

@@ -49,6 +49,7 @@ void DraftState::clear() {
     setAi(std::nullopt);
     setAiPending(false);
     setIgnored({});
+    if (unreadable_) setUnreadable(false);
     element_.reset();
     pid_.reset();
 }

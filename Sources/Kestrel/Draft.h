@@ -40,6 +40,9 @@ public:
     // Finding keys dismissed for this draft.
     const std::set<std::string>& ignored() const { return ignored_; }
     void setIgnored(std::set<std::string> ignored) { publish(ignored_, std::move(ignored)); }
+    // A compose box of the app is focused but its text cannot be read: nothing was checked.
+    bool unreadable() const { return unreadable_; }
+    void setUnreadable(bool unreadable) { publish(unreadable_, unreadable); }
     // Rule ids switched off on this Mac.
     const std::set<std::string>& disabledRules() const { return disabledRules_; }
     void setDisabledRules(std::set<std::string> rules) { publish(disabledRules_, std::move(rules)); }
@@ -74,6 +77,7 @@ private:
     bool aiPending_ = false;
     std::set<std::string> ignored_;
     std::set<std::string> disabledRules_;
+    bool unreadable_ = false;
     std::optional<desktop::Element> element_;
     std::optional<int32_t> pid_;
 };
@@ -90,6 +94,10 @@ public:
 
     FocusWatcher(std::shared_ptr<DraftState> state, std::shared_ptr<Engine> engine,
                  std::shared_ptr<KestrelAPI> api);
+
+    // The supported, unmuted row of the app in front: the app's own row, or in a browser the row
+    // whose web app serves the page of the focused element.
+    std::optional<SupportedApp> supportedApp(const desktop::RunningApplication& front);
 
     // Polls every 0.4 s while the process is trusted; a second call does nothing.
     void start();
@@ -111,6 +119,11 @@ private:
     // Steps of refresh().
     LocalResult readField(const SupportedApp& app, int32_t pid);
     void armElectron(const SupportedApp& app, int32_t pid);
+    // The local check of a draft: the box's text, cut off or whole, and the one-line field of a
+    // mail composer the person is in (a Subject line), whose findings cannot be fixed in place.
+    LocalResult check(const SupportedApp& app, const std::string& text, bool cutOff,
+                      const std::optional<std::string>& field);
+    LocalResult unreadableField(const SupportedApp& app, const desktop::Element& box, int32_t pid);
     LocalResult noEditableField(const SupportedApp& app);
     LocalResult noSupportedApp();
 
@@ -121,6 +134,10 @@ private:
     desktop::Timer aiTimer_;
     std::set<int32_t> electronArmed_;
     std::string lastAiText_;
+    std::optional<std::string> lastField_;
+    bool lastCutOff_ = false;
+    // Processes already told about in the log: a box that cannot be read, a browser that hides its pages.
+    std::set<int32_t> toldUnreadable_;
 };
 
 }  // namespace kestrel

@@ -1,3 +1,5 @@
+#include <algorithm>
+
 #include "Desktop/Desktop.h"
 #include "Kestrel/AX.h"
 #include "Kestrel/Draft.h"
@@ -27,10 +29,28 @@ LocalResult FocusWatcher::refresh() {
         // Our own panel or window in front: keep the draft the person is reviewing.
         if (front->bundleID == ownID) return state_->local();
     }
-    auto app = front ? SupportedApp::forApplication(*front) : std::nullopt;
-    if (!app || Prefs::isMuted(app->bundleID)) return noSupportedApp();
+    auto app = front ? supportedApp(*front) : std::nullopt;
+    if (!app) return noSupportedApp();
     armElectron(*app, front->pid);
     return readField(*app, front->pid);
+}
+
+std::optional<SupportedApp> FocusWatcher::supportedApp(const desktop::RunningApplication& front) {
+    auto app = SupportedApp::forApplication(front);
+    if (!app && SupportedApp::isBrowser(front)) {
+        auto& accessibility = desktop::current().accessibility();
+        auto focused = AX::element(accessibility.applicationElement(front.pid), AX::kFocusedUIElement);
+        auto address = focused ? AX::attribute(*focused, AX::kURL) : std::nullopt;
+        if (address) app = SupportedApp::forPage(*address);
+        if (!focused && accessibility.isTrusted() && toldUnreadable_.insert(front.pid).second) {
+            desktop::current().log().write(
+                "Kestrel: the browser with process id " + std::to_string(front.pid) +
+                " shows no page to Kestrel, so its web mail and chat are not checked: start it after "
+                "accessibility was switched on (or with --force-renderer-accessibility)");
+        }
+    }
+    if (!app || Prefs::isMuted(app->bundleID)) return std::nullopt;
+    return app;
 }
 
 void FocusWatcher::armElectron(const SupportedApp& app, int32_t pid) {
@@ -44,20 +64,43 @@ void FocusWatcher::armElectron(const SupportedApp& app, int32_t pid) {
     electronArmed_.insert(pid);
 }
 
+namespace {
+size_t characterCount(const std::string& text) {
+    return static_cast<size_t>(
+        std::count_if(text.begin(), text.end(), [](char c) { return (static_cast<unsigned char>(c) & 0xC0) != 0x80; }));
+}
+}  // namespace
+
 LocalResult FocusWatcher::readField(const SupportedApp& app, int32_t pid) {
-    auto application = desktop::current().accessibility().applicationElement(pid);
-    auto focused = AX::element(application, AX::kFocusedUIElement);
+    auto& accessibility = desktop::current().accessibility();
+    auto focused = AX::element(accessibility.applicationElement(pid), AX::kFocusedUIElement);
     if (!focused) return noEditableField(app);
     auto role = AX::attribute(*focused, AX::kRole);
     if (!role || !AX::editableRoles().contains(*role)) return noEditableField(app);
 
-    auto text = AX::attribute(*focused, AX::kValue).value_or("");
+    // In a mail composer a Send from the To, Cc or Subject line sends the body.
+    auto box = *focused;
+    std::optional<std::string> field;
+    if (app.channel == "email" && *role == "AXTextField") {
+        if (auto body = AX::element(*focused, AX::kComposerBody)) {
+            field = AX::attribute(*focused, AX::kValue);
+            box = *body;
+        }
+    }
+    auto value = accessibility.copyAttribute(box, AX::kValue);
+    if (!value) return unreadableField(app, box, pid);
+    auto* read = std::get_if<std::string>(&*value);
+    std::string text = read ? std::move(*read) : std::string();
+    auto length = AX::number(box, AX::kNumberOfCharacters);
+    bool cutOff = length && *length > static_cast<double>(characterCount(text));
+
     state_->setApp(app);
-    state_->setElement(focused);
+    state_->setElement(box);
     state_->setPid(pid);
-    if (text != state_->text()) {
+    if (state_->unreadable()) state_->setUnreadable(false);
+    if (text != state_->text() || field != lastField_ || cutOff != lastCutOff_) {
         state_->setText(text);
-        state_->setLocal(engine_->check(text, app.channel));
+        state_->setLocal(check(app, text, cutOff, field));
         state_->setAi(std::nullopt);
         std::set<std::string> stillFound;
         for (const auto& finding : state_->local().findings) {
@@ -69,9 +112,43 @@ LocalResult FocusWatcher::readField(const SupportedApp& app, int32_t pid) {
     return state_->local();
 }
 
+LocalResult FocusWatcher::check(const SupportedApp& app, const std::string& text, bool cutOff,
+                                const std::optional<std::string>& field) {
+    lastField_ = field;
+    lastCutOff_ = cutOff;
+    // Part of a draft judged as the whole would pass what lies beyond it.
+    auto local = cutOff ? Engine::unchecked() : engine_->check(text, app.channel);
+    if (!field || field->empty()) return local;
+    for (auto finding : engine_->check(*field, app.channel).findings) {
+        if (finding.level != "risk") continue;
+        // The field cannot be written back: no fix is offered for it.
+        finding.suggestion.reset();
+        finding.detail = "In the line you are typing in, not the message body. " + finding.detail.value_or("");
+        local.findings.push_back(std::move(finding));
+    }
+    return local;
+}
+
+LocalResult FocusWatcher::unreadableField(const SupportedApp& app, const desktop::Element& box, int32_t pid) {
+    if (!state_->unreadable() || state_->app() != app) {
+        state_->clear();
+        state_->setApp(app);
+        state_->setUnreadable(true);
+    }
+    state_->setElement(box);
+    state_->setPid(pid);
+    lastField_.reset();
+    if (toldUnreadable_.insert(pid).second) {
+        desktop::current().log().write("Kestrel: cannot read the text of the compose box in " + app.label +
+                                       " (process id " + std::to_string(pid) +
+                                       "): its drafts are not checked there");
+    }
+    return LocalResult::empty;
+}
+
 LocalResult FocusWatcher::noEditableField(const SupportedApp& app) {
     const auto& current = state_->app();
-    if (!current || *current != app || !state_->text().empty()) {
+    if (!current || *current != app || !state_->text().empty() || state_->unreadable()) {
         state_->clear();
         state_->setApp(app);
     }

@@ -39,12 +39,14 @@ std::string plural(size_t n, const char* noun) {
 }  // namespace
 
 Fill PillView::fill() const {
+    if (state->unreadable()) return Color::srgb(0.45, 0.47, 0.5);
     if (!state->risks().empty()) return Color::srgb(0.86, 0.25, 0.25);
     if (!state->findings().empty()) return Color::srgb(0.93, 0.62, 0.12);
     return Gradient{{{0.11, 0.39, 0.92}, {0.45, 0.41, 0.78}, {0.80, 0.43, 0.64}}};
 }
 
 std::string PillView::help() const {
+    if (state->unreadable()) return "Kestrel cannot see the text in this box";
     size_t risks = state->risks().size();
     size_t findings = state->findings().size();
     if (risks > 0) return plural(risks, "thing") + " to fix before sending";
@@ -55,7 +57,8 @@ std::string PillView::help() const {
 Node PillView::body() const {
     size_t risks = state->risks().size();
     size_t findings = state->findings().size();
-    Node content = risks > 0      ? Text(std::to_string(risks))
+    Node content = state->unreadable() ? Image("eye.slash")
+                   : risks > 0         ? Text(std::to_string(risks))
                    : findings > 0 ? Text(std::to_string(findings - risks))
                    : state->aiPending() ? ProgressView(ProgressSize::mini)
                                         : Image("checkmark");

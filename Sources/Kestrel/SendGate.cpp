@@ -49,12 +49,17 @@ std::vector<desktop::KeyCombo> SendGate::keysOfInterest() const {
         keys.push_back({kEscapeKeyCode, shift});
     }
     // Whichever app is in front: a press right after a switch must not slip past, and each press
-    // is decided for the app that has the focus at that press.
-    for (const auto& app : SupportedApp::all()) {
-        if (Prefs::isMuted(app.bundleID)) continue;
+    // is decided for the app that has the focus at that press. A browser's web app is known only
+    // at the press, so each row's chord as Linux writes it counts too.
+    auto add = [&](const SupportedApp& app) {
         for (const auto& key : app.send.combos()) {
             if (std::find(keys.begin(), keys.end(), key) == keys.end()) keys.push_back(key);
         }
+    };
+    for (const auto& app : SupportedApp::all()) {
+        if (Prefs::isMuted(app.bundleID)) continue;
+        add(app);
+        if (!app.linuxLabel.empty()) add(app.linuxForm());
     }
     return keys;
 }
@@ -89,8 +94,8 @@ std::optional<KeyEvent> SendGate::handle(KeyEventType type, const KeyEvent& even
 std::optional<KeyEvent> SendGate::handleSend(const KeyEvent& event) {
     auto front = desktop::current().workspace().frontmostApplication();
     if (!front) return event;
-    auto app = SupportedApp::forApplication(*front);
-    if (!app || Prefs::isMuted(app->bundleID) || !app->send.matches(event)) return event;
+    auto app = watcher_->supportedApp(*front);
+    if (!app || !app->send.matches(event)) return event;
     if (!engine_->channelInfo(app->channel).gate) return event;
 
     // Decide on the text of this very moment, not of the last poll.
@@ -135,7 +140,9 @@ bool SendGate::heldDraftInFront() const {
     auto front = desk.workspace().frontmostApplication();
     if (front != heldFrom_->app) return false;
     auto focused = AX::element(desk.accessibility().applicationElement(front->pid), AX::kFocusedUIElement);
-    return focused == heldFrom_->element;
+    if (!focused) return false;
+    // A send held from a mail composer's Subject line was held on its body.
+    return *focused == heldFrom_->element || AX::element(*focused, AX::kComposerBody) == heldFrom_->element;
 }
 
 bool SendGate::release() {

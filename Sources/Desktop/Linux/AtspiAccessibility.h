@@ -1,7 +1,8 @@
 // Other applications' elements through AT-SPI, behind the layer's attribute names: the focused
-// element is kept from focus events (a tree walk only when none was seen), roles map onto the
-// editable roles, text is read bounded and checked, a write counts only when reading back shows
-// it, and frames come in accessibility coordinates. Trust is the accessibility bus answering
+// element is kept from focus events per owning application (a tree walk only when none was seen),
+// roles map onto the editable roles, rich text is read whole with its embedded objects expanded
+// (or known to be cut off), a write counts only when reading back shows it, and frames come in
+// accessibility coordinates. Trust is the accessibility bus answering
 // with org.a11y.Status IsEnabled true. Main thread; every D-Bus call is bounded in time.
 // Owned by the Linux desktop.
 #pragma once
@@ -28,8 +29,18 @@ class AtspiAccessibility final : public Accessibility {
 public:
     // A synchronous call to another application waits at most this long.
     static constexpr int kCallTimeoutMs = 250;
-    // Larger drafts are read up to this many characters.
+    // A draft is read up to this many characters and for at most this long: the Send key waits on
+    // the read. A longer or slower draft reads as cut off, and is never judged as complete.
     static constexpr int kMaxCharacters = 1 << 20;
+    static constexpr double kReadTimeLimit = 0.3;
+
+    // A draft's text, and whether it was read to its end.
+    struct TextRead {
+        std::string text;
+        bool complete = true;
+        // The text's characters; one more than that when cut off.
+        size_t characters = 0;
+    };
 
     struct Geometry {
         // Root-window coordinates of the top-left corner of the window in front, for toolkits
@@ -49,9 +60,10 @@ public:
     bool isTrusted() const override;
     bool isTrustedWithPrompt() override;
 
-    // The text an element shows: its Text, or its children's texts line by line (a compose body
-    // whose document has no Text of its own); none when neither answers.
-    static std::optional<std::string> readText(AtspiAccessible* accessible);
+    // The text an element shows, exactly as its app will send it: its Text with each embedded
+    // object (U+FFFC) expanded in place, recursively, block objects on lines of their own; an
+    // element without Text shows its children line by line. None when nothing answers.
+    static std::optional<TextRead> readText(AtspiAccessible* accessible);
     // Tests: forgets the focus events seen so far, so the next read walks the tree.
     void forgetFocus() {
         focused_.clear();
@@ -65,6 +77,12 @@ private:
     std::shared_ptr<AtspiAccessible> walkForFocus(int32_t pid);
     // The editable element that holds the focused one: itself, or its editable document.
     std::shared_ptr<AtspiAccessible> composeBox(const std::shared_ptr<AtspiAccessible>& focused);
+    // The body of the mail composer the element is in: the many-line box last focused in its page
+    // (or window, outside a page), else the first one found there.
+    std::shared_ptr<AtspiAccessible> composerBody(AtspiAccessible* accessible);
+    // The address of the page the element is in: its outermost web document's URL.
+    std::optional<std::string> pageAddress(AtspiAccessible* accessible);
+    std::expected<AXValue, AXError> valueAttribute(AtspiAccessible* accessible, bool characters);
     std::optional<std::string> role(AtspiAccessible* accessible) const;
     std::expected<AXValue, AXError> extentsAttribute(AtspiAccessible* accessible, bool position);
     bool answersWindowRelative(AtspiAccessible* accessible);
@@ -81,6 +99,14 @@ private:
     // loss for a moment, so losses do not clear it; the next focus gain replaces it.
     std::map<int32_t, std::shared_ptr<AtspiAccessible>> focused_;
     std::map<AtspiAccessible*, std::shared_ptr<AtspiAccessible>> composeBoxes_;
+    // The many-line box last focused in each window and page, the body its composer sends.
+    std::map<std::shared_ptr<AtspiAccessible>, std::shared_ptr<AtspiAccessible>> windowBodies_;
+    // The last read, which answers the character count asked for right after it.
+    struct LastRead {
+        AtspiAccessible* accessible = nullptr;
+        size_t characters = 0;
+    };
+    std::optional<LastRead> lastRead_;
     std::map<int32_t, bool> windowRelative_;
     std::set<int32_t> toldAboutElectron_;
 };

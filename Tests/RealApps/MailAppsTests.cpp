@@ -1,0 +1,163 @@
+// The real mail apps on the headless desktop: Evolution (its composer body is a web page in a
+// sandboxed process behind a bus proxy) and Thunderbird (its executable is thunderbird-bin, its
+// writes report success and change nothing). Each composer's own "send?" window is the sign
+// that Ctrl+Return reached the app.
+#include <fstream>
+
+#include "RealAppsSupport.h"
+
+using namespace testing_support;
+
+namespace {
+
+struct MailApp {
+    const char* name;     // the supported app's row
+    const char* program;  // on the PATH
+};
+
+class MailAppsTests : public RealAppTest, public ::testing::WithParamInterface<MailApp> {
+protected:
+    void SetUp() override {
+        if (!installed(GetParam().program))
+            GTEST_SKIP() << GetParam().program << " is not installed (scripts/bootstrap installs it)";
+        RealAppTest::SetUp();
+        app = kestrel::AppDelegate::launch();
+    }
+
+    // Opens a composer addressed to Ann with `subject` and a first line, and waits until its
+    // body is read.
+    void compose(const std::string& subject) {
+        const std::string to = "ann@example.com";
+        if (GetParam().name == std::string("evolution")) {
+            mail = start({"evolution", "mailto:" + to + "?subject=" + subject + "&body=Hi%20Ann"});
+        } else {
+            mail = start({"thunderbird", "--no-remote", "--profile", thunderbirdProfile().string(), "-compose",
+                          "to=" + to + ",subject=" + subject + ",body=Hi Ann"},
+                         {{"GNOME_ACCESSIBILITY", "1"}});
+        }
+        ASSERT_GT(mail, 0);
+        // The composer opens with its body focused, but a web editor tells so only once clicked.
+        std::optional<desktop::Element> focused;
+        ASSERT_TRUE(waitFor([&] {
+            auto front = desktop.workspace().frontmostApplication();
+            if (!front || getpgid(front->pid) != mail) return false;
+            auto& ax = desktop.accessibility();
+            focused = kestrel::AX::element(ax.applicationElement(front->pid), kestrel::AX::kFocusedUIElement);
+            return focused.has_value() && kestrel::AX::frame(*focused).has_value();
+        }, 60)) << GetParam().program << "'s composer did not come to the front: " << seen();
+        runFor(2);
+        clickInto(*focused);
+        ASSERT_TRUE(composing(GetParam().name)) << GetParam().program << "'s composer was not read: " << seen();
+        ASSERT_TRUE(draftHolds("Hi Ann")) << "the body never read \"Hi Ann\": " << seen();
+        windows = windowsOf(mail);
+    }
+
+    // Types lines at the end of the body.
+    void typeLines(const std::vector<std::string>& lines) {
+        press("ctrl+End");
+        for (const auto& line : lines) {
+            press("Return");
+            type(line);
+        }
+    }
+
+    // The app showed its "send?" window: Ctrl+Return reached it.
+    bool appAskedToSend() { return windowsOf(mail) > windows; }
+
+    std::filesystem::path thunderbirdProfile() {
+        auto profile = scratch.path() / "thunderbird";
+        std::filesystem::create_directories(profile);
+        // An offline profile with one account whose servers are loopback addresses nobody answers.
+        std::ofstream prefs(profile / "user.js");
+        for (const char* pref : {
+                 R"("mail.accountmanager.accounts", "account1")",
+                 R"("mail.accountmanager.defaultaccount", "account1")",
+                 R"("mail.account.account1.server", "server1")",
+                 R"("mail.account.account1.identities", "id1")",
+                 R"("mail.identity.id1.useremail", "me@example.com")",
+                 R"("mail.identity.id1.fullName", "Me")",
+                 R"("mail.identity.id1.smtpServer", "smtp1")",
+                 R"("mail.identity.id1.valid", true)",
+                 R"("mail.server.server1.type", "pop3")",
+                 R"("mail.server.server1.hostname", "127.0.0.1")",
+                 R"("mail.server.server1.userName", "me")",
+                 R"("mail.server.server1.name", "me@example.com")",
+                 R"("mail.server.server1.login_at_startup", false)",
+                 R"("mail.server.server1.check_new_mail", false)",
+                 R"("mail.smtpservers", "smtp1")",
+                 R"("mail.smtp.defaultserver", "smtp1")",
+                 R"("mail.smtpserver.smtp1.hostname", "127.0.0.1")",
+                 R"("mail.smtpserver.smtp1.port", 2525)",
+                 R"("offline.startup_state", 3)",
+                 R"("mail.shell.checkDefaultClient", false)",
+                 R"("mail.provider.suppress_dialog_on_startup", true)",
+                 R"("mailnews.start_page.enabled", false)",
+                 R"("datareporting.policy.dataSubmissionEnabled", false)",
+                 R"("accessibility.force_disabled", 0)",
+             })
+            prefs << "user_pref(" << pref << ");\n";
+        return profile;
+    }
+
+    pid_t mail = 0;
+    int windows = 0;
+};
+
+}  // namespace
+
+TEST_P(MailAppsTests, ACardNumberOnTheThirdLineHoldsCtrlReturnUntilSendAnyway) {
+    ASSERT_NO_FATAL_FAILURE(compose("Invoice"));
+    typeLines({kFirstLine, kCardLine});
+    ASSERT_TRUE(draftHolds("4111 1111 1111 1111")) << app->state()->text();
+    EXPECT_EQ(app->state()->text().find("Hi Ann\n"), 0u) << app->state()->text();
+    ASSERT_TRUE(waitFor([&] { return app->pill()->window().isVisible() && app->state()->risks().size() == 1; }));
+
+    press("ctrl+Return");
+    ASSERT_TRUE(waitFor([&] { return panelVisible(); })) << "the send was not held";
+    EXPECT_FALSE(appAskedToSend());
+    EXPECT_TRUE(screenshot(std::string(GetParam().name) + "-held-send"));
+
+    click("Go back");
+    ASSERT_TRUE(waitFor([&] { return !panelVisible(); }));
+    runFor(1);
+    EXPECT_FALSE(appAskedToSend()) << "Go back sent";
+
+    press("ctrl+Return");
+    ASSERT_TRUE(waitFor([&] { return panelVisible(); }));
+    click("Send anyway");
+    ASSERT_TRUE(waitFor([&] { return appAskedToSend(); }, 20)) << "Send anyway did not reach the app";
+    runFor(1);
+    EXPECT_EQ(windowsOf(mail), windows + 1) << "sent more than once";
+}
+
+TEST_P(MailAppsTests, CtrlReturnFromTheSubjectLineIsHeldOnTheBody) {
+    ASSERT_NO_FATAL_FAILURE(compose("Quarterly"));
+    typeLines({kCardLine});
+    ASSERT_TRUE(draftHolds("4111 1111 1111 1111"));
+    ASSERT_TRUE(clickFieldHolding(mail, "Quarterly")) << "no Subject line found";
+    // The body is still the draft, read from the composer the Subject line belongs to.
+    ASSERT_TRUE(waitFor([&] {
+        app->watcher()->refresh();
+        return app->state()->risks().size() == 1 && app->state()->text().find("4111") != std::string::npos;
+    }));
+    press("ctrl+Return");
+    ASSERT_TRUE(waitFor([&] { return panelVisible(); })) << "a send from the Subject line went out";
+    press("Escape");
+    ASSERT_TRUE(waitFor([&] { return !panelVisible(); }));
+    runFor(1);
+    EXPECT_FALSE(appAskedToSend());
+}
+
+TEST_P(MailAppsTests, ACleanDraftPassesAtOnce) {
+    ASSERT_NO_FATAL_FAILURE(compose("Lunch"));
+    typeLines({"see you at noon", "Ann"});
+    ASSERT_TRUE(draftHolds("see you at noon"));
+    EXPECT_TRUE(app->state()->risks().empty());
+    press("ctrl+Return");
+    ASSERT_TRUE(waitFor([&] { return appAskedToSend(); }, 20));
+    EXPECT_FALSE(panelVisible());
+}
+
+INSTANTIATE_TEST_SUITE_P(RealMail, MailAppsTests,
+                         ::testing::Values(MailApp{"evolution", "evolution"}, MailApp{"thunderbird", "thunderbird"}),
+                         [](const auto& info) { return std::string(info.param.name); });
