@@ -9,7 +9,6 @@
 #include <unistd.h>
 
 #include <map>
-#include <mutex>
 
 #include "Desktop/ApplicationSupport.h"
 #include "Kestrel/AX.h"

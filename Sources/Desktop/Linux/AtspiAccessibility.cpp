@@ -147,15 +147,29 @@ private:
     bool appendText(AtspiAccessible* node, int depth) {
         AtspiText* text = atspi_accessible_get_text_iface(node);
         if (!text) return false;
+        auto content = ownText(text, depth);
+        g_object_unref(text);
+        if (!content) return false;
+        appendExpanded(node, *content, depth);
+        return true;
+    }
+
+    // A line or an inline object comes in one call; the box itself, which may be long, in
+    // pieces of a counted length (GTK 4 also answers "" to the whole range of an entry).
+    std::optional<std::string> ownText(AtspiText* text, int depth) {
         GError* error = nullptr;
-        // Count first, then ask for exact ranges: GTK 4 answers "" to (0, -1).
-        gint count = atspi_text_get_character_count(text, &error);
-        if (failed(error)) {
-            g_object_unref(text);
-            return false;
+        if (depth > 0) {
+            gchar* chars = atspi_text_get_text(text, 0, -1, &error);
+            std::string whole = failed(error) ? std::string() : cleanText(chars);
+            g_free(chars);
+            if (!whole.empty()) {
+                characters_ += static_cast<size_t>(g_utf8_strlen(whole.data(), static_cast<gssize>(whole.size())));
+                return whole;
+            }
         }
-        AtspiHypertext* links = atspi_accessible_get_hypertext_iface(node);
-        int embedded = 0;
+        gint count = atspi_text_get_character_count(text, &error);
+        if (failed(error)) return std::nullopt;
+        std::string whole;
         for (gint start = 0; start < count && !spent(); start += kReadChunk) {
             gint end = std::min(count, start + kReadChunk);
             gchar* chars = atspi_text_get_text(text, start, end, &error);
@@ -164,28 +178,40 @@ private:
                 complete_ = false;
                 break;
             }
-            std::string piece = cleanText(chars);
+            whole += cleanText(chars);
             g_free(chars);
             characters_ += static_cast<size_t>(end - start);
-            appendExpanded(links, piece, depth, embedded);
         }
+        return whole;
+    }
+
+    void appendExpanded(AtspiAccessible* node, std::string_view text, int depth) {
+        size_t objects = 0;
+        for (size_t at = text.find(kObjectReplacement); at != std::string_view::npos;
+             at = text.find(kObjectReplacement, at + 1))
+            ++objects;
+        if (objects == 0) return append(text);
+        // Text runs may be children too (Chromium's): then the n-th object is the n-th link.
+        // Where every child is an object, a child costs one call instead of two.
+        GError* error = nullptr;
+        gint children = atspi_accessible_get_child_count(node, &error);
+        bool byChild = !failed(error) && children == static_cast<gint>(objects);
+        AtspiHypertext* links = byChild ? nullptr : atspi_accessible_get_hypertext_iface(node);
+        int index = 0;
+        for (size_t at = text.find(kObjectReplacement); at != std::string_view::npos;
+             at = text.find(kObjectReplacement)) {
+            append(text.substr(0, at));
+            text.remove_prefix(at + kObjectReplacement.size());
+            if (depth < kMaxEmbedding && !spent()) {
+                if (byChild) appendChild(node, index, depth + 1);
+                else if (links) appendLink(links, index, depth + 1);
+            }
+            ++index;
+        }
+        append(text);
         if (links) g_object_unref(links);
-        g_object_unref(text);
-        return true;
     }
 
-    void appendExpanded(AtspiHypertext* links, std::string_view piece, int depth, int& embedded) {
-        for (size_t at = piece.find(kObjectReplacement); at != std::string_view::npos;
-             at = piece.find(kObjectReplacement)) {
-            append(piece.substr(0, at));
-            piece.remove_prefix(at + kObjectReplacement.size());
-            if (links && depth < kMaxEmbedding && !spent()) appendLink(links, embedded, depth + 1);
-            ++embedded;
-        }
-        append(piece);
-    }
-
-    // The n-th embedded object is the n-th link: text runs may be children too (Chromium's).
     void appendLink(AtspiHypertext* links, int index, int depth) {
         GError* error = nullptr;
         AtspiHyperlink* link = atspi_hypertext_get_link(links, index, &error);
