@@ -60,12 +60,14 @@ protected:
 
     void SetUp() override {
         ASSERT_TRUE(desktop.x().isOpen()) << "run under scripts/desktop-session";
-        // The person granted access: the session's accessibility is on.
-        ASSERT_TRUE(desktop.accessibility().isTrustedWithPrompt());
+        // The person granted access: the session's accessibility is on (its bus may take a while
+        // to start on a busy machine).
+        ASSERT_TRUE(waitFor([&] { return desktop.accessibility().isTrustedWithPrompt(); }, 60));
     }
 
-    // Runs the main loop until `done` holds or `seconds` passed; answers `done()`.
-    bool waitFor(const std::function<bool()>& done, double seconds = 10) {
+    // Runs the main loop until `done` holds or `seconds` passed; answers `done()`. The deadline
+    // is for a busy machine: it only costs time when something is wrong.
+    bool waitFor(const std::function<bool()>& done, double seconds = 30) {
         auto end = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
         while (!done()) {
             if (std::chrono::steady_clock::now() > end) return false;
@@ -100,7 +102,7 @@ protected:
     }
     // Waits, with the main loop answering, until the process ends; its exit status, none when it
     // did not end in time or was killed.
-    std::optional<int> exitStatus(pid_t pid, double seconds = 10) {
+    std::optional<int> exitStatus(pid_t pid, double seconds = 30) {
         int status = 0;
         if (!waitFor([&] { return waitpid(pid, &status, WNOHANG) == pid; }, seconds)) return std::nullopt;
         return WIFEXITED(status) ? std::optional(WEXITSTATUS(status)) : std::nullopt;

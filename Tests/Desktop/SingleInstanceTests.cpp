@@ -68,7 +68,7 @@ TEST_F(SingleInstanceTests, ACopyThatHoldsTheNameButDoesNotAnswerCannotHangTheNe
     ASSERT_TRUE(owns(hung));
     kill(hung, SIGSTOP);
     pid_t next = start("next");
-    auto status = exitStatus(next, SingleInstance::kCallTimeoutMs / 1000.0 * 3);
+    auto status = exitStatus(next, SingleInstance::kCallTimeoutMs / 1000.0 * 5);
     kill(hung, SIGCONT);
     EXPECT_EQ(status, 1);
     EXPECT_THAT(lines("next"), ::testing::ElementsAre(::testing::HasSubstr("does not answer")));

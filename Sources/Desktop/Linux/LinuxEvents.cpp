@@ -212,17 +212,18 @@ void LinuxEvents::onKeyPress(unsigned keycode, unsigned state, XTime time) {
         XAllowEvents(x_.display(), AsyncKeyboard, time);
         return;
     }
+    auto taken = Clock::now();
+    bool news = false;
     {
         std::lock_guard lock(frozenMutex_);
-        auto now = Clock::now();
-        serverClock_.observe(time, now);
-        frozeAt(time, now);
+        serverClock_.observe(time, taken);
+        news = frozeAt(time, taken);
     }
-    wakeWatchdog();
+    if (news) wakeWatchdog();
     if (onPress_) onPress_();
     auto event = keyEventFor(keycode, state);
     auto verdict = event.keyCode >= 0 ? decide(event) : std::optional(event);
-    if (!settle(time, verdict.has_value())) notifyLateDecision(event);
+    if (!settle(time, verdict.has_value(), taken)) notifyLateDecision(event);
     else if (!verdict) {
         swallowedDown_.insert(keycode);
         held_ = HeldPress{event, keycode, state};
@@ -230,13 +231,14 @@ void LinuxEvents::onKeyPress(unsigned keycode, unsigned state, XTime time) {
     updateGrabs();
 }
 
-void LinuxEvents::frozeAt(XTime time, Clock::time_point seenAt) {
-    // The watchdog may have seen this very press first: its clock runs already.
+bool LinuxEvents::frozeAt(XTime time, Clock::time_point seenAt) {
+    // The watchdog nearly always saw this very press first: its clock runs already.
     if (frozen_.time == time && !frozen_.seenByMainLoop) {
         frozen_.seenByMainLoop = true;
-        return;
+        return false;
     }
     frozen_ = Frozen{time, serverClock_.toLocal(time, seenAt), {}, false, true};
+    return true;
 }
 
 void LinuxEvents::rawPressAt(XTime time, Clock::time_point seenAt) {
@@ -247,17 +249,18 @@ void LinuxEvents::rawPressAt(XTime time, Clock::time_point seenAt) {
     frozen_ = Frozen{time, serverClock_.toLocal(time, seenAt), {}, false, false};
 }
 
-bool LinuxEvents::settle(XTime time, bool pass) {
+bool LinuxEvents::settle(XTime time, bool pass, Clock::time_point taken) {
     std::lock_guard lock(frozenMutex_);
     if (frozen_.time != time) return false;
     if (frozen_.decided) {
-        lastFreeze_ = {time, secondsBetween(frozen_.since, frozen_.releasedAt)};
+        lastFreeze_ = {time, secondsBetween(frozen_.since, frozen_.releasedAt), secondsBetween(taken, Clock::now())};
         return false;
     }
     frozen_.decided = true;
     XAllowEvents(x_.display(), pass ? ReplayKeyboard : AsyncKeyboard, time);
     XFlush(x_.display());
-    lastFreeze_ = {time, secondsBetween(frozen_.since, Clock::now())};
+    auto now = Clock::now();
+    lastFreeze_ = {time, secondsBetween(frozen_.since, now), secondsBetween(taken, now)};
     return true;
 }
 

@@ -53,11 +53,13 @@ public:
     };
     const std::set<Grab>& grabs() const { return grabbed_; }
 
-    // The last grabbed press: its server time and how long the keyboard stayed frozen on it, from
-    // the server's freeze to the verdict (ours or the watchdog's).
+    // The last grabbed press: its server time, how long the keyboard stayed frozen on it, from the
+    // server's freeze to the verdict (ours or the watchdog's; the server's clock counts whole
+    // milliseconds), and how long our main loop took from taking the press to its verdict.
     struct Freeze {
         XTime time = 0;
         double seconds = 0;
+        double handlingSeconds = 0;
     };
     Freeze lastFreeze() const;
 
@@ -100,12 +102,13 @@ private:
     void replay(const HeldPress& press);
     bool isPhysicallyDown(unsigned keycode) const;
 
-    // The keyboard froze on a press at `time`: the watchdog's clock starts, unless it already did.
-    // With frozenMutex_ held; from the main loop, and from the watchdog as it sees a raw press.
-    void frozeAt(XTime time, Clock::time_point seenAt);
+    // The keyboard froze on a press at `time`: the watchdog's clock starts, unless it already did
+    // (then answers false). With frozenMutex_ held; from the main loop, and from the watchdog as
+    // it sees a raw press.
+    bool frozeAt(XTime time, Clock::time_point seenAt);
     void rawPressAt(XTime time, Clock::time_point seenAt);
     // Answers whether the verdict came in time (and then lets the keyboard go with it).
-    bool settle(XTime time, bool pass);
+    bool settle(XTime time, bool pass, Clock::time_point taken);
     // The watchdog's thread, with a connection of its own.
     void watchdogLoop(const std::string& displayName);
     // Asks for raw key presses on the connection; answers XInput's opcode, or -1 without it.

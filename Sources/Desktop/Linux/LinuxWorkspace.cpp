@@ -69,7 +69,7 @@ void LinuxWorkspace::readActiveWindow() {
     if (changed && onFrontChanged_) onFrontChanged_();
 }
 
-std::optional<::Window> LinuxWorkspace::clientWindowAtFocus() const {
+std::optional<::Window> LinuxWorkspace::clientWindowAtFocus(std::optional<XWindow> knownClient) const {
     if (!x_.isOpen()) return std::nullopt;
     ::Window focus = 0;
     int revert = 0;
@@ -77,7 +77,7 @@ std::optional<::Window> LinuxWorkspace::clientWindowAtFocus() const {
     // Walk up from the focused window to the top-level client that names its class; bounded, as
     // a window tree can change under us.
     for (int depth = 0; depth < 32 && focus != None && focus != PointerRoot && focus != x_.root(); ++depth) {
-        if (x_.property(focus, x_.atom("WM_CLASS"), 64)) return focus;
+        if (focus == knownClient || x_.property(focus, x_.atom("WM_CLASS"), 64)) return focus;
         ::Window rootReturn = 0, parent = 0;
         ::Window* children = nullptr;
         unsigned count = 0;
@@ -92,7 +92,8 @@ std::optional<::Window> LinuxWorkspace::clientWindowAtFocus() const {
 void LinuxWorkspace::followFocus() {
     // Without a window manager the front is read from the input focus on every ask anyway.
     if (!haveActiveWindow_) return;
-    auto focused = clientWindowAtFocus();
+    // Nearly always the press went to the window already in front: one round trip tells.
+    auto focused = clientWindowAtFocus(active_);
     if (!focused || focused == active_) return;
     active_ = focused;
     activeApp_ = applicationOf(*focused);

@@ -45,7 +45,8 @@ public:
 private:
     void onEvent(const XEvent& event);
     void readActiveWindow();
-    std::optional<XWindow> clientWindowAtFocus() const;
+    // The focused window walked up to its client; a known client is taken without asking again.
+    std::optional<XWindow> clientWindowAtFocus(std::optional<XWindow> knownClient = std::nullopt) const;
 
     XConnection& x_;
     const Bundle& ownBundle_;
