@@ -99,54 +99,40 @@ TEST_F(APITests, UrlJoinsTheBasePathWithOneSlash) {
     EXPECT_EQ(server.requests().at(0).target, "/base/api/check/score");
 }
 
-TEST_F(APITests, ErrorTextComesFromErrorWhenThereIsNoMessage) {
-    server.reply(DevServer::kScore, 500, R"({"error":"The model is asleep."})");
-    EXPECT_EQ(score().error(), (APIError{500, "The model is asleep."}));
-}
-
-TEST_F(APITests, MessageWinsOverError) {
-    server.reply(DevServer::kScore, 429, R"({"error":"slow down","message":"Too many checks today."})");
-    EXPECT_EQ(score().error(), (APIError{429, "Too many checks today."}));
-}
-
-TEST_F(APITests, HtmlErrorBodyKeepsTheDefaultMessage) {
-    server.reply(DevServer::kScore, 404, "<html><body><h1>Not Found</h1></body></html>", "text/html");
-    EXPECT_EQ(score().error(), (APIError{404, "Request failed (404)"}));
-}
-
-TEST_F(APITests, EmptyMessageKeepsTheDefault) {
-    server.reply(DevServer::kScore, 500, R"({"message":""})");
-    EXPECT_EQ(score().error(), (APIError{500, "Request failed (500)"}));
-}
-
-TEST_F(APITests, NullMessageHidesANonEmptyError) {
-    server.reply(DevServer::kScore, 500, R"({"message":null,"error":"hidden"})");
-    EXPECT_EQ(score().error(), (APIError{500, "Request failed (500)"}));
-}
-
-TEST_F(APITests, ErrorBodiesThatAreNotObjectsOrNotStringsKeepTheDefault) {
-    for (const char* body : {R"(["message"])", R"("message")", R"({"message":42})",
-                             R"({"other":"x"})", "", "{\"message\":\"unterminated"}) {
-        server.reply(DevServer::kScore, 503, body);
-        EXPECT_EQ(score().error(), (APIError{503, "Request failed (503)"})) << body;
+TEST_F(APITests, ErrorAnswersAreWordedByTheServerOrTheDefault) {
+    struct Case {
+        int status;
+        std::string body;
+        std::string message;
+    };
+    for (const auto& c : std::vector<Case>{
+             {500, R"({"error":"The model is asleep."})", "The model is asleep."},
+             {429, R"({"error":"slow down","message":"Too many checks today."})", "Too many checks today."},
+             {404, "<html><body><h1>Not Found</h1></body></html>", "Request failed (404)"},
+             {500, R"({"message":""})", "Request failed (500)"},
+             {500, R"({"message":null,"error":"hidden"})", "Request failed (500)"},
+             {503, R"(["message"])", "Request failed (503)"},
+             {503, R"("message")", "Request failed (503)"},
+             {503, R"({"message":42})", "Request failed (503)"},
+             {503, R"({"other":"x"})", "Request failed (503)"},
+             {503, "", "Request failed (503)"},
+             {503, "{\"message\":\"unterminated", "Request failed (503)"},
+             {400, R"({"message":"line one\nline\u0007two\ttab \u00e9\u2603"})", "line one\nline\atwo\ttab é☃"},
+             {400, R"({"message":"Too many\u0000 checks"})", "Too many checks"},
+             {400, R"({"message":"\u0000"})", "Request failed (400)"},
+             {400, "{\"message\":\"bad \xff\xfe bytes\"}", "Request failed (400)"}}) {
+        server.reply(DevServer::kScore, c.status, c.body, c.body.starts_with("<html") ? "text/html" : "application/json");
+        EXPECT_EQ(score().error(), (APIError{c.status, c.message})) << c.body;
     }
-}
-
-TEST_F(APITests, ServerTextWithControlCharactersIsCarriedUnchanged) {
-    server.reply(DevServer::kScore, 400, R"({"message":"line one\nline\u0007two\ttab \u00e9\u2603"})");
-    EXPECT_EQ(score().error().message, "line one\nline\atwo\ttab é☃");
-}
-
-TEST_F(APITests, ANulInTheServersTextIsLeftOut) {
-    server.reply(DevServer::kScore, 400, R"({"message":"Too many\u0000 checks"})");
-    EXPECT_EQ(score().error(), (APIError{400, "Too many checks"}));
-    server.reply(DevServer::kScore, 400, R"({"message":"\u0000"})");
-    EXPECT_EQ(score().error(), (APIError{400, "Request failed (400)"}));
-}
-
-TEST_F(APITests, ErrorBodyWithInvalidUtf8KeepsTheDefault) {
-    server.reply(DevServer::kScore, 400, "{\"message\":\"bad \xff\xfe bytes\"}");
-    EXPECT_EQ(score().error(), (APIError{400, "Request failed (400)"}));
+    // An answer that is not HTTP is status 0, worded the same way.
+    for (auto [raw, message] : std::vector<std::pair<std::string, std::string>>{
+             {"this is not HTTP at all\n", "Request failed (0)"}, {R"({"message":"raw words"})", "raw words"}}) {
+        RawPeer peer(RawPeer::Mode::answerAndClose, raw);
+        sim.simDefaults().set(kestrel::Config::kBackendUrl, peer.url());
+        auto error = score().error();
+        EXPECT_EQ(error, (APIError{0, message})) << raw;
+        EXPECT_EQ(error.kind, APIError::Kind::api);
+    }
 }
 
 TEST_F(APITests, A401WhileSignedInSignsOutFirst) {
@@ -193,20 +179,6 @@ TEST_F(APITests, ALateRefusalOfAnOldSessionLeavesTheNewOneSignedIn) {
     EXPECT_EQ(api()->token(), "new-token");
     EXPECT_EQ(api()->user()->email, "new@example.com");
     EXPECT_TRUE(storedItem());
-}
-
-TEST_F(APITests, AnAnswerThatIsNotHttpIsStatusZeroWithTheDefaultMessage) {
-    RawPeer peer(RawPeer::Mode::answerAndClose, "this is not HTTP at all\n");
-    sim.simDefaults().set(kestrel::Config::kBackendUrl, peer.url());
-    auto error = score().error();
-    EXPECT_EQ(error, (APIError{0, "Request failed (0)"}));
-    EXPECT_EQ(error.kind, APIError::Kind::api);
-}
-
-TEST_F(APITests, AnAnswerThatIsNotHttpCanStillWordTheMessage) {
-    RawPeer peer(RawPeer::Mode::answerAndClose, R"({"message":"raw words"})");
-    sim.simDefaults().set(kestrel::Config::kBackendUrl, peer.url());
-    EXPECT_EQ(score().error(), (APIError{0, "raw words"}));
 }
 
 TEST_F(APITests, NoContentSucceedsForEmptyResponseAndFailsToDecodeATypedAnswer) {

@@ -156,29 +156,6 @@ TEST_F(AppShellTests, MenuListsAppsAndSwitchedOffRulesInOrder) {
     EXPECT_FALSE(m.find({"Grant Accessibility access…"}));
 }
 
-TEST_F(AppShellTests, TogglingAnAppMutesAndUnmutesIt) {
-    auto app = launch();
-    choose(*app, {"Gate sends in", "Mail  (⇧⌘D)"});
-    EXPECT_EQ(menu(*app).find({"Gate sends in", "Mail  (⇧⌘D)"})->state, desktop::MenuItem::State::off);
-    EXPECT_TRUE(Prefs::isMuted("com.apple.mail"));
-    choose(*app, {"Gate sends in", "Mail  (⇧⌘D)"});
-    EXPECT_FALSE(Prefs::isMuted("com.apple.mail"));
-    EXPECT_THAT(events, ElementsAre("App Installed", "Site Muted", "Site Unmuted"));
-}
-
-TEST_F(AppShellTests, TurningARuleBackOnCountsItsFindingsAgain) {
-    Prefs::setRule("secret", true);
-    auto app = launch();
-    focus("slack", "key sk-zyxwvutsrqponmlkjihgfedcba987654 here");
-    sim.advance(0.4);
-    EXPECT_TRUE(app->state()->risks().empty());
-    choose(*app, {"Rules turned off (1)", "Leaked API key / token"});
-    EXPECT_TRUE(Prefs::disabledRules().empty());
-    EXPECT_THAT(testing_support::ids(app->state()->risks()), ElementsAre("secret"));
-    EXPECT_EQ(events.back(), "Rule Unmuted");
-    EXPECT_FALSE(menu(*app).find({"Rules turned off (1)"}));
-}
-
 TEST_F(AppShellTests, GrantAccessOnlyWhileUntrusted) {
     sim.simApps().setTrusted(false);
     auto app = launch();

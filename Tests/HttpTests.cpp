@@ -116,24 +116,37 @@ TEST_F(HttpTests, StatusCodesAreAnswersNotErrors) {
     EXPECT_EQ(result->body, "short and stout");
 }
 
-TEST_F(HttpTests, ConnectionRefused) {
+TEST_F(HttpTests, FailuresSayWhatWentWrong) {
     startServer();
-    int port;
+    int closedPort;
     {
         RawPeer closed(RawPeer::Mode::answerAndClose);
-        port = closed.port();
+        closedPort = closed.port();
     }
-    auto result = http.send(get("http://127.0.0.1:" + std::to_string(port) + "/"));
+    RawPeer silent(RawPeer::Mode::answerAndClose, "");
+    RawPeer neverAnswers(RawPeer::Mode::neverAnswer);
+    auto ownTimeout = get(neverAnswers.url());
+    ownTimeout.timeoutSeconds = 0.2;
+    struct Case {
+        const char* what;
+        HttpRequest request;
+        TransportError::Kind kind;
+    };
+    for (const auto& c : std::vector<Case>{
+             {"refused", get("http://127.0.0.1:" + std::to_string(closedPort) + "/"), TransportError::Kind::cannotConnect},
+             {"closed unanswered", get(silent.url()), TransportError::Kind::connectionLost},
+             {"own timeout", ownTimeout, TransportError::Kind::timedOut}}) {
+        auto result = http.send(c.request);
+        ASSERT_FALSE(result) << c.what;
+        EXPECT_EQ(result.error().kind, c.kind) << c.what;
+    }
+    // The transport's limit ends a request that carries no timeout of its own.
+    http.setTimeoutLimit(0.25);
+    auto started = std::chrono::steady_clock::now();
+    auto result = http.send(get(neverAnswers.url()));
     ASSERT_FALSE(result);
-    EXPECT_EQ(result.error().kind, TransportError::Kind::cannotConnect);
-}
-
-TEST_F(HttpTests, APeerThatClosesWithoutAnsweringLosesTheConnection) {
-    startServer();
-    RawPeer peer(RawPeer::Mode::answerAndClose, "");
-    auto result = http.send(get(peer.url()));
-    ASSERT_FALSE(result);
-    EXPECT_EQ(result.error().kind, TransportError::Kind::connectionLost);
+    EXPECT_EQ(result.error().kind, TransportError::Kind::timedOut);
+    EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(5));
 }
 
 TEST_F(HttpTests, BytesThatAreNotHttpAreAnAnswerWithStatusZero) {
@@ -143,29 +156,6 @@ TEST_F(HttpTests, BytesThatAreNotHttpAreAnAnswerWithStatusZero) {
     ASSERT_TRUE(result) << result.error().message;
     EXPECT_EQ(result->status, 0);
     EXPECT_EQ(result->body, "SSH-2.0-OpenSSH\r\n");
-}
-
-TEST_F(HttpTests, TheTimeoutLimitEndsARequestThatIsNeverAnswered) {
-    startServer();
-    RawPeer peer(RawPeer::Mode::neverAnswer);
-    http.setTimeoutLimit(0.25);
-    auto started = std::chrono::steady_clock::now();
-    auto result = http.send(get(peer.url()));
-    auto took = std::chrono::steady_clock::now() - started;
-    ASSERT_FALSE(result);
-    EXPECT_EQ(result.error().kind, TransportError::Kind::timedOut);
-    EXPECT_GE(took, std::chrono::milliseconds(200));
-    EXPECT_LT(took, std::chrono::milliseconds(2000));
-}
-
-TEST_F(HttpTests, TheRequestsOwnTimeoutApplies) {
-    startServer();
-    RawPeer peer(RawPeer::Mode::neverAnswer);
-    auto r = get(peer.url());
-    r.timeoutSeconds = 0.2;
-    auto result = http.send(r);
-    ASSERT_FALSE(result);
-    EXPECT_EQ(result.error().kind, TransportError::Kind::timedOut);
 }
 
 TEST_F(HttpTests, BodiesOverTheCapAreRefused) {
@@ -287,27 +277,20 @@ TEST_F(HttpTests, LoopbackNeverGoesThroughAProxy) {
     EXPECT_EQ(deadProxy.connections(), 0);
 }
 
-TEST_F(HttpTests, KeepAliveConnectionsAreFast) {
+TEST_F(HttpTests, RequestsReuseOneConnection) {
     startServer();
-    // One reused handle and a server without Nagle's delay: a hundred exchanges on one connection
-    // well under a second.
     LoopbackServer keepAlive;
     keepAlive->set_keep_alive_max_count(1000);
-    std::atomic<int> connections{0};
     std::set<int> ports;
     std::mutex portsMutex;
     keepAlive->Get(".*", [&](const httplib::Request& rq, httplib::Response& rs) {
         std::lock_guard lock(portsMutex);
-        if (ports.insert(rq.remote_port).second) ++connections;
+        ports.insert(rq.remote_port);
         rs.set_content("fast", "text/plain");
     });
     keepAlive.start();
-    auto started = std::chrono::steady_clock::now();
-    for (int i = 0; i < 100; ++i) ASSERT_TRUE(http.send(get(keepAlive.url() + "/fast")));
-    auto took = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
-    EXPECT_LT(took, 1.0);
-    EXPECT_EQ(connections, 1);
-    RecordProperty("hundred_requests_ms", std::to_string(static_cast<int>(took * 1000)));
+    for (int i = 0; i < 20; ++i) ASSERT_TRUE(http.send(get(keepAlive.url() + "/fast")));
+    EXPECT_EQ(ports.size(), 1u);
     // Lets the server stop at once.
     ASSERT_TRUE(http.send(get(keepAlive.url() + "/last", {{"connection", "close"}})));
 }

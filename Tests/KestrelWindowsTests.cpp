@@ -119,17 +119,6 @@ TEST_F(SignInWindowTests, ShowsAndTracksTheServersRefusal) {
     EXPECT_EQ(tracked.back().kept["method"], "email_code");
 }
 
-TEST_F(SignInWindowTests, DirectSignInClosesRightAfterContinue) {
-    server.reply("/api/auth/config", 200, R"({"emailCode":false,"devLogin":true})");
-    signIn.show();
-    fill(SignInView::kEmailPlaceholder, "dev@example.com");
-    press("Continue");
-    ASSERT_TRUE(sim.settle());
-    EXPECT_TRUE(api()->isSignedIn());
-    EXPECT_FALSE(signIn.window()->isVisible());
-    EXPECT_FALSE(signIn.view()->codeSent());
-}
-
 TEST_F(SignInWindowTests, ADifferentEmailGoesBackAndHidingKeepsTheStep) {
     signIn.show();
     fill(SignInView::kEmailPlaceholder, "ann@example.com");

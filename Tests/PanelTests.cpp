@@ -120,16 +120,6 @@ scroll
 )");
 }
 
-TEST_F(PanelTest, SendAnywayReplaysTheHeldSend) {
-    holdSend("token sk-123");
-    press("Send anyway");
-    EXPECT_THAT(sent("slack"), ElementsAre("token sk-123"));
-    EXPECT_FALSE(panel->panel().isVisible());
-    EXPECT_FALSE(panel->model().gating());
-    EXPECT_EQ(lastEvent("Send Anyway"),
-              (nlohmann::json{{"platform", "slack"}, {"risks", 1}, {"rules", {"secret"}}}));
-}
-
 TEST_F(PanelTest, EveryOtherWayOfClosingDropsTheHeldSend) {
     struct Case {
         const char* how;
@@ -178,15 +168,6 @@ TEST_F(PanelTest, IgnoringOrMutingTheLastRiskEndsTheHoldButKeepsThePanel) {
     EXPECT_EQ(lastEvent("Rule Muted"), (nlohmann::json{{"platform", "slack"}, {"rule", "secret"}, {"level", "risk"}}));
     EXPECT_THAT(Prefs::disabledRules(), ElementsAre("secret"));
     EXPECT_EQ(state->disabledRules(), std::set<std::string>{"secret"});
-}
-
-TEST_F(PanelTest, IgnoringOneOfTwoRisksKeepsTheHold) {
-    holdSend("sk-1 and my password");
-    press("Ignore");
-    EXPECT_TRUE(panel->model().gating());
-    EXPECT_TRUE(gate->pending());
-    EXPECT_FALSE(panel->model().notice());
-    EXPECT_THAT(rendered(), HasSubstr("\"1 risk would go out with this.\""));
 }
 
 TEST_F(PanelTest, IgnoreAllInsertsEveryKeyAndSendsOneEvent) {
@@ -522,22 +503,6 @@ TEST_F(PanelTest, ResizesOnlyWhenTheHeightIsOffByMoreThanAPoint) {
     grow(2);
     EXPECT_EQ(panel->panel().frame().height(), fitted.height());
     EXPECT_EQ(panel->panel().frame().maxY(), fitted.maxY());
-}
-
-TEST_F(PanelTest, AClickElsewhereClosesOnlyAHandOpenedPanel) {
-    focus("slack", "all fine");
-    panel->show("pill");
-    sim.drain();
-    auto frame = panel->panel().frame();
-    ASSERT_TRUE(sim.click({frame.minX() + 5, frame.minY() + 5}));
-    EXPECT_TRUE(panel->panel().isVisible());
-    ASSERT_TRUE(sim.click({5, 5}));
-    EXPECT_FALSE(panel->panel().isVisible());
-
-    holdSend("sk-123");
-    ASSERT_TRUE(sim.click({5, 5}));
-    EXPECT_TRUE(panel->panel().isVisible());
-    EXPECT_TRUE(gate->pending());
 }
 
 TEST_F(PanelTest, ActionsAfterTheControllerIsGoneDoNothingButUpgrade) {

@@ -66,15 +66,6 @@ TEST_F(SendGateTests, HoldsADraftTheEngineCouldNotCheckInTime) {
     EXPECT_TRUE(sent("slack").empty());
 }
 
-TEST_F(SendGateTests, HoldsShiftCommandDInMail) {
-    focus("mail", "key sk-1 attached");
-    press(kD, flags::shift | flags::command);
-    sim.drain();
-    EXPECT_EQ(holds, 1);
-    EXPECT_EQ(tracked.at(0).properties["findings"], 2);
-    EXPECT_TRUE(sent("mail").empty());
-}
-
 TEST_F(SendGateTests, ReleaseReplaysTheHeldSendOnceAndItIsNeverHeldAgain) {
     focus("slack", "deploy with sk-1");
     gate->release();  // nothing held: nothing happens

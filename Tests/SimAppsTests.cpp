@@ -50,14 +50,6 @@ TEST_F(SimAppsTests, FieldsAcceptOrRefuseWritesOfTheirText) {
     EXPECT_EQ(accessibility.copyAttribute(field, "AXValue").error(), AXError::invalidUIElement);
 }
 
-TEST_F(SimAppsTests, TrustPromptsAreRecordedOnlyWhileUntrusted) {
-    EXPECT_TRUE(accessibility.isTrustedWithPrompt());
-    apps.setTrusted(false);
-    EXPECT_FALSE(accessibility.isTrustedWithPrompt());
-    EXPECT_FALSE(accessibility.isTrusted());
-    EXPECT_EQ(apps.trustPrompts(), 1u);
-}
-
 TEST_F(SimAppsTests, AppsSendOnTheirOwnChordWithTextAndOtherwiseIgnoreKeys) {
     focus("slack", "");
     sim.simEvents().pressKey(36);  // empty field: nothing to send

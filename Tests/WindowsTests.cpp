@@ -93,19 +93,3 @@ TEST_F(SimWindowsTests, ClicksReachOurWindowsOrElseTheGlobalMonitors) {
     EXPECT_THAT(seen, ElementsAre("monitor 150", "OK", "monitor 500"));
     EXPECT_EQ(sim.screens().mouseLocation(), (Point{600, 600}));
 }
-
-TEST_F(SimWindowsTests, TheModalAlertIsRecorded) {
-    sim.windows().runModalAlert({"Kestrel could not load its rule engine", "missing rules.js"});
-    ASSERT_EQ(sim.simWindows().alerts().size(), 1u);
-    EXPECT_EQ(sim.simWindows().alerts()[0].informativeText, "missing rules.js");
-}
-
-TEST_F(SimWindowsTests, ThePasteboardHoldsPlainText) {
-    auto& pasteboard = sim.pasteboard();
-    EXPECT_EQ(pasteboard.string(), std::nullopt);
-    EXPECT_TRUE(pasteboard.setString("fixed draft — ✓"));
-    EXPECT_EQ(pasteboard.string(), "fixed draft — ✓");
-    pasteboard.clearContents();
-    EXPECT_EQ(pasteboard.string(), std::nullopt);
-    EXPECT_EQ(sim.simPasteboard().changeCount(), 2);
-}
