@@ -121,59 +121,6 @@ TEST_F(DevServerTests, RewritesAndRules) {
     EXPECT_EQ(json::parse(call("GET", DevServer::kMe, std::nullopt, token).body)["plan"], "pro");
 }
 
-TEST_F(DevServerTests, CannedRepliesAnswerUnconditionally) {
-    server.reply(DevServer::kMe, 503, R"({"message":"maintenance"})");
-    for (const char* method : {"GET", "POST"}) {
-        auto answer = call(method, std::string(DevServer::kMe) + "?x=1", json::object());
-        EXPECT_EQ(answer.status, 503);
-        EXPECT_EQ(answer.body, R"({"message":"maintenance"})");
-    }
-    server.reply("/page", 200, "<p>hi</p>", "text/html");
-    auto page = call("GET", "/page");
-    EXPECT_EQ(desktop::headerValue(page.headers, "content-type"), "text/html");
-    server.clearReply(DevServer::kMe);
-    EXPECT_EQ(call("GET", DevServer::kMe).status, 401);
-}
-
-TEST_F(DevServerTests, RecordsEveryRequest) {
-    call("POST", "/api/check/score?depth=live", json{{"body", "x"}}, "tok");
-    auto log = server.requests();
-    ASSERT_EQ(log.size(), 1u);
-    EXPECT_EQ(log[0].method, "POST");
-    EXPECT_EQ(log[0].path, "/api/check/score");
-    EXPECT_EQ(log[0].target, "/api/check/score?depth=live");
-    EXPECT_EQ(log[0].header("Authorization"), "Bearer tok");
-    EXPECT_FALSE(log[0].header("REMOTE_ADDR"));
-    EXPECT_EQ(json::parse(log[0].body), (json{{"body", "x"}}));
-    server.clearRequests();
-    EXPECT_TRUE(server.requests().empty());
-}
-
-TEST_F(DevServerTests, IngestsMixpanelFormsOfAnySizeAndPostHogJson) {
-    json events = json::array();
-    for (int i = 0; i < 300; ++i) events.push_back({{"event", "e" + std::to_string(i)}, {"properties", {{"n", i}}}});
-    std::string text = events.dump(), form = "data=";
-    for (unsigned char c : text) {
-        char escaped[4];
-        std::snprintf(escaped, sizeof escaped, "%%%02X", c);
-        form += std::isalnum(c) ? std::string(1, static_cast<char>(c)) : std::string(escaped);
-    }
-    ASSERT_GT(form.size(), 8192u);
-    HttpRequest r{.method = "POST", .url = server.url() + "/track?ip=1",
-                  .headers = {{"content-type", "application/x-www-form-urlencoded"}}, .body = form};
-    auto answer = http.send(r);
-    ASSERT_TRUE(answer);
-    EXPECT_EQ(answer->status, 200);
-    EXPECT_EQ(answer->body, "1");
-    EXPECT_EQ(server.mixpanelEvents().size(), 300u);
-    EXPECT_EQ(server.mixpanelEvents()[299]["properties"]["n"], 299);
-
-    auto captured = call("POST", DevServer::kPostHogCapture, json{{"event", "x"}, {"distinct_id", "d"}});
-    EXPECT_EQ(json::parse(captured.body), (json{{"status", 1}}));
-    EXPECT_EQ(server.posthogEvents().at(0)["event"], "x");
-    EXPECT_EQ(call("POST", DevServer::kPostHogCapture, "nope").status, 400);
-}
-
 TEST_F(DevServerTests, StopsWhileAClientKeepsItsConnection) {
     call("GET", DevServer::kAuthConfig);  // the client's handle keeps the connection alive
     auto started = std::chrono::steady_clock::now();
