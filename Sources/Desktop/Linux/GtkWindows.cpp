@@ -7,6 +7,7 @@
 #include <gtk/gtk.h>
 
 #include "Desktop/Linux/GlobalSpace.h"
+#include "Desktop/Linux/NodeLooks.h"
 #include "Desktop/Linux/NodeWidgets.h"
 #include "Desktop/View.h"
 
@@ -46,13 +47,7 @@ cairo_region_t* circleRegion(int width, int height) {
 void addWindowCss(GtkWidget* window, const std::string& background) {
     // A "white" panel is the theme's window background, so its text keeps the theme's contrast.
     std::string colour = background == "white" ? "@theme_bg_color" : background == "clear" ? "transparent" : "";
-    if (colour.empty()) return;
-    GtkCssProvider* provider = gtk_css_provider_new();
-    std::string sheet = "* { background-color: " + colour + "; }";
-    gtk_css_provider_load_from_data(provider, sheet.c_str(), -1, nullptr);
-    gtk_style_context_add_provider(gtk_widget_get_style_context(window), GTK_STYLE_PROVIDER(provider),
-                                   GTK_STYLE_PROVIDER_PRIORITY_APPLICATION);
-    g_object_unref(provider);
+    if (!colour.empty()) addCss(window, "background-color:" + colour + ";");
 }
 
 }  // namespace
