@@ -67,6 +67,7 @@ public:
             gtk_window_set_focus_on_map(GTK_WINDOW(window_), FALSE);
             gtk_window_set_skip_taskbar_hint(GTK_WINDOW(window_), TRUE);
             gtk_window_set_skip_pager_hint(GTK_WINDOW(window_), TRUE);
+            g_signal_connect(window_, "state-flags-changed", G_CALLBACK(drawAsActive), nullptr);
         }
         if (config_.level == WindowLevel::floating) gtk_window_set_keep_above(GTK_WINDOW(window_), TRUE);
         if (config_.collectionBehavior & windowcollection::canJoinAllSpaces)
@@ -176,6 +177,13 @@ private:
         if (handler) handler();
         self->orderOut();
         return TRUE;
+    }
+
+    // GTK dims an unfocused window's controls as a backdrop; a panel never has the focus, yet it is
+    // the window the person works with, so it is drawn as the active one.
+    static void drawAsActive(GtkWidget* widget, GtkStateFlags, gpointer) {
+        if (gtk_widget_get_state_flags(widget) & GTK_STATE_FLAG_BACKDROP)
+            gtk_widget_unset_state_flags(widget, GTK_STATE_FLAG_BACKDROP);
     }
 
     static gboolean onConfigure(GtkWidget*, GdkEventConfigure*, gpointer data) {
