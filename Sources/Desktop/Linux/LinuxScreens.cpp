@@ -1,5 +1,7 @@
 #include "Desktop/Linux/LinuxScreens.h"
 
+#include "Desktop/Linux/GlobalSpace.h"
+
 #include <X11/Xlib.h>
 #include <X11/extensions/Xrandr.h>
 
@@ -32,15 +34,10 @@ std::vector<Rect> LinuxScreens::monitorRects() const {
 
 Point LinuxScreens::primaryOrigin() const {
     auto rects = monitorRects();
-    return rects.empty() ? Point{} : rects.front().origin;
+    return rects.empty() ? Point{} : GlobalSpace::current().fromPixels(rects.front().origin);
 }
 
-Point LinuxScreens::fromRoot(Point root) const {
-    auto rects = monitorRects();
-    if (rects.empty()) return root;
-    const auto& primary = rects.front();
-    return Point{root.x - primary.origin.x, primary.origin.y + primary.size.height - root.y};
-}
+Point LinuxScreens::fromRoot(Point root) const { return GlobalSpace::current().pixelsToGlobal(root); }
 
 std::optional<Rect> LinuxScreens::workArea() const {
     auto desktop = x_.cardinalProperty(x_.root(), "_NET_CURRENT_DESKTOP").value_or(0);
@@ -57,12 +54,7 @@ std::vector<Screen> LinuxScreens::screens() const {
     std::vector<Screen> screens;
     if (rects.empty()) return screens;
     auto area = workArea();
-    const auto& primary = rects.front();
-    // Root rectangles hang down from their top-left corner; ours stand on their bottom-left.
-    auto flip = [&](const Rect& r) {
-        return Rect{{r.origin.x - primary.origin.x, primary.origin.y + primary.size.height - (r.origin.y + r.size.height)},
-                    r.size};
-    };
+    auto space = GlobalSpace::current();
     for (const auto& rect : rects) {
         Rect visible = rect;
         if (area) {
@@ -72,7 +64,7 @@ std::vector<Screen> LinuxScreens::screens() const {
             double bottom = std::min(rect.origin.y + rect.size.height, area->origin.y + area->size.height);
             if (right > left && bottom > top) visible = Rect{{left, top}, {right - left, bottom - top}};
         }
-        screens.push_back(Screen{flip(rect), flip(visible)});
+        screens.push_back(Screen{space.pixelsToGlobal(rect), space.pixelsToGlobal(visible)});
     }
     return screens;
 }
