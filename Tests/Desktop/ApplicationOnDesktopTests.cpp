@@ -116,8 +116,14 @@ TEST_F(ApplicationOnDesktopTests, AVeryLongFindingTitleWrapsOnAPanelThatStaysOnS
     ASSERT_TRUE(waitFor([&] { return app->state()->text() == kCleanDraft; }));
     std::string title = "Customer account numbers and " + std::string(160, 'x') + " in a message to";
     for (int i = 0; i < 8; ++i) title += " an outside address";
-    kestrel::Finding finding{.id = "ai-outside", .level = "risk", .title = title, .detail = title};
-    app->state()->setAi(kestrel::ScoreResult{.findings = std::vector{finding}});
+    kestrel::Finding finding;
+    finding.id = "ai-outside";
+    finding.level = "risk";
+    finding.title = title;
+    finding.detail = title;
+    kestrel::ScoreResult ai;
+    ai.findings = std::vector{finding};
+    app->state()->setAi(ai);
     press("Return");
     ASSERT_TRUE(waitFor([&] { return panelVisible(); }));
     auto [panel, label] = button(title);
