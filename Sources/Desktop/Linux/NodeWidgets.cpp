@@ -1,5 +1,6 @@
 #include "Desktop/Linux/NodeWidgets.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 
@@ -135,8 +136,11 @@ void deleteFieldHook(gpointer hook) { delete static_cast<FieldHook*>(hook); }
 
 void nameForAssistiveTools(GtkWidget* widget, const std::string& name) {
     if (name.empty()) return;
-    if (AtkObject* accessible = gtk_widget_get_accessible(widget))
-        atk_object_set_name(accessible, validText(name).c_str());
+    AtkObject* accessible = gtk_widget_get_accessible(widget);
+    std::string valid = validText(name);
+    // Every new name is sent to the assistive tools over D-Bus: a kept widget keeps its name.
+    if (accessible && g_strcmp0(atk_object_get_name(accessible), valid.c_str()) != 0)
+        atk_object_set_name(accessible, valid.c_str());
 }
 
 // Red text right under a field is that field's error.
@@ -559,7 +563,8 @@ GtkWidget* NodeWidgets::field(const Node& node) {
         g_object_unref(relations);
     }
     std::string placeholder = validText(node.text);
-    gtk_entry_set_placeholder_text(GTK_ENTRY(entry), placeholder.c_str());
+    if (g_strcmp0(gtk_entry_get_placeholder_text(GTK_ENTRY(entry)), placeholder.c_str()) != 0)
+        gtk_entry_set_placeholder_text(GTK_ENTRY(entry), placeholder.c_str());
     nameForAssistiveTools(entry, placeholder);
     std::string value = validText(node.binding.get ? node.binding.get() : std::string());
     // Setting the same text would move the caret to the end while the person types.
@@ -575,11 +580,17 @@ GtkWidget* NodeWidgets::field(const Node& node) {
 void NodeWidgets::applyLimits() {
     for (const auto& limit : limits_) {
         if (!limit->widget || limit->scrolls.empty()) continue;
-        for (auto* scroll : limit->scrolls) gtk_scrolled_window_set_max_content_height(scroll, -1);
         int width = 0, ignored = 0;
         gtk_widget_get_size_request(limit->widget, &width, &ignored);
         if (width <= 0) gtk_widget_get_preferred_width(limit->widget, &ignored, &width);
         int minimum = 0, natural = 0;
+        gtk_widget_get_preferred_height_for_width(limit->widget, width, &minimum, &natural);
+        // Content that fits with no scroll area held back needs no second layout.
+        bool held = std::ranges::any_of(limit->scrolls, [](GtkScrolledWindow* scroll) {
+            return gtk_scrolled_window_get_max_content_height(scroll) >= 0;
+        });
+        if (!held && natural <= limit->maxHeight) continue;
+        for (auto* scroll : limit->scrolls) gtk_scrolled_window_set_max_content_height(scroll, -1);
         gtk_widget_get_preferred_height_for_width(limit->widget, width, &minimum, &natural);
         double excess = natural - limit->maxHeight;
         // Too tall: the scroll areas give way first, in order.
