@@ -9,7 +9,25 @@
 
 namespace desktop::x11 {
 
-LinuxScreens::LinuxScreens(XConnection& x) : x_(x) {}
+LinuxScreens::LinuxScreens(XConnection& x) : x_(x) {
+    if (!x_.isOpen()) return;
+    int errorBase = 0;
+    if (XRRQueryExtension(x_.display(), &randrEventBase_, &errorBase))
+        XRRSelectInput(x_.display(), x_.root(), RRScreenChangeNotifyMask | RRCrtcChangeNotifyMask | RROutputChangeNotifyMask);
+    XWindowAttributes attributes;
+    if (XGetWindowAttributes(x_.display(), x_.root(), &attributes))
+        XSelectInput(x_.display(), x_.root(), attributes.your_event_mask | PropertyChangeMask);
+    x_.addHandler([this](const XEvent& event) { onEvent(event); });
+}
+
+void LinuxScreens::onEvent(const XEvent& event) {
+    bool randr = randrEventBase_ >= 0 && (event.type == randrEventBase_ + RRScreenChangeNotify ||
+                                          event.type == randrEventBase_ + RRNotify);
+    bool area = event.type == PropertyNotify && event.xproperty.window == x_.root() &&
+                (event.xproperty.atom == x_.atom("_NET_WORKAREA") ||
+                 event.xproperty.atom == x_.atom("_NET_CURRENT_DESKTOP"));
+    if (randr || area) known_.reset();
+}
 
 std::vector<Rect> LinuxScreens::monitorRects() const {
     std::vector<Rect> rects;
@@ -50,6 +68,7 @@ std::optional<Rect> LinuxScreens::workArea() const {
 }
 
 std::vector<Screen> LinuxScreens::screens() const {
+    if (known_) return *known_;
     auto rects = monitorRects();
     std::vector<Screen> screens;
     if (rects.empty()) return screens;
@@ -66,6 +85,7 @@ std::vector<Screen> LinuxScreens::screens() const {
         }
         screens.push_back(Screen{space.pixelsToGlobal(rect), space.pixelsToGlobal(visible)});
     }
+    if (x_.isOpen()) known_ = screens;
     return screens;
 }
 

@@ -13,6 +13,8 @@ class LinuxScreens final : public Screens {
 public:
     explicit LinuxScreens(XConnection& x);
 
+    // Read from the server once and again only after it announced a change of monitors or work
+    // area: placing a panel asks for them at every change of its content.
     std::vector<Screen> screens() const override;
     // The screen holding the middle of the window in front, else the primary one.
     std::optional<Screen> mainScreen() const override;
@@ -30,9 +32,12 @@ public:
 
 private:
     std::optional<Rect> workArea() const;
+    void onEvent(const XEvent& event);
 
     XConnection& x_;
     std::function<std::optional<Rect>()> frontRect_;
+    int randrEventBase_ = -1;
+    mutable std::optional<std::vector<Screen>> known_;
 };
 
 }  // namespace desktop::x11
