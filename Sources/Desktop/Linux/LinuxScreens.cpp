@@ -29,9 +29,8 @@ void LinuxScreens::onEvent(const XEvent& event) {
     if (randr || area) known_.reset();
 }
 
-std::vector<Rect> LinuxScreens::monitorRects() const {
+std::vector<Rect> LinuxScreens::readMonitors() const {
     std::vector<Rect> rects;
-    if (!x_.isOpen()) return rects;
     int count = 0;
     std::unique_ptr<XRRMonitorInfo, decltype(&XRRFreeMonitors)> monitors(
         XRRGetMonitors(x_.display(), x_.root(), True, &count), &XRRFreeMonitors);
@@ -50,6 +49,14 @@ std::vector<Rect> LinuxScreens::monitorRects() const {
     return rects;
 }
 
+const LinuxScreens::Layout& LinuxScreens::layout() const {
+    if (!x_.isOpen()) known_ = Layout{};
+    else if (!known_) known_ = Layout{readMonitors(), readWorkArea()};
+    return *known_;
+}
+
+std::vector<Rect> LinuxScreens::monitorRects() const { return layout().monitors; }
+
 Point LinuxScreens::primaryOrigin() const {
     auto rects = monitorRects();
     return rects.empty() ? Point{} : GlobalSpace::current().fromPixels(rects.front().origin);
@@ -57,7 +64,7 @@ Point LinuxScreens::primaryOrigin() const {
 
 Point LinuxScreens::fromRoot(Point root) const { return GlobalSpace::current().pixelsToGlobal(root); }
 
-std::optional<Rect> LinuxScreens::workArea() const {
+std::optional<Rect> LinuxScreens::readWorkArea() const {
     auto desktop = x_.cardinalProperty(x_.root(), "_NET_CURRENT_DESKTOP").value_or(0);
     auto area = x_.property(x_.root(), x_.atom("_NET_WORKAREA"), 4 * 64);
     if (!area || area->format != 32) return std::nullopt;
@@ -68,11 +75,9 @@ std::optional<Rect> LinuxScreens::workArea() const {
 }
 
 std::vector<Screen> LinuxScreens::screens() const {
-    if (known_) return *known_;
-    auto rects = monitorRects();
+    const auto& [rects, area] = layout();
     std::vector<Screen> screens;
     if (rects.empty()) return screens;
-    auto area = workArea();
     auto space = GlobalSpace::current();
     for (const auto& rect : rects) {
         Rect visible = rect;
@@ -85,7 +90,6 @@ std::vector<Screen> LinuxScreens::screens() const {
         }
         screens.push_back(Screen{space.pixelsToGlobal(rect), space.pixelsToGlobal(visible)});
     }
-    if (x_.isOpen()) known_ = screens;
     return screens;
 }
 

@@ -13,8 +13,6 @@ class LinuxScreens final : public Screens {
 public:
     explicit LinuxScreens(XConnection& x);
 
-    // Read from the server once and again only after it announced a change of monitors or work
-    // area: placing a panel asks for them at every change of its content.
     std::vector<Screen> screens() const override;
     // The screen holding the middle of the window in front, else the primary one.
     std::optional<Screen> mainScreen() const override;
@@ -31,13 +29,21 @@ public:
     void setFrontWindowRect(std::function<std::optional<Rect>()> frontRect) { frontRect_ = std::move(frontRect); }
 
 private:
-    std::optional<Rect> workArea() const;
+    // The monitors and the work area in X pixels, read from the server once and again only after
+    // it announced a change: placing a panel asks for them at every change of its content.
+    struct Layout {
+        std::vector<Rect> monitors;
+        std::optional<Rect> workArea;
+    };
+    const Layout& layout() const;
+    std::vector<Rect> readMonitors() const;
+    std::optional<Rect> readWorkArea() const;
     void onEvent(const XEvent& event);
 
     XConnection& x_;
     std::function<std::optional<Rect>()> frontRect_;
     int randrEventBase_ = -1;
-    mutable std::optional<std::vector<Screen>> known_;
+    mutable std::optional<Layout> known_;
 };
 
 }  // namespace desktop::x11
