@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <optional>
 
 #include <gdk/gdkx.h>
 #include <gtk/gtk.h>
@@ -133,7 +134,10 @@ public:
         gtk_window_present_with_time(GTK_WINDOW(window_), time);
     }
 
-    void orderOut() override { gtk_widget_hide(window_); }
+    void orderOut() override {
+        gtk_widget_hide(window_);
+        applied_.reset();
+    }
     void setCloseHandler(std::function<void()> handler) override { closeHandler_ = std::move(handler); }
 
     void center() override {
@@ -199,6 +203,7 @@ private:
         gtk_window_get_size(GTK_WINDOW(self->window_), &contentWidth, &contentHeight);
         self->titleBar_ = isPanel(self->config_) ? 0 : std::max(0, outer.height - contentHeight);
         self->frame_ = GlobalSpace::current().toGlobal({outer.x, outer.y, outer.width, outer.height});
+        self->applied_.reset();
         return FALSE;
     }
 
@@ -256,9 +261,12 @@ private:
 
     void applyFrame() {
         RootRect root = GlobalSpace::current().toRoot(frame_);
+        root.height = std::max(1, static_cast<int>(std::lround(frame_.height() - titleBar_)));
+        root.width = std::max(1, root.width);
         gtk_window_move(GTK_WINDOW(window_), root.x, root.y);
-        int contentHeight = static_cast<int>(std::lround(frame_.height() - titleBar_));
-        gtk_window_resize(GTK_WINDOW(window_), std::max(1, root.width), std::max(1, contentHeight));
+        // Every resize queues a layout of the whole window, even to the size it has.
+        if (applied_ != std::pair(root.width, root.height)) gtk_window_resize(GTK_WINDOW(window_), root.width, root.height);
+        applied_ = std::pair(root.width, root.height);
     }
 
     WindowConfig config_;
@@ -274,6 +282,8 @@ private:
     bool stale_ = false;
     bool dragged_ = false;
     Rect frame_;
+    // The content size last asked of GTK, in its units.
+    std::optional<std::pair<int, int>> applied_;
     double titleBar_ = 0;
     std::function<void()> closeHandler_;
 };
