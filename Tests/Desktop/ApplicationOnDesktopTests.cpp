@@ -9,6 +9,10 @@
 #include "Kestrel/Keychain.h"
 #include "Kestrel/Windows.h"
 
+// After our headers: Xlib's macros (Status, None) would clash with their names.
+#include <X11/Xlib.h>
+#include <gdk/gdkx.h>
+
 using namespace testing_support;
 
 namespace {
@@ -30,6 +34,34 @@ protected:
         return front && front->pid == chat;
     }
 
+    // Where the X server shows a window, in its pixels (not GTK's units, which differ at scale 2).
+    desktop::Rect pixelFrame(desktop::x11::XWindow window) {
+        XWindowAttributes attributes{};
+        int x = 0, y = 0;
+        ::Window child;
+        XGetWindowAttributes(desktop.x().display(), window, &attributes);
+        XTranslateCoordinates(desktop.x().display(), window, desktop.x().root(), 0, 0, &x, &y, &child);
+        return desktop::makeRect(x, y, attributes.width, attributes.height);
+    }
+    desktop::Rect pixelFrame(GtkWidget* toplevel) { return pixelFrame(gdk_x11_window_get_xid(gtk_widget_get_window(toplevel))); }
+    // The pill: the one panel of ours shown while a risk is left and nothing is held.
+    GtkWidget* shownPanel() {
+        GList* all = gtk_window_list_toplevels();
+        GtkWidget* shown = nullptr;
+        for (GList* it = all; it; it = it->next) {
+            GtkWidget* window = GTK_WIDGET(it->data);
+            if (gtk_widget_get_visible(window) && gtk_window_get_type_hint(GTK_WINDOW(window)) == GDK_WINDOW_TYPE_HINT_UTILITY)
+                shown = window;
+        }
+        g_list_free(all);
+        return shown;
+    }
+    bool onScreen(const desktop::Rect& pixels) {
+        auto screen = desktop.linuxScreens().monitorRects().front();
+        return pixels.minX() >= screen.minX() && pixels.minY() >= screen.minY() && pixels.maxX() <= screen.maxX() &&
+               pixels.maxY() <= screen.maxY();
+    }
+
     pid_t chat = 0;
 };
 
@@ -39,11 +71,19 @@ TEST_F(ApplicationOnDesktopTests, ALeakedKeyIsHeldAtReturnFixedInPlaceAndSentOnc
     type(kLeakedKey);
     ASSERT_TRUE(waitFor([&] { return app->pill()->window().isVisible() && app->state()->risks().size() == 1; }));
     EXPECT_TRUE(screenshot("1-pill"));
+    // Beside the box as the X server shows both, at any GDK scale: at the chat window's top left.
+    auto box = pixelFrame(*windowOf(chat));
+    auto pill = pixelFrame(shownPanel());
+    EXPECT_TRUE(onScreen(pill));
+    double pillX = pill.minX() + pill.width() / 2, pillY = pill.minY() + pill.height() / 2;
+    EXPECT_LT(std::abs(pillX - box.minX()), 2 * pill.width()) << "pill at x " << pill.minX();
+    EXPECT_TRUE(pillY > box.minY() && pillY < box.minY() + box.height() / 2) << "pill at y " << pill.minY();
 
     press("Return");
     ASSERT_TRUE(waitFor([&] { return panelVisible(); }));
     EXPECT_TRUE(sent(kChat).empty());
     EXPECT_TRUE(frontIsChat()) << "the panel took the focus";
+    EXPECT_TRUE(onScreen(pixelFrame(button("Fix").first)));
     EXPECT_TRUE(screenshot("2-held-send"));
 
     auto held = app->panel()->panel().frame();
@@ -67,6 +107,34 @@ TEST_F(ApplicationOnDesktopTests, ALeakedKeyIsHeldAtReturnFixedInPlaceAndSentOnc
     EXPECT_EQ(sent(kChat).size(), 1u);
     EXPECT_EQ(sent(kChat)[0].find(kSecret), std::string::npos);
     EXPECT_FALSE(panelVisible());
+}
+
+// An AI check's finding may have a title of any length: it wraps, and the panel stays on screen
+// without cutting anything off.
+TEST_F(ApplicationOnDesktopTests, AVeryLongFindingTitleWrapsOnAPanelThatStaysOnScreen) {
+    type(kCleanDraft);
+    ASSERT_TRUE(waitFor([&] { return app->state()->text() == kCleanDraft; }));
+    std::string title = "Customer account numbers and " + std::string(160, 'x') + " in a message to";
+    for (int i = 0; i < 8; ++i) title += " an outside address";
+    kestrel::Finding finding;
+    finding.id = "ai-outside";
+    finding.level = "risk";
+    finding.title = title;
+    finding.detail = title;
+    kestrel::ScoreResult ai;
+    ai.findings = std::vector{finding};
+    app->state()->setAi(ai);
+    press("Return");
+    ASSERT_TRUE(waitFor([&] { return panelVisible(); }));
+    auto [panel, label] = button(title);
+    ASSERT_NE(label, nullptr) << "the title is not shown whole";
+    runFor(0.3);
+    EXPECT_TRUE(onScreen(pixelFrame(panel)));
+    EXPECT_GT(pango_layout_get_line_count(gtk_label_get_layout(GTK_LABEL(label))), 2);
+    EXPECT_LE(gtk_widget_get_allocated_width(label), gtk_widget_get_allocated_width(panel));
+    int minimum = 0, natural = 0;
+    gtk_widget_get_preferred_height_for_width(panel, gtk_widget_get_allocated_width(panel), &minimum, &natural);
+    EXPECT_LE(natural, gtk_widget_get_allocated_height(panel)) << "the panel cuts its content off";
 }
 
 TEST_F(ApplicationOnDesktopTests, GoBackAndEscapeSendNothing) {

@@ -18,8 +18,8 @@ class ApplicationDesktopTest : public LinuxDesktopTest {
 protected:
     void TearDown() override { app.reset(); }
 
-    // Our visible toplevel holding a button named `title` (or a text field with that placeholder),
-    // and that control.
+    // Our visible toplevel holding a button named `title` (or a text field with that placeholder,
+    // or a label showing it), and that control.
     static std::pair<GtkWidget*, GtkWidget*> button(const std::string& title) {
         GList* all = gtk_window_list_toplevels();
         std::pair<GtkWidget*, GtkWidget*> found{nullptr, nullptr};
@@ -40,6 +40,7 @@ protected:
             const char* placeholder = gtk_entry_get_placeholder_text(GTK_ENTRY(widget));
             if (placeholder && title == placeholder) return widget;
         }
+        if (GTK_IS_LABEL(widget) && title == gtk_label_get_text(GTK_LABEL(widget))) return widget;
         if (!GTK_IS_CONTAINER(widget)) return nullptr;
         GList* children = gtk_container_get_children(GTK_CONTAINER(widget));
         GtkWidget* found = nullptr;

@@ -113,6 +113,35 @@ TEST_F(ServicesTests, WithoutAKeyringEveryCallFailsWithOneLogLine) {
     EXPECT_TRUE(lines[0].starts_with("Kestrel: the keyring could not read the session: ")) << lines[0];
 }
 
+// Run by its own ctest entry: it locks the session's keyring.
+TEST_F(ServicesTests, AKeyringLeftLockedGivesNoSessionAndOneLogLine) {
+    if (!std::getenv("KESTREL_TEST_LOCK_KEYRING")) GTEST_SKIP() << "locks the session's keyring";
+    desktop::x11::SecretServiceStore store;
+    auto query = freshQuery();
+    ASSERT_EQ(store.add(query, "{}", desktop::SecAccessibility::afterFirstUnlockThisDeviceOnly), secstatus::success);
+    // The unlock prompt shows on this display; the person cancels it.
+    for (const char* command :
+         {"dbus-update-activation-environment DISPLAY XAUTHORITY",
+          "gdbus call --session --dest org.freedesktop.secrets --object-path /org/freedesktop/secrets --method "
+          "org.freedesktop.Secret.Service.Lock \"['/org/freedesktop/secrets/collection/login']\""})
+        ASSERT_TRUE(g_spawn_command_line_sync(command, nullptr, nullptr, nullptr, nullptr)) << command;
+    std::optional<desktop::SecCopyResult> later;
+    store.copyMatchingLater(query, [&later](desktop::SecCopyResult result) { later = std::move(result); });
+    // The prompt holds the keyboard while it shows: Escape reaches it.
+    ASSERT_TRUE(pumpUntil([&] {
+        if (!later)
+            g_spawn_command_line_sync(
+                "sh -c 'xdotool search --onlyvisible --class gcr-prompter >/dev/null && xdotool key Escape'", nullptr,
+                nullptr, nullptr, nullptr);
+        return later.has_value();
+    }, 30));
+    EXPECT_EQ(later->status, secstatus::interactionNotAllowed);
+    EXPECT_FALSE(later->data);
+    EXPECT_EQ(sim.simLog().lines(),
+              std::vector<std::string>{"Kestrel: the keyring could not read the session: it stayed locked, so "
+                                       "Kestrel starts signed out"});
+}
+
 TEST_F(XdgLoginItemsTests, RegisteringWritesAnAutostartEntryThatStartsTheProgram) {
     EXPECT_EQ(items.status(), LoginItems::Status::notRegistered);
     ASSERT_TRUE(items.registerApp().has_value());

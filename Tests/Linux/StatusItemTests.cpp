@@ -136,3 +136,84 @@ TEST_F(StatusItemTests, SymbolsBecomeThemedIconsAndAMissingHostIsLoggedOnce) {
     ASSERT_EQ(lines.size(), 1u);
     EXPECT_EQ(lines[0], "Kestrel: no status-bar host is running; the status item cannot be shown");
 }
+
+namespace {
+
+// A tray host's watcher as a status item sees it on the session bus: it owns the well-known name
+// and records the items that register; stopping it is the host quitting.
+class FakeTrayWatcher {
+public:
+    static constexpr const char* kName = "org.kde.StatusNotifierWatcher";
+
+    void start() {
+        static const char* xml =
+            "<node><interface name='org.kde.StatusNotifierWatcher'>"
+            "<method name='RegisterStatusNotifierItem'><arg type='s' direction='in'/></method>"
+            "<method name='RegisterStatusNotifierHost'><arg type='s' direction='in'/></method>"
+            "<property name='RegisteredStatusNotifierItems' type='as' access='read'/>"
+            "<property name='IsStatusNotifierHostRegistered' type='b' access='read'/>"
+            "<property name='ProtocolVersion' type='i' access='read'/>"
+            "</interface></node>";
+        static const GDBusInterfaceVTable vtable = {onCall, onProperty, nullptr, {}};
+        registered.clear();
+        GDBusConnection* bus = g_bus_get_sync(G_BUS_TYPE_SESSION, nullptr, nullptr);
+        GDBusNodeInfo* node = g_dbus_node_info_new_for_xml(xml, nullptr);
+        object_ = g_dbus_connection_register_object(bus, "/StatusNotifierWatcher", node->interfaces[0], &vtable,
+                                                    this, nullptr, nullptr);
+        g_dbus_node_info_unref(node);
+        owner_ = g_bus_own_name_on_connection(bus, kName, G_BUS_NAME_OWNER_FLAGS_NONE, nullptr, nullptr, nullptr,
+                                              nullptr);
+        g_object_unref(bus);
+    }
+    void stop() {
+        if (!owner_) return;
+        GDBusConnection* bus = g_bus_get_sync(G_BUS_TYPE_SESSION, nullptr, nullptr);
+        g_bus_unown_name(owner_);
+        g_dbus_connection_unregister_object(bus, object_);
+        g_object_unref(bus);
+        owner_ = object_ = 0;
+    }
+    ~FakeTrayWatcher() { stop(); }
+
+    std::vector<std::string> registered;
+
+private:
+    static void onCall(GDBusConnection*, const char* sender, const char*, const char*, const char* method,
+                       GVariant* parameters, GDBusMethodInvocation* invocation, gpointer data) {
+        if (std::string(method) == "RegisterStatusNotifierItem") {
+            const char* item = nullptr;
+            g_variant_get(parameters, "(&s)", &item);
+            static_cast<FakeTrayWatcher*>(data)->registered.push_back(std::string(sender) + item);
+        }
+        g_dbus_method_invocation_return_value(invocation, nullptr);
+    }
+    static GVariant* onProperty(GDBusConnection*, const char*, const char*, const char*, const char* property,
+                                GError**, gpointer data) {
+        std::string name = property;
+        if (name == "IsStatusNotifierHostRegistered") return g_variant_new_boolean(TRUE);
+        if (name == "ProtocolVersion") return g_variant_new_int32(0);
+        GVariantBuilder items;
+        g_variant_builder_init(&items, G_VARIANT_TYPE("as"));
+        for (const auto& item : static_cast<FakeTrayWatcher*>(data)->registered)
+            g_variant_builder_add(&items, "s", item.c_str());
+        return g_variant_builder_end(&items);
+    }
+
+    guint owner_ = 0;
+    guint object_ = 0;
+};
+
+}  // namespace
+
+TEST_F(StatusItemTests, TheItemComesBackWhenTheTrayHostRestarts) {
+    FakeTrayWatcher host;
+    host.start();
+    desktop::x11::IndicatorStatusBar bar("app.kestrel.test");
+    auto item = bar.makeStatusItem();
+    ASSERT_TRUE(pumpUntil([&] { return host.registered.size() == 1; })) << "the item never registered";
+
+    host.stop();
+    pump(0.3);
+    host.start();
+    EXPECT_TRUE(pumpUntil([&] { return host.registered.size() == 1; })) << "the item did not come back";
+}

@@ -2,11 +2,13 @@
 
 #include <algorithm>
 #include <cmath>
+#include <optional>
 
 #include <gdk/gdkx.h>
 #include <gtk/gtk.h>
 
 #include "Desktop/Linux/GlobalSpace.h"
+#include "Desktop/Linux/NodeLooks.h"
 #include "Desktop/Linux/NodeWidgets.h"
 #include "Desktop/View.h"
 
@@ -46,13 +48,7 @@ cairo_region_t* circleRegion(int width, int height) {
 void addWindowCss(GtkWidget* window, const std::string& background) {
     // A "white" panel is the theme's window background, so its text keeps the theme's contrast.
     std::string colour = background == "white" ? "@theme_bg_color" : background == "clear" ? "transparent" : "";
-    if (colour.empty()) return;
-    GtkCssProvider* provider = gtk_css_provider_new();
-    std::string sheet = "* { background-color: " + colour + "; }";
-    gtk_css_provider_load_from_data(provider, sheet.c_str(), -1, nullptr);
-    gtk_style_context_add_provider(gtk_widget_get_style_context(window), GTK_STYLE_PROVIDER(provider),
-                                   GTK_STYLE_PROVIDER_PRIORITY_APPLICATION);
-    g_object_unref(provider);
+    if (!colour.empty()) addCss(window, "background-color:" + colour + ";");
 }
 
 }  // namespace
@@ -72,6 +68,7 @@ public:
             gtk_window_set_focus_on_map(GTK_WINDOW(window_), FALSE);
             gtk_window_set_skip_taskbar_hint(GTK_WINDOW(window_), TRUE);
             gtk_window_set_skip_pager_hint(GTK_WINDOW(window_), TRUE);
+            g_signal_connect(window_, "state-flags-changed", G_CALLBACK(drawAsActive), nullptr);
         }
         if (config_.level == WindowLevel::floating) gtk_window_set_keep_above(GTK_WINDOW(window_), TRUE);
         if (config_.collectionBehavior & windowcollection::canJoinAllSpaces)
@@ -137,7 +134,10 @@ public:
         gtk_window_present_with_time(GTK_WINDOW(window_), time);
     }
 
-    void orderOut() override { gtk_widget_hide(window_); }
+    void orderOut() override {
+        gtk_widget_hide(window_);
+        applied_.reset();
+    }
     void setCloseHandler(std::function<void()> handler) override { closeHandler_ = std::move(handler); }
 
     void center() override {
@@ -183,6 +183,13 @@ private:
         return TRUE;
     }
 
+    // GTK dims an unfocused window's controls as a backdrop; a panel never has the focus, yet it is
+    // the window the person works with, so it is drawn as the active one.
+    static void drawAsActive(GtkWidget* widget, GtkStateFlags, gpointer) {
+        if (gtk_widget_get_state_flags(widget) & GTK_STATE_FLAG_BACKDROP)
+            gtk_widget_unset_state_flags(widget, GTK_STATE_FLAG_BACKDROP);
+    }
+
     static gboolean onConfigure(GtkWidget*, GdkEventConfigure*, gpointer data) {
         auto* self = static_cast<GtkHostWindow*>(data);
         // The person moves titled windows and dragged panels; otherwise our frame is the truth,
@@ -196,6 +203,7 @@ private:
         gtk_window_get_size(GTK_WINDOW(self->window_), &contentWidth, &contentHeight);
         self->titleBar_ = isPanel(self->config_) ? 0 : std::max(0, outer.height - contentHeight);
         self->frame_ = GlobalSpace::current().toGlobal({outer.x, outer.y, outer.width, outer.height});
+        self->applied_.reset();
         return FALSE;
     }
 
@@ -253,9 +261,12 @@ private:
 
     void applyFrame() {
         RootRect root = GlobalSpace::current().toRoot(frame_);
+        root.height = std::max(1, static_cast<int>(std::lround(frame_.height() - titleBar_)));
+        root.width = std::max(1, root.width);
         gtk_window_move(GTK_WINDOW(window_), root.x, root.y);
-        int contentHeight = static_cast<int>(std::lround(frame_.height() - titleBar_));
-        gtk_window_resize(GTK_WINDOW(window_), std::max(1, root.width), std::max(1, contentHeight));
+        // Every resize queues a layout of the whole window, even to the size it has.
+        if (applied_ != std::pair(root.width, root.height)) gtk_window_resize(GTK_WINDOW(window_), root.width, root.height);
+        applied_ = std::pair(root.width, root.height);
     }
 
     WindowConfig config_;
@@ -271,6 +282,8 @@ private:
     bool stale_ = false;
     bool dragged_ = false;
     Rect frame_;
+    // The content size last asked of GTK, in its units.
+    std::optional<std::pair<int, int>> applied_;
     double titleBar_ = 0;
     std::function<void()> closeHandler_;
 };

@@ -4,6 +4,7 @@
 #include <gtk/gtk.h>
 #include <unistd.h>
 
+#include "Desktop/Linux/GlobalSpace.h"
 #include "Desktop/Linux/LinuxWording.h"
 
 namespace desktop::x11 {
@@ -84,7 +85,8 @@ std::optional<Rect> LinuxDesktop::frontWindowRect() {
 std::optional<Point> LinuxDesktop::frontWindowOrigin() {
     auto rect = frontWindowRect();
     if (!rect) return std::nullopt;
-    return rect->origin;
+    // Window-relative accessible extents count in the toolkit's units.
+    return GlobalSpace::current().fromPixels(rect->origin);
 }
 
 bool LinuxDesktop::isOurWindow(::Window window) {

@@ -1,5 +1,7 @@
 #include "Desktop/Linux/LinuxScreens.h"
 
+#include "Desktop/Linux/GlobalSpace.h"
+
 #include <X11/Xlib.h>
 #include <X11/extensions/Xrandr.h>
 
@@ -7,11 +9,28 @@
 
 namespace desktop::x11 {
 
-LinuxScreens::LinuxScreens(XConnection& x) : x_(x) {}
+LinuxScreens::LinuxScreens(XConnection& x) : x_(x) {
+    if (!x_.isOpen()) return;
+    int errorBase = 0;
+    if (XRRQueryExtension(x_.display(), &randrEventBase_, &errorBase))
+        XRRSelectInput(x_.display(), x_.root(), RRScreenChangeNotifyMask | RRCrtcChangeNotifyMask | RROutputChangeNotifyMask);
+    XWindowAttributes attributes;
+    if (XGetWindowAttributes(x_.display(), x_.root(), &attributes))
+        XSelectInput(x_.display(), x_.root(), attributes.your_event_mask | PropertyChangeMask);
+    x_.addHandler([this](const XEvent& event) { onEvent(event); });
+}
 
-std::vector<Rect> LinuxScreens::monitorRects() const {
+void LinuxScreens::onEvent(const XEvent& event) {
+    bool randr = randrEventBase_ >= 0 && (event.type == randrEventBase_ + RRScreenChangeNotify ||
+                                          event.type == randrEventBase_ + RRNotify);
+    bool area = event.type == PropertyNotify && event.xproperty.window == x_.root() &&
+                (event.xproperty.atom == x_.atom("_NET_WORKAREA") ||
+                 event.xproperty.atom == x_.atom("_NET_CURRENT_DESKTOP"));
+    if (randr || area) known_.reset();
+}
+
+std::vector<Rect> LinuxScreens::readMonitors() const {
     std::vector<Rect> rects;
-    if (!x_.isOpen()) return rects;
     int count = 0;
     std::unique_ptr<XRRMonitorInfo, decltype(&XRRFreeMonitors)> monitors(
         XRRGetMonitors(x_.display(), x_.root(), True, &count), &XRRFreeMonitors);
@@ -30,19 +49,22 @@ std::vector<Rect> LinuxScreens::monitorRects() const {
     return rects;
 }
 
+const LinuxScreens::Layout& LinuxScreens::layout() const {
+    if (!x_.isOpen()) known_ = Layout{};
+    else if (!known_) known_ = Layout{readMonitors(), readWorkArea()};
+    return *known_;
+}
+
+std::vector<Rect> LinuxScreens::monitorRects() const { return layout().monitors; }
+
 Point LinuxScreens::primaryOrigin() const {
     auto rects = monitorRects();
-    return rects.empty() ? Point{} : rects.front().origin;
+    return rects.empty() ? Point{} : GlobalSpace::current().fromPixels(rects.front().origin);
 }
 
-Point LinuxScreens::fromRoot(Point root) const {
-    auto rects = monitorRects();
-    if (rects.empty()) return root;
-    const auto& primary = rects.front();
-    return Point{root.x - primary.origin.x, primary.origin.y + primary.size.height - root.y};
-}
+Point LinuxScreens::fromRoot(Point root) const { return GlobalSpace::current().pixelsToGlobal(root); }
 
-std::optional<Rect> LinuxScreens::workArea() const {
+std::optional<Rect> LinuxScreens::readWorkArea() const {
     auto desktop = x_.cardinalProperty(x_.root(), "_NET_CURRENT_DESKTOP").value_or(0);
     auto area = x_.property(x_.root(), x_.atom("_NET_WORKAREA"), 4 * 64);
     if (!area || area->format != 32) return std::nullopt;
@@ -53,16 +75,10 @@ std::optional<Rect> LinuxScreens::workArea() const {
 }
 
 std::vector<Screen> LinuxScreens::screens() const {
-    auto rects = monitorRects();
+    const auto& [rects, area] = layout();
     std::vector<Screen> screens;
     if (rects.empty()) return screens;
-    auto area = workArea();
-    const auto& primary = rects.front();
-    // Root rectangles hang down from their top-left corner; ours stand on their bottom-left.
-    auto flip = [&](const Rect& r) {
-        return Rect{{r.origin.x - primary.origin.x, primary.origin.y + primary.size.height - (r.origin.y + r.size.height)},
-                    r.size};
-    };
+    auto space = GlobalSpace::current();
     for (const auto& rect : rects) {
         Rect visible = rect;
         if (area) {
@@ -72,7 +88,7 @@ std::vector<Screen> LinuxScreens::screens() const {
             double bottom = std::min(rect.origin.y + rect.size.height, area->origin.y + area->size.height);
             if (right > left && bottom > top) visible = Rect{{left, top}, {right - left, bottom - top}};
         }
-        screens.push_back(Screen{flip(rect), flip(visible)});
+        screens.push_back(Screen{space.pixelsToGlobal(rect), space.pixelsToGlobal(visible)});
     }
     return screens;
 }

@@ -1,10 +1,11 @@
 #include "Desktop/Linux/NodeWidgets.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
-#include <unordered_map>
 
 #include "Desktop/Linux/GLibPtr.h"
+#include "Desktop/Linux/NodeLooks.h"
 #include "Desktop/Linux/Symbols.h"
 
 namespace desktop::x11 {
@@ -17,97 +18,6 @@ namespace {
 constexpr const char* kButtonHook = "kestrel-button";
 constexpr const char* kFieldHook = "kestrel-field";
 constexpr const char* kCircleFill = "kestrel-fill";
-
-// ---- Looks ---------------------------------------------------------------------------------
-
-ui::Rgb rgb(const ui::Color& color) {
-    using K = ui::Color::Kind;
-    switch (color.kind) {
-        case K::primary: return {0, 0, 0, 0.85};
-        case K::secondary: return {0.24, 0.24, 0.26, 0.6};
-        case K::tertiary: return {0.24, 0.24, 0.26, 0.3};
-        case K::accent: return {0, 0.48, 1};
-        case K::red: return {1, 0.23, 0.19};
-        case K::orange: return {1, 0.58, 0};
-        case K::blue: return {0, 0.48, 1};
-        case K::green: return {0.2, 0.78, 0.35};
-        case K::white: return {1, 1, 1};
-        case K::clear: return {0, 0, 0, 0};
-        case K::controlBackground: return {0.95, 0.95, 0.97};
-        case K::srgb: return color.rgb;
-    }
-    return {0, 0, 0};
-}
-
-std::string css(const ui::Rgb& c) {
-    char out[64];
-    std::snprintf(out, sizeof out, "rgba(%d,%d,%d,%.3f)", static_cast<int>(std::lround(c.red * 255)),
-                  static_cast<int>(std::lround(c.green * 255)), static_cast<int>(std::lround(c.blue * 255)),
-                  c.opacity);
-    return out;
-}
-
-int cssWeight(ui::Weight weight) {
-    switch (weight) {
-        case ui::Weight::regular: return 400;
-        case ui::Weight::medium: return 500;
-        case ui::Weight::semibold: return 600;
-        case ui::Weight::bold: return 700;
-    }
-    return 400;
-}
-
-std::string fontCss(const ui::Font& font) {
-    char out[64];
-    std::snprintf(out, sizeof out, "font-size:%gpx;font-weight:%d;", font.pointSize(), cssWeight(font.weight));
-    return out;
-}
-
-// A colour as the GTK theme draws it, so text stays readable in light, dark and high-contrast
-// themes: shades of the theme's foreground for the quieter texts (secondary at least 4.5:1,
-// tertiary 3:1 against the theme's background in Adwaita and Adwaita-dark), hues pulled towards
-// the foreground until they read as text. Fixed colours only where the view asks for them.
-std::string cssColor(const ui::Color& color) {
-    using K = ui::Color::Kind;
-    switch (color.kind) {
-        case K::primary: return "@theme_fg_color";
-        case K::secondary: return "mix(@theme_fg_color, @theme_bg_color, 0.3)";
-        case K::tertiary: return "mix(@theme_fg_color, @theme_bg_color, 0.42)";
-        case K::accent:
-        case K::blue: return "mix(@theme_selected_bg_color, @theme_fg_color, 0.35)";
-        case K::red: return "mix(@error_color, @theme_fg_color, 0.6)";
-        case K::orange: return "mix(@warning_color, @theme_fg_color, 0.6)";
-        case K::green: return "mix(@success_color, @theme_fg_color, 0.6)";
-        case K::controlBackground: return "@theme_base_color";
-        case K::white:
-        case K::clear:
-        case K::srgb: return css(rgb(color));
-    }
-    return "@theme_fg_color";
-}
-
-// The text look of a node: its font and, unless it is the primary colour, its colour.
-std::string textCss(const Node& node) {
-    std::string out;
-    if (node.font) out += fontCss(*node.font);
-    if (node.foreground && node.foreground->kind != ui::Color::Kind::primary)
-        out += "color:" + cssColor(*node.foreground) + ";";
-    return out;
-}
-
-// One provider per distinct look, made once: rebuilding a panel restyles hundreds of widgets.
-void addCss(GtkWidget* widget, const std::string& declarations) {
-    if (declarations.empty()) return;
-    static std::unordered_map<std::string, GObjectPtr<GtkCssProvider>> providers;
-    auto& provider = providers[declarations];
-    if (!provider) {
-        provider.reset(gtk_css_provider_new());
-        std::string sheet = "* {" + declarations + "}";
-        gtk_css_provider_load_from_data(provider.get(), sheet.c_str(), -1, nullptr);
-    }
-    gtk_style_context_add_provider(gtk_widget_get_style_context(widget), GTK_STYLE_PROVIDER(provider.get()),
-                                   GTK_STYLE_PROVIDER_PRIORITY_APPLICATION);
-}
 
 // Text from the model may hold anything; GTK wants valid UTF-8.
 std::string validText(const std::string& text) {
@@ -226,8 +136,11 @@ void deleteFieldHook(gpointer hook) { delete static_cast<FieldHook*>(hook); }
 
 void nameForAssistiveTools(GtkWidget* widget, const std::string& name) {
     if (name.empty()) return;
-    if (AtkObject* accessible = gtk_widget_get_accessible(widget))
-        atk_object_set_name(accessible, validText(name).c_str());
+    AtkObject* accessible = gtk_widget_get_accessible(widget);
+    std::string valid = validText(name);
+    // Every new name is sent to the assistive tools over D-Bus: a kept widget keeps its name.
+    if (accessible && g_strcmp0(atk_object_get_name(accessible), valid.c_str()) != 0)
+        atk_object_set_name(accessible, valid.c_str());
 }
 
 // Red text right under a field is that field's error.
@@ -284,19 +197,6 @@ GtkWidget* symbolWidget(const std::string& symbol, const Node& node) {
     nameForAssistiveTools(widget, symbol);
     return widget;
 }
-
-std::string controlSizeCss(ui::ControlSize size) {
-    switch (size) {
-        case ui::ControlSize::mini: return "padding:0 4px;min-height:14px;font-size:9px;";
-        case ui::ControlSize::small: return "padding:1px 8px;min-height:20px;font-size:11px;";
-        case ui::ControlSize::regular: return "";
-        case ui::ControlSize::large: return "padding:6px 12px;font-size:15px;";
-    }
-    return "";
-}
-
-constexpr const char* kPlainButton =
-    "padding:0;margin:0;min-height:0;min-width:0;border:none;background:none;box-shadow:none;";
 
 }  // namespace
 
@@ -626,12 +526,8 @@ GtkWidget* NodeWidgets::buildButton(const Node& node, Built& into) {
     }
     if (label) gtk_container_add(GTK_CONTAINER(button), label);
 
-    std::string look = textCss(node) + controlSizeCss(node.controlSize);
-    if (node.buttonStyle == ui::ButtonStyle::plain) {
-        gtk_button_set_relief(GTK_BUTTON(button), GTK_RELIEF_NONE);
-        look += kPlainButton;
-    }
-    addCss(button, look);
+    if (node.buttonStyle == ui::ButtonStyle::plain) gtk_button_set_relief(GTK_BUTTON(button), GTK_RELIEF_NONE);
+    addCss(button, buttonCss(node));
     if (node.buttonStyle == ui::ButtonStyle::borderedProminent || node.isDefaultAction)
         gtk_style_context_add_class(gtk_widget_get_style_context(button), GTK_STYLE_CLASS_SUGGESTED_ACTION);
     if (node.isDefaultAction) gtk_widget_set_can_default(button, TRUE);
@@ -667,7 +563,8 @@ GtkWidget* NodeWidgets::field(const Node& node) {
         g_object_unref(relations);
     }
     std::string placeholder = validText(node.text);
-    gtk_entry_set_placeholder_text(GTK_ENTRY(entry), placeholder.c_str());
+    if (g_strcmp0(gtk_entry_get_placeholder_text(GTK_ENTRY(entry)), placeholder.c_str()) != 0)
+        gtk_entry_set_placeholder_text(GTK_ENTRY(entry), placeholder.c_str());
     nameForAssistiveTools(entry, placeholder);
     std::string value = validText(node.binding.get ? node.binding.get() : std::string());
     // Setting the same text would move the caret to the end while the person types.
@@ -683,11 +580,17 @@ GtkWidget* NodeWidgets::field(const Node& node) {
 void NodeWidgets::applyLimits() {
     for (const auto& limit : limits_) {
         if (!limit->widget || limit->scrolls.empty()) continue;
-        for (auto* scroll : limit->scrolls) gtk_scrolled_window_set_max_content_height(scroll, -1);
         int width = 0, ignored = 0;
         gtk_widget_get_size_request(limit->widget, &width, &ignored);
         if (width <= 0) gtk_widget_get_preferred_width(limit->widget, &ignored, &width);
         int minimum = 0, natural = 0;
+        gtk_widget_get_preferred_height_for_width(limit->widget, width, &minimum, &natural);
+        // Content that fits with no scroll area held back needs no second layout.
+        bool held = std::ranges::any_of(limit->scrolls, [](GtkScrolledWindow* scroll) {
+            return gtk_scrolled_window_get_max_content_height(scroll) >= 0;
+        });
+        if (!held && natural <= limit->maxHeight) continue;
+        for (auto* scroll : limit->scrolls) gtk_scrolled_window_set_max_content_height(scroll, -1);
         gtk_widget_get_preferred_height_for_width(limit->widget, width, &minimum, &natural);
         double excess = natural - limit->maxHeight;
         // Too tall: the scroll areas give way first, in order.

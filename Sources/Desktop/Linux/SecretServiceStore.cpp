@@ -60,18 +60,31 @@ SecretServiceStore::~SecretServiceStore() { g_cancellable_cancel(pending_->cance
 void SecretServiceStore::copyMatchingLater(const SecItemQuery& query, std::function<void(SecCopyResult)> done) {
     if (!valid(query)) return done({secstatus::param, std::nullopt});
     auto* lookup = new Lookup{pending_, std::move(done)};
-    secret_password_lookup(
-        schema(), pending_->cancellable.get(),
+    // A search rather than a lookup: a lookup answers a keyring left locked (its prompt
+    // cancelled) as no item at all, and the person would be signed out without a word.
+    secret_password_search(
+        schema(), static_cast<SecretSearchFlags>(SECRET_SEARCH_UNLOCK | SECRET_SEARCH_LOAD_SECRETS),
+        pending_->cancellable.get(),
         [](GObject*, GAsyncResult* result, gpointer data) {
             std::unique_ptr<Lookup> lookup(static_cast<Lookup*>(data));
             GError* raw = nullptr;
-            SecretPtr secret(secret_password_lookup_finish(result, &raw));
+            GList* found = secret_password_search_finish(result, &raw);
             GErrorPtr error(raw);
+            std::unique_ptr<GList, void (*)(GList*)> items(
+                found, [](GList* list) { g_list_free_full(list, g_object_unref); });
             auto owner = lookup->owner.lock();
             if (!owner || g_error_matches(error.get(), G_IO_ERROR, G_IO_ERROR_CANCELLED)) return;
             if (error) return lookup->done({owner->store->failed("read", describe(error.get())), std::nullopt});
-            if (!secret) return lookup->done({secstatus::itemNotFound, std::nullopt});
-            lookup->done({secstatus::success, std::string(secret.get())});
+            if (!items) return lookup->done({secstatus::itemNotFound, std::nullopt});
+            auto* item = SECRET_IS_ITEM(items->data) ? SECRET_ITEM(items->data) : nullptr;
+            if (item && secret_item_get_locked(item))
+                return lookup->done({owner->store->failed("read", "it stayed locked, so Kestrel starts signed out"), std::nullopt});
+            SecretValue* value = item ? secret_item_get_secret(item) : nullptr;
+            const gchar* text = value ? secret_value_get_text(value) : nullptr;
+            std::optional<std::string> secret = text ? std::optional<std::string>(text) : std::nullopt;
+            if (value) secret_value_unref(value);
+            if (!secret) return lookup->done({owner->store->failed("read", "the keyring gave no text"), std::nullopt});
+            lookup->done({secstatus::success, std::move(secret)});
         },
         lookup, "service", query.service.c_str(), "account", query.account.c_str(), nullptr);
 }
