@@ -209,10 +209,11 @@ var KestrelSlop = (function () {
     if (typeof KestrelRules === 'object' && KestrelRules && KestrelRules.literal) return KestrelRules.literal(text);
     return { indexIn: function (hay, from) { return hay.indexOf(text, from); } };
   }
-  var HERE = literal('here'), CITE = literal('cite'), TURN = literal('turn'), UTM_SOURCE = literal('utm_source=');
-  // Whether a citation marker may be there: each holds "cite", "\u3010" or "turn" and a digit.
+  var HERE = literal('here'), OAICITE = literal('oaicite'), TURN = literal('turn'), UTM_SOURCE = literal('utm_source=');
+  // Whether a citation marker may be there: each holds "oaicite", "[cite", "\u3010" or "turn"
+  // and a digit.
   function mayCite(lower) {
-    if (CITE.indexIn(lower) >= 0 || lower.indexOf('\u3010') >= 0) return true;
+    if (OAICITE.indexIn(lower) >= 0 || lower.indexOf('[cite') >= 0 || lower.indexOf('\u3010') >= 0) return true;
     for (var at = TURN.indexIn(lower); at >= 0; at = TURN.indexIn(lower, at + 4)) {
       var c = lower.charCodeAt(at + 4);
       if (c >= 48 && c <= 57) return true;
