@@ -213,12 +213,8 @@ var KestrelSlop = (function () {
   // Whether a citation marker may be there: each holds "oaicite", "[cite", "\u3010" or "turn"
   // and a digit.
   function mayCite(lower) {
-    if (OAICITE.indexIn(lower) >= 0 || lower.indexOf('[cite') >= 0 || lower.indexOf('\u3010') >= 0) return true;
-    for (var at = TURN.indexIn(lower); at >= 0; at = TURN.indexIn(lower, at + 4)) {
-      var c = lower.charCodeAt(at + 4);
-      if (c >= 48 && c <= 57) return true;
-    }
-    return false;
+    return OAICITE.indexIn(lower) >= 0 || lower.indexOf('[cite') >= 0 || lower.indexOf('\u3010') >= 0 ||
+      (TURN.indexIn(lower) >= 0 && /turn\d/.test(lower));
   }
   var UTM_AI = /[?&]utm_source=(?:chatgpt\.com|openai|chatgpt|perplexity|copilot)/g;
   var PLACEHOLDER = /\[(?:your|recipient|recipient's|client|client's|company|company's|project|insert|name|first name|last name|full name|date|title|manager|manager's|contact|phone|position|address|organization|organisation|team|role|job title|email|number|amount|product|department|city|location|time|day|topic|event)(?:[ \t][^\]\n]{0,30})?\]/g;
