@@ -124,11 +124,6 @@ void run(benchmark::State& state, kestrel::Engine& engine, const std::string& te
 void Typical2KBEmail(benchmark::State& state) { run(state, *host().engine, typicalEmail()); }
 BENCHMARK(Typical2KBEmail)->Unit(benchmark::kMicrosecond);
 
-void Typical2KBEmailTrivialEngine(benchmark::State& state) {
-    run(state, *trivialEngine(), typicalEmail());
-}
-BENCHMARK(Typical2KBEmailTrivialEngine)->Unit(benchmark::kMicrosecond);
-
 void Draft1MB(benchmark::State& state) {
     static const std::string text = megabyteDraft();
     run(state, *host().engine, text);
@@ -147,12 +142,6 @@ void KeyAfter1MBOfLinks(benchmark::State& state) {
 }
 BENCHMARK(KeyAfter1MBOfLinks)->Unit(benchmark::kMillisecond);
 
-void Draft1MBTrivialEngine(benchmark::State& state) {
-    static const std::string text = megabyteDraft();
-    run(state, *trivialEngine(), text);
-}
-BENCHMARK(Draft1MBTrivialEngine)->Unit(benchmark::kMillisecond);
-
 // Inputs aimed at each rule's patterns, at 64 KB and at 1 MB; the slowest is the one that matters.
 using engine_inputs::adversarialUnits;
 
@@ -169,5 +158,17 @@ BENCHMARK(Adversarial)
     ->ArgsProduct({benchmark::CreateDenseRange(0, 56, 1), {1 << 20}})
     ->Iterations(2)
     ->Unit(benchmark::kMillisecond);
+
+// Last, so that no engine's figure is taken beside a second context group.
+void Typical2KBEmailTrivialEngine(benchmark::State& state) {
+    run(state, *trivialEngine(), typicalEmail());
+}
+BENCHMARK(Typical2KBEmailTrivialEngine)->Unit(benchmark::kMicrosecond);
+
+void Draft1MBTrivialEngine(benchmark::State& state) {
+    static const std::string text = megabyteDraft();
+    run(state, *trivialEngine(), text);
+}
+BENCHMARK(Draft1MBTrivialEngine)->Unit(benchmark::kMillisecond);
 
 }  // namespace
