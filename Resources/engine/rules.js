@@ -82,6 +82,40 @@ var KestrelRules = (function () {
     return -1;
   }
 
+  // Characters by how often they occur in English prose, commonest first. A
+  // literal is looked for from its rarest character, which a search passes
+  // over quickly, and the part before it is checked in place: an indexOf that
+  // starts with a common letter costs several times more on a draft without it.
+  var BY_FREQUENCY = ' etaoinsrhldcumfpgwybvkxjqz';
+  function rarestAt(literal) {
+    var at = 0, rank = -1;
+    for (var i = 0; i < literal.length; i++) {
+      var r = BY_FREQUENCY.indexOf(literal.charAt(i));
+      if (r < 0) return i;
+      if (r > rank) { rank = r; at = i; }
+    }
+    return at;
+  }
+  function Literal(text) {
+    this.text = text;
+    this.anchor = rarestAt(text);
+    this.head = text.slice(0, this.anchor);
+    this.tail = text.slice(this.anchor);
+  }
+  // A draft full of that character (a pasted table of colons) would make the checks in place
+  // cost more than a plain search: after a few misses the search goes on plainly.
+  var ANCHOR_MISSES = 8;
+  Literal.prototype.indexIn = function (hay, from) {
+    var anchor = this.anchor, at = hay.indexOf(this.tail, (from || 0) + anchor);
+    for (var misses = 0; at >= 0 && misses < ANCHOR_MISSES; misses++) {
+      if (hay.startsWith(this.head, at - anchor)) return at - anchor;
+      at = hay.indexOf(this.tail, at + 1);
+    }
+    return at < 0 ? -1 : hay.indexOf(this.text, at - anchor);
+  };
+  function literal(text) { return new Literal(text); }
+  function holds(text) { var l = literal(text); return function (hay) { return l.indexIn(hay) >= 0; }; }
+
   // A hint must hold for every literal it stands in front of; a list that
   // grows past its hint fails at load, not in silence.
   function hintCovers(hint, literals) {
@@ -232,11 +266,15 @@ var KestrelRules = (function () {
   // `from`: everything from there on is history with no new line after it.
   // `spans`: the quoted lines before `from`, as ordered [start, end) pairs.
   var HISTORY_HEADERS = [
-    { needs: 'message', re: /(?:^|\n)[ \t]*-{2,}[ \t]*(?:original message|forwarded message)[ \t]*-{2,}/g },
-    { needs: /(?:sent|date|gesendet|envoy\u00e9): /,
+    { needs: holds('message'), re: /(?:^|\n)[ \t]*-{2,}[ \t]*(?:original message|forwarded message)[ \t]*-{2,}/g },
+    { needs: function (lower) { return lower.indexOf(': ') >= 0 && DATE_LABEL.test(lower); },
       re: /(?:^|\n)[ \t]*(?:from|von|de): [^\n]{1,200}\r?\n[ \t]*(?:sent|date|gesendet|envoy\u00e9): /g },
-    { needs: 'forwarded', re: /(?:^|\n)[ \t]*begin forwarded message:/g }
+    { needs: holds('forwarded'), re: /(?:^|\n)[ \t]*begin forwarded message:/g }
   ];
+  var WROTE = literal('wrote:');
+  // The "Sent: " or "Date: " label of a forwarded header; its ": " is rare in prose and found
+  // far faster, so it is looked for first.
+  var DATE_LABEL = /(?:sent|date|gesendet|envoy\u00e9): /;
 
   function Quotes(text, lower, channel) {
     this.text = text;
@@ -247,11 +285,11 @@ var KestrelRules = (function () {
     var headers = [];
     for (var i = 0; i < HISTORY_HEADERS.length; i++) {
       var hh = HISTORY_HEADERS[i];
-      if (typeof hh.needs === 'string' ? lower.indexOf(hh.needs) < 0 : !hh.needs.test(lower)) continue;
+      if (!hh.needs(lower)) continue;
       var at = firstOutside(hh.re, lower, fences);
       if (at >= 0) headers.push(at);
     }
-    for (var w = lower.indexOf('wrote:'); w >= 0; w = lower.indexOf('wrote:', w + 6)) {
+    for (var w = WROTE.indexIn(lower); w >= 0; w = WROTE.indexIn(lower, w + 6)) {
       var ls = replyHeaderAt(lower, w);
       if (ls >= 0) headers.push(ls);
     }
@@ -938,8 +976,9 @@ var KestrelRules = (function () {
   var AWS_SECRET_CTX = /aws_secret_access_key|secret_?access_?key|secretaccesskey|aws.{0,20}secret|secret access key/;
 
   // Every name and every context below holds "secret".
+  var SECRET = literal('secret');
   function scanAwsSecret(text, lower, out, quotes) {
-    if (lower.indexOf('secret') < 0) return;
+    if (SECRET.indexIn(lower) < 0) return;
     var re = /aws_secret_access_key|secret_?access_?key|secret access key|aws[ _-]?secret/g, m;
     while ((m = re.exec(lower))) {
       // Allow a few words between the name and the value ("secret access key is ...").
@@ -1473,7 +1512,7 @@ var KestrelRules = (function () {
     for (i = 0; i < list.length; i++) {
       if (list[i].id === 'secret' && /AWS secret/.test(list[i].title)) hasAwsSecret = true;
     }
-    if (hasAwsSecret || (lower.indexOf('secret') >= 0 && AWS_SECRET_CTX.test(lower))) {
+    if (hasAwsSecret || (SECRET.indexIn(lower) >= 0 && AWS_SECRET_CTX.test(lower))) {
       for (i = 0; i < list.length; i++) {
         var f = list[i];
         if (f.id === 'secret' && /AWS (?:temporary )?access key ID/.test(f.title) && f.level === 'warn' &&
@@ -1763,8 +1802,12 @@ var KestrelRules = (function () {
   // times cheaper and settles most drafts, English words included.
   var FOREIGN_HINT = /pfa|-joint|bij|junt|(?:bei|hang|gato|xo)(?![a-z])|[\u00e4\u00e8\u6dfb\u9644\ucca8]/;
   var FOREIGN_NEEDS = /pfa|ci-joint|pi\u00e8ce|anbei|im anhang|angeh\u00e4ngt|allegato|bijgevoegd|als bijlage|adjunt|em anexo|\u6dfb\u4ed8|\u9644\u4ef6|\ucca8\ubd80/;
+  // Cues that share their needs share one list of them, so their stretches are found once.
+  var NEEDS_FOUND = new Map();
   ATTACH_CUES.forEach(function (cue) {
     if (cue.foreign) { hintCovers(FOREIGN_HINT, cue.needs); hintCovers(FOREIGN_NEEDS, cue.needs); }
+    if (!NEEDS_FOUND.has(cue.needs)) NEEDS_FOUND.set(cue.needs, cue.needs.map(literal));
+    cue.finds = NEEDS_FOUND.get(cue.needs);
   });
 
   // The stretches of the draft where a cue with these needs can match, in
@@ -1776,7 +1819,7 @@ var KestrelRules = (function () {
   var CUE_TAIL = 100;
   function cueWindows(lower, needs) {
     var windows = [], next = [], i;
-    for (i = 0; i < needs.length; i++) next.push(lower.indexOf(needs[i]));
+    for (i = 0; i < needs.length; i++) next.push(needs[i].indexIn(lower));
     // `seen` counts the characters other than spaces in [prev, tail): the
     // tail moves on with the occurrences, so each character is read twice at most.
     var prev = 0, tail = 0, seen = 0;
@@ -1785,7 +1828,7 @@ var KestrelRules = (function () {
       for (i = 0; i < next.length; i++) if (next[i] >= 0 && (first < 0 || next[i] < next[first])) first = i;
       if (first < 0) break;
       var at = next[first];
-      next[first] = lower.indexOf(needs[first], at + 1);
+      next[first] = needs[first].indexIn(lower, at + 1);
       if (tail <= at) { tail = at; seen = 0; }
       else for (var j = prev; j < at; j++) if (!isSpaceCode(lower.charCodeAt(j))) seen--;
       prev = at;
@@ -1833,8 +1876,8 @@ var KestrelRules = (function () {
     for (var i = 0; i < ATTACH_CUES.length; i++) {
       var cue = ATTACH_CUES[i];
       if (cue.foreign && !foreign) continue;
-      if (!windows.has(cue.needs)) windows.set(cue.needs, cueWindows(lower, cue.needs));
-      var list = windows.get(cue.needs);
+      if (!windows.has(cue.finds)) windows.set(cue.finds, cueWindows(lower, cue.finds));
+      var list = windows.get(cue.finds);
       // The first match a cue accepts is its earliest: stop there. No match
       // could count from the quote on, or from the best one so far.
       for (var w = 0; w < list.length; w++) {
@@ -2126,6 +2169,7 @@ var KestrelRules = (function () {
     luhn: luhn,
     cardNetwork: cardNetwork,
     lowerSame: lowerSame,
+    literal: literal,
     quotes: quotesOf,
     occurrenceAt: occurrenceAt
   };

@@ -202,10 +202,20 @@ var KestrelSlop = (function () {
   };
 
   var RESIDUE_WRAPPER = /(?:^|\n)[ \t]*(?:(?:sure|certainly|absolutely|of course|great)[!,.][ \t]*)?(?:here(?:'s| is| are)|below is|i've (?:rewritten|revised|polished|edited|updated)|i have (?:rewritten|revised|polished|edited|updated))[ \t]+(?:a |an |the |your )?(?:(?:more|slightly|much|bit more|an updated|a revised)[ \t]+)?(?:polished|revised|refined|rewritten|corrected|improved|updated|professional|concise|formal|friendlier|shorter|edited|reworded|cleaner|draft|version|message|email)(?:[ \t]+[a-z']{1,15}){0,6}[ \t]*:?[ \t]*(?=\n|$)/g;
-  // What every wrapper or "Sure! Here is" line holds.
-  var RESIDUE_GATE = /here|below is|i(?:'ve| have) (?:rewritten|revised|polished|edited|updated)/;
   var RESIDUE_SURE = /(?:^|[\n.!?][ \t]*)((?:certainly|sure|absolutely|of course)[!,.][ \t]+here(?:'s| is| are)\b)/g;
   var CITATION = /(?::contentreference\[oaicite:\d{1,3}\]\{index=\d{1,3}\}|\[oaicite:\d{1,3}\]|oaicite|\u3010\d{1,3}(?::\d{1,3})?\u2020[^\u3011\n]{0,40}\u3011|\bturn\d{1,2}(?:search|news|view)\d{1,3}|\[cite_start\]|\[cite: ?\d{1,3}(?:, ?\d{1,3}){0,5}\])/g;
+  // Literals searched from their rarest character where the rules are loaded.
+  function literal(text) {
+    if (typeof KestrelRules === 'object' && KestrelRules && KestrelRules.literal) return KestrelRules.literal(text);
+    return { indexIn: function (hay, from) { return hay.indexOf(text, from); } };
+  }
+  var HERE = literal('here'), OAICITE = literal('oaicite'), TURN = literal('turn'), UTM_SOURCE = literal('utm_source=');
+  // Whether a citation marker may be there: each holds "oaicite", "[cite", "\u3010" or "turn"
+  // and a digit.
+  function mayCite(lower) {
+    return OAICITE.indexIn(lower) >= 0 || lower.indexOf('[cite') >= 0 || lower.indexOf('\u3010') >= 0 ||
+      (TURN.indexIn(lower) >= 0 && /turn\d/.test(lower));
+  }
   var UTM_AI = /[?&]utm_source=(?:chatgpt\.com|openai|chatgpt|perplexity|copilot)/g;
   var PLACEHOLDER = /\[(?:your|recipient|recipient's|client|client's|company|company's|project|insert|name|first name|last name|full name|date|title|manager|manager's|contact|phone|position|address|organization|organisation|team|role|job title|email|number|amount|product|department|city|location|time|day|topic|event)(?:[ \t][^\]\n]{0,30})?\]/g;
 
@@ -539,25 +549,27 @@ var KestrelSlop = (function () {
         hits.add({ at: m.index, len: m[0].length, cat: 'placeholder', w: 3, prompt: true, placeholder: true, phrase: m[0] });
       });
     }
-    if (RESIDUE_GATE.test(lower)) {
-      regexHits(RESIDUE_WRAPPER, lower, limit, function (m) {
-        var at = m.index + (m[0].charAt(0) === '\n' ? 1 : 0);
-        var end = m.index + m[0].length;
-        if (end < text.length && text.charAt(end) === '\n') end++;
-        if (!/polished|revised|refined|rewritten|corrected|improved|updated|professional|concise|formal|friendlier|shorter|edited|reworded|cleaner/.test(lower.slice(at, end))) return;
-        hits.add({ at: at, len: end - at, cat: 'chatbot_residue', w: 9, hard: !insideQuotes(text, at), prompt: true, fix: '', phrase: 'wrapper' });
-      });
+    // A search for the words every wrapper line holds costs more than the
+    // search for the line itself; a "Sure! Here is" holds "here".
+    regexHits(RESIDUE_WRAPPER, lower, limit, function (m) {
+      var at = m.index + (m[0].charAt(0) === '\n' ? 1 : 0);
+      var end = m.index + m[0].length;
+      if (end < text.length && text.charAt(end) === '\n') end++;
+      if (!/polished|revised|refined|rewritten|corrected|improved|updated|professional|concise|formal|friendlier|shorter|edited|reworded|cleaner/.test(lower.slice(at, end))) return;
+      hits.add({ at: at, len: end - at, cat: 'chatbot_residue', w: 9, hard: !insideQuotes(text, at), prompt: true, fix: '', phrase: 'wrapper' });
+    });
+    if (HERE.indexIn(lower) >= 0) {
       regexHits(RESIDUE_SURE, lower, limit, function (m) {
         var at = m.index + m[0].length - m[1].length;
         hits.add({ at: at, len: m[1].length, cat: 'chatbot_residue', w: 2, prompt: true, phrase: 'sure-here' });
       });
     }
-    if (/oaicite|\u3010|turn\d|\[cite/.test(lower)) {
+    if (mayCite(lower)) {
       regexHits(CITATION, lower, limit, function (m) {
         hits.add({ at: m.index, len: m[0].length, cat: 'citation_artifact', w: 9, hard: true, prompt: true, fix: '', phrase: 'citation' });
       });
     }
-    if (lower.indexOf('utm_source=') >= 0) {
+    if (UTM_SOURCE.indexIn(lower) >= 0) {
       regexHits(UTM_AI, lower, limit, function (m) {
         hits.add({ at: m.index + 1, len: m[0].length - 1, cat: 'citation_artifact', w: 2, phrase: 'utm' });
       });
