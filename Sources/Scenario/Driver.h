@@ -33,6 +33,9 @@ public:
     virtual ~Driver() = default;
 
     virtual desktop::Desktop& desktop() = 0;
+    // Why a command cannot mean here what it means in scripts; none where it can. A run that
+    // meets such a command is skipped there.
+    virtual std::optional<std::string> unsupported(std::string_view command) const { return std::nullopt; }
 
     // Desktop setup.
     virtual Done setScreens(const std::vector<double>& numbers) = 0;

@@ -164,6 +164,10 @@ int Runner::run(std::istream& script) {
         out_ << "> " << desktop::unicode::replacingInvalid(command) << '\n';
         auto problem = execute(command);
         if (!problem) continue;
+        if (problem->skipped) {
+            out_ << "SKIP line " << number << ": " << problem->message << '\n';
+            return kSkipped;
+        }
         if (problem->scriptError) {
             out_ << "ERROR line " << number << ": " << problem->message << '\n';
             return kScriptError;
@@ -185,6 +189,7 @@ Runner::Outcome Runner::execute(const std::string& line) {
     auto command = commands().find(name.text);
     if (name.quoted || command == commands().end())
         return scriptError("unknown command " + quote(name.text));
+    if (auto reason = driver_->unsupported(name.text)) return Problem{true, *reason, true};
     if (command->second.needsLaunch && !app_) launchApplication();
     Args args(std::vector<Word>(words->begin() + 1, words->end()));
     auto outcome = (this->*command->second.handler)(args);

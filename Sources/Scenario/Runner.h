@@ -33,6 +33,8 @@ public:
     static constexpr int kPassed = 0;
     static constexpr int kFailed = 1;
     static constexpr int kScriptError = 2;
+    // A command that cannot mean on this desktop what it means in scripts (ctest's skip).
+    static constexpr int kSkipped = 77;
     // Real seconds the end of a run may spend on work in flight.
     static constexpr double kSettleLimit = 10;
     // Virtual seconds one `wait` may pass: more would fire a repeating timer without end.
@@ -67,6 +69,7 @@ public:
     struct Problem {
         bool scriptError = false;
         std::string message;
+        bool skipped = false;
     };
 
 private:

@@ -60,11 +60,25 @@ desktop::Menu* Runner::openMenu() {
     return item->menu().get();
 }
 
+namespace {
+// A supported app's menu title as scripts write it ("Slack  (↩)"), in the words of the desktop
+// the application runs on.
+std::string onThisDesktop(const std::string& title) {
+    if (desktop::current().wording().appNames != desktop::Wording::AppNames::onLinux) return title;
+    std::string checked = title.starts_with(kChecked) ? std::string(kChecked) : "";
+    for (const auto& app : kestrel::SupportedApp::all()) {
+        if (!app.linuxLabel.empty() && title.substr(checked.size()) == app.menuTitle())
+            return checked + app.linuxForm().menuTitle();
+    }
+    return title;
+}
+}  // namespace
+
 // Reads `"TITLE" [> "TITLE" ...]`; answers a script error when the path is malformed.
 std::optional<std::string> Runner::menuPath(Args& args, std::vector<std::string>& path) {
     while (!args.atEnd()) {
         if (!path.empty() && args.word("\">\"") != ">") return "menu titles are joined by >";
-        path.push_back(args.text("menu title"));
+        path.push_back(onThisDesktop(args.text("menu title")));
     }
     return args.finish();
 }

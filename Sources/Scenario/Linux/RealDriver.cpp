@@ -186,11 +186,20 @@ bool RealDriver::accessibilityReady() {
     return waitFor([&] { return desktop_.accessibility().isTrustedWithPrompt(); }, 60);
 }
 
-Done RealDriver::setScreens(const std::vector<double>&) {
-    return "screen: the real desktop's screens are the X server's";
+std::optional<std::string> RealDriver::unsupported(std::string_view command) const {
+    static const std::map<std::string, std::string, std::less<>> reasons = {
+        {"screen", "the real desktop's screens are the X server's"},
+        {"trust", "the real desktop's accessibility is the session's, granted from the start"},
+        {"readonly", "the stand-in apps have no read-only fields"},
+    };
+    auto reason = reasons.find(command);
+    if (reason == reasons.end()) return std::nullopt;
+    return std::string(command) + ": " + reason->second;
 }
 
-Done RealDriver::setTrusted(bool) { return "trust: the real desktop's accessibility is the session's"; }
+Done RealDriver::setScreens(const std::vector<double>&) { return unsupported("screen"); }
+
+Done RealDriver::setTrusted(bool) { return unsupported("trust"); }
 
 Done RealDriver::xdotool(std::vector<std::string> arguments) {
     arguments.insert(arguments.begin(), "xdotool");
@@ -313,7 +322,7 @@ Done RealDriver::setText(const std::string& text) {
     return std::nullopt;
 }
 
-Done RealDriver::setReadOnly(bool) { return "readonly: the stand-in apps have no read-only fields"; }
+Done RealDriver::setReadOnly(bool) { return unsupported("readonly"); }
 
 std::expected<std::vector<std::string>, std::string> RealDriver::pressKey(const std::string& chord) {
     auto event = parseChord(chord);
@@ -366,7 +375,28 @@ Done RealDriver::click(const std::string& title) {
 
 Done RealDriver::clickAt(desktop::Point at) {
     auto root = desktop::x11::GlobalSpace::current().toRoot(desktop::Rect{at, {0, 0}});
+    // A point on one of our windows waits for the X server to show that window there.
+    auto windows = visibleWindows();
+    bool ours = std::any_of(windows.begin(), windows.end(), [&](desktop::Window* window) {
+        return window->frame().contains(at);
+    });
+    if (ours && !waitFor([&] { return showsOurWindowAt(root.x, root.y); }))
+        return "our window at " + std::to_string(root.x) + "," + std::to_string(root.y) + " does not show";
     return xdotool({"mousemove", std::to_string(root.x), std::to_string(root.y), "click", "1"});
+}
+
+bool RealDriver::showsOurWindowAt(int x, int y) {
+    GList* all = gtk_window_list_toplevels();
+    bool shows = false;
+    for (GList* it = all; it && !shows; it = it->next) {
+        GdkWindow* window = gtk_widget_get_window(GTK_WIDGET(it->data));
+        if (!window || !gdk_window_is_viewable(window)) continue;
+        GdkRectangle extents;
+        gdk_window_get_frame_extents(window, &extents);
+        shows = x >= extents.x && x < extents.x + extents.width && y >= extents.y && y < extents.y + extents.height;
+    }
+    g_list_free(all);
+    return shows;
 }
 
 Done RealDriver::fill(const std::string& placeholder, const std::string& text) {

@@ -37,6 +37,7 @@ public:
     bool accessibilityReady();
 
     desktop::Desktop& desktop() override { return desktop_; }
+    std::optional<std::string> unsupported(std::string_view command) const override;
     Done setScreens(const std::vector<double>& numbers) override;
     Done setTrusted(bool trusted) override;
     bool terminated() override { return false; }
@@ -82,6 +83,8 @@ private:
     Done xdotool(std::vector<std::string> arguments);
     Done launch(const std::string& app);
     bool isFront(pid_t pid);
+    // Whether one of our toplevels shows at that root pixel, as the X server has placed it.
+    bool showsOurWindowAt(int x, int y);
     std::optional<desktop::Element> focusedElement();
 
     Options options_;

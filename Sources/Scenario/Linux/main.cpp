@@ -10,7 +10,7 @@
 #include "Scenario/Runner.h"
 
 namespace {
-constexpr int kSkipped = 77;
+constexpr int kSkipped = scenario::Runner::kSkipped;
 
 std::optional<std::filesystem::path> resourceDirectory() {
     std::error_code ec;
