@@ -126,22 +126,18 @@ TEST_F(ApplicationOnDesktopTests, SigningInStoresTheSessionInTheKeyringAndAResta
 TEST_F(ApplicationOnDesktopTests, TheStatusMenuListsThisDesktopsAppsAndSwitchesLaunchAtLogin) {
     auto item = std::dynamic_pointer_cast<desktop::x11::IndicatorStatusItem>(app->statusItem());
     ASSERT_TRUE(item);
-    auto choose = [&](std::vector<std::string> path) {
+    // A top-level item, chosen from the menu as it opens now.
+    auto choose = [&](const std::string& title) {
         item->rebuildMenu();
-        GtkWidget* menu = item->gtkMenu();
         GtkWidget* chosen = nullptr;
-        for (const auto& title : path) {
-            chosen = nullptr;
-            GList* children = gtk_container_get_children(GTK_CONTAINER(menu));
-            for (GList* it = children; it && !chosen; it = it->next) {
-                GtkWidget* widget = GTK_WIDGET(it->data);
-                const char* label = GTK_IS_SEPARATOR_MENU_ITEM(widget) ? nullptr : gtk_menu_item_get_label(GTK_MENU_ITEM(widget));
-                if (label && title == label) chosen = widget;
-            }
-            g_list_free(children);
-            ASSERT_NE(chosen, nullptr) << title;
-            if (GtkWidget* submenu = gtk_menu_item_get_submenu(GTK_MENU_ITEM(chosen))) menu = submenu;
+        GList* children = gtk_container_get_children(GTK_CONTAINER(item->gtkMenu()));
+        for (GList* it = children; it && !chosen; it = it->next) {
+            GtkWidget* widget = GTK_WIDGET(it->data);
+            const char* label = GTK_IS_SEPARATOR_MENU_ITEM(widget) ? nullptr : gtk_menu_item_get_label(GTK_MENU_ITEM(widget));
+            if (label && title == label) chosen = widget;
         }
+        g_list_free(children);
+        ASSERT_NE(chosen, nullptr) << title;
         gtk_menu_item_activate(GTK_MENU_ITEM(chosen));
         runFor(0.2);
     };
@@ -173,8 +169,8 @@ TEST_F(ApplicationOnDesktopTests, TheStatusMenuListsThisDesktopsAppsAndSwitchesL
     }
 
     auto autostart = desktop::x11::configHome() / "autostart" / "app.kestrel.Kestrel.desktop";
-    choose({"Launch at login"});
+    choose("Launch at login");
     EXPECT_TRUE(std::filesystem::exists(autostart));
-    choose({"Launch at login"});
+    choose("Launch at login");
     EXPECT_FALSE(std::filesystem::exists(autostart));
 }
