@@ -21,7 +21,7 @@ class DevBackend;
 namespace desktop {
 struct MenuItem;
 class StatusItem;
-}
+}  // namespace desktop
 
 namespace scenario {
 
@@ -29,13 +29,15 @@ namespace scenario {
 using Done = std::optional<std::string>;
 
 class Driver {
-public:
+  public:
     virtual ~Driver() = default;
 
     virtual desktop::Desktop& desktop() = 0;
     // Why a command cannot mean here what it means in scripts; none where it can. A run that
     // meets such a command is skipped there.
-    virtual std::optional<std::string> unsupported(std::string_view command) const { return std::nullopt; }
+    virtual std::optional<std::string> unsupported(std::string_view command) const {
+        return std::nullopt;
+    }
 
     // Desktop setup.
     virtual Done setScreens(const std::vector<double>& numbers) = 0;
@@ -53,7 +55,8 @@ public:
     virtual Done setText(const std::string& text) = 0;
     virtual Done setReadOnly(bool readOnly) = 0;
     // Presses and releases a chord as scripts write it; what happened, as lines to show.
-    virtual std::expected<std::vector<std::string>, std::string> pressKey(const std::string& chord) = 0;
+    virtual std::expected<std::vector<std::string>, std::string> pressKey(
+        const std::string& chord) = 0;
     // Every message the app sent, oldest first; an error for an unknown app.
     virtual std::expected<std::vector<std::string>, std::string> sent(const std::string& app) = 0;
     virtual std::optional<std::string> focusedText() = 0;

@@ -19,7 +19,10 @@ constexpr const char* kBackendAddress = "http://127.0.0.1:8787";
 
 const std::map<std::string, std::string, std::less<>>& fieldRoles() {
     static const std::map<std::string, std::string, std::less<>> roles = {
-        {"textarea", "AXTextArea"}, {"textfield", "AXTextField"}, {"button", "AXButton"}, {"none", ""}};
+        {"textarea", "AXTextArea"},
+        {"textfield", "AXTextField"},
+        {"button", "AXButton"},
+        {"none", ""}};
     return roles;
 }
 
@@ -48,7 +51,8 @@ Done SimDriver::setScreens(const std::vector<double>& numbers) {
     if (numbers.size() == 2) {
         sim_.simScreens().setPrimary({numbers[0], numbers[1]});
     } else if (numbers.size() == 4) {
-        sim_.simScreens().addScreen(desktop::makeRect(numbers[0], numbers[1], numbers[2], numbers[3]));
+        sim_.simScreens().addScreen(
+            desktop::makeRect(numbers[0], numbers[1], numbers[2], numbers[3]));
     } else {
         return "screen takes W H or X Y W H";
     }
@@ -71,9 +75,13 @@ Done SimDriver::focusField(const std::string& roleName, std::optional<desktop::R
     auto role = fieldRoles().find(roleName);
     if (role == fieldRoles().end()) return "unknown role " + quote(roleName);
     auto front = sim_.workspace().frontmostApplication();
-    if (!front || front->bundleID == sim_.bundle().identifier()) return "no app in front; say `app NAME` first";
-    if (role->second.empty()) sim_.simApps().focusNothing();
-    else sim_.simApps().focusField(role->second, "", frame.value_or(desktop::makeRect(300, 500, 600, 120)));
+    if (!front || front->bundleID == sim_.bundle().identifier())
+        return "no app in front; say `app NAME` first";
+    if (role->second.empty())
+        sim_.simApps().focusNothing();
+    else
+        sim_.simApps().focusField(role->second, "",
+                                  frame.value_or(desktop::makeRect(300, 500, 600, 120)));
     return std::nullopt;
 }
 
@@ -95,7 +103,8 @@ Done SimDriver::setReadOnly(bool readOnly) {
     return inFocusedField([&] { sim_.simApps().setReadOnly(readOnly); });
 }
 
-std::expected<std::vector<std::string>, std::string> SimDriver::pressKey(const std::string& chordText) {
+std::expected<std::vector<std::string>, std::string> SimDriver::pressKey(
+    const std::string& chordText) {
     auto chord = parseChord(chordText);
     if (!chord) return std::unexpected("unknown key chord " + quote(chordText));
     auto& events = sim_.simEvents();
@@ -103,11 +112,13 @@ std::expected<std::vector<std::string>, std::string> SimDriver::pressKey(const s
     auto front = sim_.workspace().frontmostApplication();
     auto sentBefore = front && front->bundleID ? sim_.simApps().sent(*front->bundleID).size() : 0;
     events.pressKey(chord->keyCode, chord->flags);
-    bool reached = std::any_of(events.delivered().begin() + static_cast<std::ptrdiff_t>(deliveredBefore),
-                               events.delivered().end(), [](const desktop::KeyEvent& event) {
-                                   return event.type == desktop::KeyEventType::keyDown;
-                               });
-    std::vector<std::string> lines{reached ? "the key reached the front app" : "the key was swallowed"};
+    bool reached =
+        std::any_of(events.delivered().begin() + static_cast<std::ptrdiff_t>(deliveredBefore),
+                    events.delivered().end(), [](const desktop::KeyEvent& event) {
+                        return event.type == desktop::KeyEventType::keyDown;
+                    });
+    std::vector<std::string> lines{reached ? "the key reached the front app"
+                                           : "the key was swallowed"};
     if (front && front->bundleID) {
         auto sent = sim_.simApps().sent(*front->bundleID);
         if (sent.size() > sentBefore) lines.push_back("sent " + quote(sent.back()));
@@ -122,7 +133,8 @@ std::expected<std::vector<std::string>, std::string> SimDriver::sent(const std::
 }
 
 Done SimDriver::click(const std::string& title) {
-    return inVisibleViews(visibleWindows(), title, "no control " + quote(title) + " in a visible window",
+    return inVisibleViews(visibleWindows(), title,
+                          "no control " + quote(title) + " in a visible window",
                           [&](ui::HostingView& view) { return view.press(title); });
 }
 
@@ -133,12 +145,14 @@ Done SimDriver::clickAt(desktop::Point at) {
 }
 
 Done SimDriver::fill(const std::string& placeholder, const std::string& text) {
-    return inVisibleViews(visibleWindows(), placeholder, "no text field " + quote(placeholder) + " in a visible window",
+    return inVisibleViews(visibleWindows(), placeholder,
+                          "no text field " + quote(placeholder) + " in a visible window",
                           [&](ui::HostingView& view) { return view.fill(placeholder, text); });
 }
 
 Done SimDriver::submit(const std::string& placeholder) {
-    return inVisibleViews(visibleWindows(), placeholder, "no text field " + quote(placeholder) + " in a visible window",
+    return inVisibleViews(visibleWindows(), placeholder,
+                          "no text field " + quote(placeholder) + " in a visible window",
                           [&](ui::HostingView& view) { return view.submit(placeholder); });
 }
 
@@ -146,7 +160,8 @@ bool SimDriver::runsAsAccessory() {
     return sim_.simApps().activationPolicy() == desktop::ActivationPolicy::accessory;
 }
 
-Done SimDriver::choose(desktop::StatusItem&, const std::vector<std::string>&, const desktop::MenuItem& item) {
+Done SimDriver::choose(desktop::StatusItem&, const std::vector<std::string>&,
+                       const desktop::MenuItem& item) {
     auto chosen = item;  // the action may rebuild the menu
     chosen.action(chosen);
     return std::nullopt;
@@ -171,9 +186,12 @@ void SimDriver::wait(double seconds) {
     }
     auto deadline = std::chrono::steady_clock::now() + std::chrono::duration<double>(kSettleLimit);
     auto settleInTime = [&] {
-        auto left = std::chrono::duration<double>(deadline - std::chrono::steady_clock::now()).count();
-        if (left > 0) sim_.settle(left);
-        else sim_.drain();
+        auto left =
+            std::chrono::duration<double>(deadline - std::chrono::steady_clock::now()).count();
+        if (left > 0)
+            sim_.settle(left);
+        else
+            sim_.drain();
     };
     // Timer by timer, letting service calls started by one come back before the next fires.
     double target = loop.now() + seconds;

@@ -12,7 +12,7 @@
 namespace scenario {
 
 class SimDriver final : public Driver {
-public:
+  public:
     // Real seconds a `wait` may spend on work in flight.
     static constexpr double kSettleLimit = 10;
 
@@ -32,7 +32,8 @@ public:
     Done type(const std::string& text) override;
     Done setText(const std::string& text) override;
     Done setReadOnly(bool readOnly) override;
-    std::expected<std::vector<std::string>, std::string> pressKey(const std::string& chord) override;
+    std::expected<std::vector<std::string>, std::string> pressKey(
+        const std::string& chord) override;
     std::expected<std::vector<std::string>, std::string> sent(const std::string& app) override;
     std::optional<std::string> focusedText() override { return sim_.simApps().focusedText(); }
 
@@ -40,7 +41,9 @@ public:
     Done clickAt(desktop::Point at) override;
     Done fill(const std::string& placeholder, const std::string& text) override;
     Done submit(const std::string& placeholder) override;
-    std::vector<desktop::Window*> visibleWindows() override { return sim_.simWindows().visibleWindows(); }
+    std::vector<desktop::Window*> visibleWindows() override {
+        return sim_.simWindows().visibleWindows();
+    }
     bool runsAsAccessory() override;
     Done choose(desktop::StatusItem& statusItem, const std::vector<std::string>& path,
                 const desktop::MenuItem& item) override;
@@ -52,7 +55,7 @@ public:
     void wait(double seconds) override;
     void settle(double seconds) override { sim_.settle(seconds); }
 
-private:
+  private:
     Done inFocusedField(const std::function<void()>& edit);
 
     desktop::sim::SimDesktop sim_;

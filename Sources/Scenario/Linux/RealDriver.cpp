@@ -48,7 +48,9 @@ std::optional<SupportedApp> standInRow(const std::string& app) {
     return SupportedApp::forApplication(desktop::RunningApplication{.bundleID = id->second});
 }
 
-std::string noStandIn(const std::string& app) { return "no stand-in app for " + quote(app) + " on the real desktop"; }
+std::string noStandIn(const std::string& app) {
+    return "no stand-in app for " + quote(app) + " on the real desktop";
+}
 
 // X key names of the keys scripts name; letters and digits are their own.
 std::string xKeyName(std::string_view key) {
@@ -62,8 +64,10 @@ std::string xKeyName(std::string_view key) {
 // The chord as xdotool writes it. Command is the Super key, as the desktop layer reads it; the
 // front app's own Send chord becomes the Send chord of the row that stands for it (Ctrl where the
 // Mac holds Command, Return for Mail's Shift+Command+D), keypad Enter kept.
-std::string xChord(const std::string& chord, const desktop::KeyEvent& event, const std::string& front) {
-    std::string key = chord.substr(chord.rfind('+') == std::string::npos ? 0 : chord.rfind('+') + 1);
+std::string xChord(const std::string& chord, const desktop::KeyEvent& event,
+                   const std::string& front) {
+    std::string key =
+        chord.substr(chord.rfind('+') == std::string::npos ? 0 : chord.rfind('+') + 1);
     auto reference = SupportedApp::forBundle(fakeAppBundleID(front));
     auto here = standInRow(front);
     if (reference && here && reference->send.matches(event)) {
@@ -77,7 +81,8 @@ std::string xChord(const std::string& chord, const desktop::KeyEvent& event, con
     static const std::map<std::string, std::string, std::less<>> modifiers = {
         {"cmd", "super"}, {"shift", "shift"}, {"opt", "alt"}, {"ctrl", "ctrl"}, {"caps", ""}};
     std::string x;
-    for (size_t start = 0, plus; (plus = chord.find('+', start)) != std::string::npos; start = plus + 1) {
+    for (size_t start = 0, plus; (plus = chord.find('+', start)) != std::string::npos;
+         start = plus + 1) {
         auto modifier = modifiers.at(chord.substr(start, plus - start));
         if (!modifier.empty()) x += modifier + "+";
     }
@@ -115,7 +120,8 @@ GtkWidget* findControl(GtkWidget* widget, const std::string& title) {
     if (!GTK_IS_CONTAINER(widget)) return nullptr;
     GList* children = gtk_container_get_children(GTK_CONTAINER(widget));
     GtkWidget* found = nullptr;
-    for (GList* it = children; it && !found; it = it->next) found = findControl(GTK_WIDGET(it->data), title);
+    for (GList* it = children; it && !found; it = it->next)
+        found = findControl(GTK_WIDGET(it->data), title);
     g_list_free(children);
     return found;
 }
@@ -197,9 +203,13 @@ std::optional<std::string> RealDriver::unsupported(std::string_view command) con
     return std::string(command) + ": " + reason->second;
 }
 
-Done RealDriver::setScreens(const std::vector<double>&) { return unsupported("screen"); }
+Done RealDriver::setScreens(const std::vector<double>&) {
+    return unsupported("screen");
+}
 
-Done RealDriver::setTrusted(bool) { return unsupported("trust"); }
+Done RealDriver::setTrusted(bool) {
+    return unsupported("trust");
+}
 
 Done RealDriver::xdotool(std::vector<std::string> arguments) {
     arguments.insert(arguments.begin(), "xdotool");
@@ -235,8 +245,9 @@ Done RealDriver::launch(const std::string& app) {
         return "cannot make a pipe";
     }
     StandIn standIn{.log = options_.scratch / (app + ".log")};
-    std::vector<std::string> arguments = {options_.standIn.string(), "--control", "--log", standIn.log.string(),
-                                          "--app-id", standInIDs().at(app)};
+    std::vector<std::string> arguments = {
+        options_.standIn.string(), "--control", "--log",
+        standIn.log.string(),      "--app-id",  standInIDs().at(app)};
     auto row = standInRow(app);
     if (row && row->send.control) arguments.push_back("--send-with-ctrl");
     standIn.pid = spawnProcess(arguments, in[0], out[1]);
@@ -262,11 +273,14 @@ Done RealDriver::bringToFront(const std::string& app) {
     front_ = app;
     pid_t pid = running->second.pid;
     if (isFront(pid)) return std::nullopt;
-    auto clients = desktop_.x().property(desktop_.x().root(), desktop_.x().atom("_NET_CLIENT_LIST"));
+    auto clients =
+        desktop_.x().property(desktop_.x().root(), desktop_.x().atom("_NET_CLIENT_LIST"));
     for (long window : clients ? clients->items : std::vector<long>{}) {
-        if (desktop_.linuxWorkspace().pidOf(static_cast<desktop::x11::XWindow>(window)) != pid) continue;
+        if (desktop_.linuxWorkspace().pidOf(static_cast<desktop::x11::XWindow>(window)) != pid)
+            continue;
         if (auto failed = xdotool({"windowactivate", std::to_string(window)})) return failed;
-        if (!waitFor([&] { return isFront(pid); })) return "the stand-in for " + quote(app) + " stayed behind";
+        if (!waitFor([&] { return isFront(pid); }))
+            return "the stand-in for " + quote(app) + " stayed behind";
         return std::nullopt;
     }
     return "the stand-in for " + quote(app) + " has no window";
@@ -278,13 +292,16 @@ std::string RealDriver::platformName(const std::string& app) const {
 }
 
 Done RealDriver::focusField(const std::string& role, std::optional<desktop::Rect> frame) {
-    static const std::set<std::string, std::less<>> roles = {"textarea", "textfield", "button", "none"};
+    static const std::set<std::string, std::less<>> roles = {"textarea", "textfield", "button",
+                                                             "none"};
     if (!roles.contains(role)) return "unknown role " + quote(role);
     auto app = apps_.find(front_);
-    if (app == apps_.end() || !isFront(app->second.pid)) return "no app in front; say `app NAME` first";
+    if (app == apps_.end() || !isFront(app->second.pid))
+        return "no app in front; say `app NAME` first";
     auto f = frame.value_or(desktop::makeRect(300, 500, 600, 120));
     auto line = "field " + role + " " + std::to_string(std::lround(f.minX())) + " " +
-                std::to_string(std::lround(f.minY())) + " " + std::to_string(std::lround(f.width())) + " " +
+                std::to_string(std::lround(f.minY())) + " " +
+                std::to_string(std::lround(f.width())) + " " +
                 std::to_string(std::lround(f.height())) + "\n";
     if (write(app->second.control, line.data(), line.size()) != static_cast<ssize_t>(line.size()))
         return "the stand-in for " + quote(front_) + " has ended";
@@ -317,14 +334,18 @@ Done RealDriver::type(const std::string& text) {
 Done RealDriver::setText(const std::string& text) {
     auto element = focusedElement();
     if (!element) return "no focused field";
-    if (desktop_.accessibility().setAttribute(*element, "AXValue", text) != desktop::AXError::success)
+    if (desktop_.accessibility().setAttribute(*element, "AXValue", text) !=
+        desktop::AXError::success)
         return "the focused field refused the text";
     return std::nullopt;
 }
 
-Done RealDriver::setReadOnly(bool) { return unsupported("readonly"); }
+Done RealDriver::setReadOnly(bool) {
+    return unsupported("readonly");
+}
 
-std::expected<std::vector<std::string>, std::string> RealDriver::pressKey(const std::string& chord) {
+std::expected<std::vector<std::string>, std::string> RealDriver::pressKey(
+    const std::string& chord) {
     auto event = parseChord(chord);
     if (!event) return std::unexpected("unknown key chord " + quote(chord));
     auto x = xChord(chord, *event, front_);
@@ -370,18 +391,19 @@ Done RealDriver::click(const std::string& title) {
     });
     if (!still) return "no control " + quote(title) + " on screen";
     if (!gtk_widget_is_sensitive(control)) return "the control " + quote(title) + " is disabled";
-    return xdotool({"mousemove", std::to_string(place->first), std::to_string(place->second), "click", "1"});
+    return xdotool(
+        {"mousemove", std::to_string(place->first), std::to_string(place->second), "click", "1"});
 }
 
 Done RealDriver::clickAt(desktop::Point at) {
     auto root = desktop::x11::GlobalSpace::current().toRoot(desktop::Rect{at, {0, 0}});
     // A point on one of our windows waits for the X server to show that window there.
     auto windows = visibleWindows();
-    bool ours = std::any_of(windows.begin(), windows.end(), [&](desktop::Window* window) {
-        return window->frame().contains(at);
-    });
+    bool ours = std::any_of(windows.begin(), windows.end(),
+                            [&](desktop::Window* window) { return window->frame().contains(at); });
     if (ours && !waitFor([&] { return showsOurWindowAt(root.x, root.y); }))
-        return "our window at " + std::to_string(root.x) + "," + std::to_string(root.y) + " does not show";
+        return "our window at " + std::to_string(root.x) + "," + std::to_string(root.y) +
+               " does not show";
     return xdotool({"mousemove", std::to_string(root.x), std::to_string(root.y), "click", "1"});
 }
 
@@ -393,7 +415,8 @@ bool RealDriver::showsOurWindowAt(int x, int y) {
         if (!window || !gdk_window_is_viewable(window)) continue;
         GdkRectangle extents;
         gdk_window_get_frame_extents(window, &extents);
-        shows = x >= extents.x && x < extents.x + extents.width && y >= extents.y && y < extents.y + extents.height;
+        shows = x >= extents.x && x < extents.x + extents.width && y >= extents.y &&
+                y < extents.y + extents.height;
     }
     g_list_free(all);
     return shows;
@@ -440,7 +463,9 @@ Done RealDriver::choose(desktop::StatusItem& statusItem, const std::vector<std::
         GList* children = gtk_container_get_children(GTK_CONTAINER(menu));
         for (GList* it = children; it && !chosen; it = it->next) {
             GtkWidget* widget = GTK_WIDGET(it->data);
-            const char* label = GTK_IS_SEPARATOR_MENU_ITEM(widget) ? nullptr : gtk_menu_item_get_label(GTK_MENU_ITEM(widget));
+            const char* label = GTK_IS_SEPARATOR_MENU_ITEM(widget)
+                                    ? nullptr
+                                    : gtk_menu_item_get_label(GTK_MENU_ITEM(widget));
             if (label && title == label) chosen = widget;
         }
         g_list_free(children);
@@ -459,9 +484,13 @@ std::expected<Driver::Backend, std::string> RealDriver::startBackend() {
     return Backend{server, server->url()};
 }
 
-std::vector<std::string> RealDriver::logLines() { return desktop_.lines().lines(); }
+std::vector<std::string> RealDriver::logLines() {
+    return desktop_.lines().lines();
+}
 
-void RealDriver::drain() { desktop::x11::GLibRunLoop::iterate(0); }
+void RealDriver::drain() {
+    desktop::x11::GLibRunLoop::iterate(0);
+}
 
 void RealDriver::wait(double seconds) {
     waitFor([] { return false; }, seconds);

@@ -18,7 +18,7 @@
 namespace scenario {
 
 class RealDriver final : public Driver {
-public:
+  public:
     // Real seconds an expectation, a stand-in app or one of our controls may take to come about
     // on a busy machine; it only costs time when something is wrong.
     static constexpr double kPatience = 20;
@@ -48,7 +48,8 @@ public:
     Done type(const std::string& text) override;
     Done setText(const std::string& text) override;
     Done setReadOnly(bool readOnly) override;
-    std::expected<std::vector<std::string>, std::string> pressKey(const std::string& chord) override;
+    std::expected<std::vector<std::string>, std::string> pressKey(
+        const std::string& chord) override;
     std::expected<std::vector<std::string>, std::string> sent(const std::string& app) override;
     std::optional<std::string> focusedText() override;
 
@@ -69,7 +70,7 @@ public:
     void settle(double seconds) override;
     double patience() const override { return kPatience; }
 
-private:
+  private:
     struct StandIn {
         pid_t pid = 0;
         int control = -1;  // its standard input

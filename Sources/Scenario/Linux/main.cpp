@@ -29,7 +29,8 @@ int main(int argc, char** argv) {
         std::cout << "SKIP: no X display is reachable; run it under scripts/desktop-session\n";
         return kSkipped;
     }
-    std::string scratchTemplate = (std::filesystem::temp_directory_path() / "kestrel-scenario.XXXXXX").string();
+    std::string scratchTemplate =
+        (std::filesystem::temp_directory_path() / "kestrel-scenario.XXXXXX").string();
     if (!mkdtemp(scratchTemplate.data())) {
         std::cout << "ERROR line 0: cannot make a scratch folder\n";
         return scenario::Runner::kScriptError;
