@@ -20,7 +20,7 @@ struct Run {
 Run simulate(const std::string& script) {
     std::istringstream in(script);
     std::ostringstream out;
-    Runner runner(out, {});
+    Runner runner(out, Runner::Options{});
     int status = runner.run(in);
     return {status, out.str()};
 }

@@ -108,8 +108,7 @@ void AppDelegate::menuNeedsUpdate(desktop::Menu& menu) {
     for (const auto& app : SupportedApp::all()) {
         // Rows that do not exist on this system (a web-only row on the Mac) are not listed.
         if ((linuxNames ? app.linuxLabel : app.label).empty()) continue;
-        auto title = linuxNames ? app.linuxLabel + "  (" + app.linuxChordLabel + ")"
-                                : app.label + "  (" + app.send.label + ")";
+        auto title = (linuxNames ? app.linuxForm() : app).menuTitle();
         auto& item = apps->addItem(itemAction(std::move(title), &AppDelegate::toggleApp));
         item.representedObject = app.bundleID;
         item.state = Prefs::isMuted(app.bundleID) ? MenuItem::State::off : MenuItem::State::on;

@@ -67,6 +67,8 @@ struct SupportedApp {
     static std::optional<SupportedApp> forPage(const std::string& address);
     // The row as Linux shows it: its Linux label, and its chord with Control for Command.
     SupportedApp linuxForm() const;
+    // The row's title in the status menu: "Slack  (↩)".
+    std::string menuTitle() const { return label + "  (" + send.label + ")"; }
     bool operator==(const SupportedApp&) const = default;
 };
 

@@ -14,8 +14,7 @@
 #include "Kestrel/Analytics.h"
 #include "Kestrel/App.h"
 #include "Kestrel/Draft.h"
-#include "Scenario/FakeApps.h"
-#include "Scenario/Keys.h"
+#include "Scenario/SimDriver.h"
 
 namespace scenario {
 
@@ -25,6 +24,8 @@ using Problem = Runner::Problem;
 
 Problem scriptError(std::string message) { return Problem{true, std::move(message)}; }
 Problem failed(std::string message) { return Problem{false, std::move(message)}; }
+// Real seconds between two looks at an expectation that has not come true yet.
+constexpr double kRetryInterval = 0.05;
 
 // How a property value is compared and shown: true/false, numbers, text, lists as a,b.
 std::string valueText(const nlohmann::json& value) {
@@ -49,12 +50,6 @@ std::string joinIds(const std::vector<kestrel::Finding>& findings, bool withLeve
         if (withLevels) joined += "(" + finding.level + ")";
     }
     return joined.empty() ? "none" : joined;
-}
-
-const std::map<std::string, std::string, std::less<>>& fieldRoles() {
-    static const std::map<std::string, std::string, std::less<>> roles = {
-        {"textarea", "AXTextArea"}, {"textfield", "AXTextField"}, {"button", "AXButton"}, {"none", ""}};
-    return roles;
 }
 
 desktop::DefaultValue defaultValue(const Word& word) {
@@ -132,13 +127,18 @@ const std::map<std::string, Runner::Handler, std::less<>>& Runner::shows() {
     return table;
 }
 
+Runner::Outcome Runner::asScriptError(Done done) {
+    if (!done) return std::nullopt;
+    return scriptError(std::move(*done));
+}
+
 Runner::Runner(std::ostream& out, Options options)
-    : out_(out),
-      options_(std::move(options)),
-      sim_(desktop::sim::SimOptions{options_.clock, options_.stateDirectory, options_.echoLog}),
-      installed_(sim_) {
-    if (options_.resourceDirectory) sim_.simBundle().setResourceDirectory(options_.resourceDirectory);
-    installFakeApps(sim_.simApps());
+    : Runner(out, std::make_unique<SimDriver>(SimDriver::Options{
+                      options.resourceDirectory,
+                      desktop::sim::SimOptions{options.clock, options.stateDirectory, options.echoLog}})) {}
+
+Runner::Runner(std::ostream& out, std::unique_ptr<Driver> driver)
+    : out_(out), driver_(std::move(driver)), installed_(driver_->desktop()) {
     kestrel::KestrelAPI::resetShared();
     tracking_ = kestrel::Analytics::observeTracks(
         [this](const std::string& name, const nlohmann::json& kept) { events_.push_back({name, kept}); });
@@ -147,8 +147,8 @@ Runner::Runner(std::ostream& out, Options options)
 Runner::~Runner() {
     // The run is over: requests in flight end now instead of at their timeouts, and what they
     // post back to this desktop's main queue is drained before the application goes.
-    sim_.http().shutDown();
-    sim_.settle(kSettleLimit);
+    driver_->desktop().http().shutDown();
+    driver_->settle(kSettleLimit);
     app_.reset();
     kestrel::KestrelAPI::resetShared();
     if (backend_) kestrel::Analytics::setEndpoints(std::nullopt);
@@ -164,6 +164,10 @@ int Runner::run(std::istream& script) {
         out_ << "> " << desktop::unicode::replacingInvalid(command) << '\n';
         auto problem = execute(command);
         if (!problem) continue;
+        if (problem->skipped) {
+            out_ << "SKIP line " << number << ": " << problem->message << '\n';
+            return kSkipped;
+        }
         if (problem->scriptError) {
             out_ << "ERROR line " << number << ": " << problem->message << '\n';
             return kScriptError;
@@ -185,10 +189,11 @@ Runner::Outcome Runner::execute(const std::string& line) {
     auto command = commands().find(name.text);
     if (name.quoted || command == commands().end())
         return scriptError("unknown command " + quote(name.text));
+    if (auto reason = driver_->unsupported(name.text)) return Problem{true, *reason, true};
     if (command->second.needsLaunch && !app_) launchApplication();
     Args args(std::vector<Word>(words->begin() + 1, words->end()));
     auto outcome = (this->*command->second.handler)(args);
-    sim_.drain();
+    driver_->drain();
     return outcome;
 }
 
@@ -201,28 +206,20 @@ Runner::Outcome Runner::launch(Args& args) {
 
 void Runner::launchApplication() {
     app_ = kestrel::AppDelegate::launch();
-    if (sim_.simApps().terminated()) out_ << "  the application terminated\n";
+    if (driver_->terminated()) out_ << "  the application terminated\n";
 }
 
 Runner::Outcome Runner::screen(Args& args) {
     std::vector<double> numbers;
     while (!args.atEnd()) numbers.push_back(args.number("screen coordinate"));
     if (auto bad = args.finish()) return scriptError(*bad);
-    if (numbers.size() == 2) {
-        sim_.simScreens().setPrimary({numbers[0], numbers[1]});
-    } else if (numbers.size() == 4) {
-        sim_.simScreens().addScreen(desktop::makeRect(numbers[0], numbers[1], numbers[2], numbers[3]));
-    } else {
-        return scriptError("screen takes W H or X Y W H");
-    }
-    return std::nullopt;
+    return asScriptError(driver_->setScreens(numbers));
 }
 
 Runner::Outcome Runner::trust(Args& args) {
     bool trusted = args.toggle("trust");
     if (auto bad = args.finish()) return scriptError(*bad);
-    sim_.simApps().setTrusted(trusted);
-    return std::nullopt;
+    return asScriptError(driver_->setTrusted(trusted));
 }
 
 Runner::Outcome Runner::setDefault(Args& args) {
@@ -230,84 +227,52 @@ Runner::Outcome Runner::setDefault(Args& args) {
     auto value = args.rest();
     if (auto bad = args.finish()) return scriptError(*bad);
     if (value.size() != 1) return scriptError("default takes KEY VALUE");
-    sim_.simDefaults().set(key, defaultValue(value[0]));
+    driver_->desktop().defaults().set(key, defaultValue(value[0]));
     return std::nullopt;
-}
-
-std::optional<std::string> Runner::appBundleID(Args& args) {
-    return fakeAppBundleID(args.word("app name"));
 }
 
 Runner::Outcome Runner::app(Args& args) {
-    auto bundleID = appBundleID(args);
+    auto name = args.word("app name");
     if (auto bad = args.finish()) return scriptError(*bad);
-    if (!bundleID) return scriptError("unknown app");
-    sim_.simApps().bringToFront(*bundleID);
-    return std::nullopt;
+    return asScriptError(driver_->bringToFront(name));
 }
 
 Runner::Outcome Runner::field(Args& args) {
-    auto roleName = args.word("role");
-    auto frame = desktop::makeRect(300, 500, 600, 120);
+    auto role = args.word("role");
+    std::optional<desktop::Rect> frame;
     if (!args.atEnd()) {
-        frame.origin = {args.number("x"), args.number("y")};
-        frame.size = {args.number("width"), args.number("height")};
+        frame = desktop::Rect{};
+        frame->origin = {args.number("x"), args.number("y")};
+        frame->size = {args.number("width"), args.number("height")};
     }
     if (auto bad = args.finish()) return scriptError(*bad);
-    auto role = fieldRoles().find(roleName);
-    if (role == fieldRoles().end()) return scriptError("unknown role " + quote(roleName));
-    auto front = sim_.workspace().frontmostApplication();
-    if (!front || front->bundleID == sim_.bundle().identifier())
-        return scriptError("no app in front; say `app NAME` first");
-    if (role->second.empty()) sim_.simApps().focusNothing();
-    else sim_.simApps().focusField(role->second, "", frame);
-    return std::nullopt;
+    return asScriptError(driver_->focusField(role, frame));
 }
 
 Runner::Outcome Runner::type(Args& args) {
     auto text = args.text("text");
     if (auto bad = args.finish()) return scriptError(*bad);
-    if (!sim_.simApps().focusedField()) return scriptError("no focused field");
-    sim_.simApps().type(text);
-    return std::nullopt;
+    return asScriptError(driver_->type(text));
 }
 
 Runner::Outcome Runner::set(Args& args) {
     auto text = args.text("text");
     if (auto bad = args.finish()) return scriptError(*bad);
-    if (!sim_.simApps().focusedField()) return scriptError("no focused field");
-    sim_.simApps().setText(text);
-    return std::nullopt;
+    return asScriptError(driver_->setText(text));
 }
 
 Runner::Outcome Runner::readonly(Args& args) {
     bool readOnly = args.toggle("readonly");
     if (auto bad = args.finish()) return scriptError(*bad);
-    if (!sim_.simApps().focusedField()) return scriptError("no focused field");
-    sim_.simApps().setReadOnly(readOnly);
-    return std::nullopt;
+    return asScriptError(driver_->setReadOnly(readOnly));
 }
 
 Runner::Outcome Runner::key(Args& args) {
-    auto chordText = args.word("key chord");
+    auto chord = args.word("key chord");
     if (auto bad = args.finish()) return scriptError(*bad);
-    auto chord = parseChord(chordText);
-    if (!chord) return scriptError("unknown key chord " + quote(chordText));
-
-    auto& events = sim_.simEvents();
-    auto deliveredBefore = events.delivered().size();
-    auto front = sim_.workspace().frontmostApplication();
-    auto sentBefore = front && front->bundleID ? sim_.simApps().sent(*front->bundleID).size() : 0;
-    events.pressKey(chord->keyCode, chord->flags);
-    bool reached = std::any_of(events.delivered().begin() + static_cast<std::ptrdiff_t>(deliveredBefore),
-                               events.delivered().end(), [](const desktop::KeyEvent& event) {
-                                   return event.type == desktop::KeyEventType::keyDown;
-                               });
-    out_ << (reached ? "  the key reached the front app\n" : "  the key was swallowed\n");
-    if (front && front->bundleID) {
-        auto sent = sim_.simApps().sent(*front->bundleID);
-        if (sent.size() > sentBefore) out_ << "  sent " << quote(sent.back()) << '\n';
-    }
+    auto pressed = driver_->pressKey(chord);
+    if (!pressed) return scriptError(pressed.error());
+    for (const auto& line : *pressed) out_ << "  " << line << '\n';
     return std::nullopt;
 }
 
@@ -316,27 +281,7 @@ Runner::Outcome Runner::wait(Args& args) {
     if (auto bad = args.finish()) return scriptError(*bad);
     if (seconds < 0) return scriptError("cannot wait a negative time");
     if (seconds > kLongestWait) return scriptError("cannot wait longer than a day");
-    auto& loop = sim_.runLoop();
-    if (loop.clock() == desktop::Clock::real) {
-        loop.run(seconds);
-        return std::nullopt;
-    }
-    auto deadline = std::chrono::steady_clock::now() + std::chrono::duration<double>(kSettleLimit);
-    auto settle = [&] {
-        auto left = std::chrono::duration<double>(deadline - std::chrono::steady_clock::now()).count();
-        if (left > 0) sim_.settle(left);
-        else sim_.drain();
-    };
-    // Timer by timer, letting service calls started by one come back before the next fires.
-    double target = loop.now() + seconds;
-    settle();
-    for (double due = loop.nextDue(); due <= target; due = loop.nextDue()) {
-        // A hair past the due time, so rounding never leaves the timer unfired.
-        loop.advance(std::max(0.0, due - loop.now()) + 1e-9);
-        settle();
-    }
-    loop.advance(std::max(0.0, target - loop.now()));
-    settle();
+    driver_->wait(seconds);
     return std::nullopt;
 }
 
@@ -370,7 +315,7 @@ Runner::Outcome Runner::showEvents(Args& args) {
 
 Runner::Outcome Runner::showLog(Args& args) {
     if (auto bad = args.finish()) return scriptError(*bad);
-    for (const auto& line : sim_.simLog().lines()) out_ << "  " << line << '\n';
+    for (const auto& line : driver_->logLines()) out_ << "  " << line << '\n';
     return std::nullopt;
 }
 
@@ -378,34 +323,43 @@ Runner::Outcome Runner::expect(Args& args) {
     auto what = args.word("expectation");
     auto handler = expectations().find(what);
     if (handler == expectations().end()) return scriptError("unknown expectation " + quote(what));
-    return (this->*handler->second)(args);
+    // Where the desktop runs in real time, what a command set going may take a while to show.
+    auto deadline = std::chrono::steady_clock::now() + std::chrono::duration<double>(driver_->patience());
+    for (;;) {
+        auto cursors = std::pair(eventCursors_, sentCursors_);
+        Args attempt = args;
+        auto outcome = (this->*handler->second)(attempt);
+        if (!outcome || outcome->scriptError || std::chrono::steady_clock::now() >= deadline) return outcome;
+        std::tie(eventCursors_, sentCursors_) = cursors;
+        driver_->wait(kRetryInterval);
+    }
 }
 
 Runner::Outcome Runner::expectSent(Args& args) {
-    auto bundleID = appBundleID(args);
+    auto app = args.word("app name");
     auto text = args.text("message");
     if (auto bad = args.finish()) return scriptError(*bad);
-    if (!bundleID) return scriptError("unknown app");
-    auto sent = sim_.simApps().sent(*bundleID);
-    sentCursors_[*bundleID] = sent.size();
-    if (sent.empty()) return failed("nothing was sent");
-    if (sent.back() != text) return failed("last sent " + quote(sent.back()));
+    auto sent = driver_->sent(app);
+    if (!sent) return scriptError(sent.error());
+    sentCursors_[app] = sent->size();
+    if (sent->empty()) return failed("nothing was sent");
+    if (sent->back() != text) return failed("last sent " + quote(sent->back()));
     return std::nullopt;
 }
 
 Runner::Outcome Runner::expectUnsent(Args& args) {
-    auto bundleID = appBundleID(args);
+    auto app = args.word("app name");
     if (auto bad = args.finish()) return scriptError(*bad);
-    if (!bundleID) return scriptError("unknown app");
-    auto sent = sim_.simApps().sent(*bundleID);
-    if (sent.size() > sentCursors_[*bundleID]) return failed("sent " + quote(sent.back()));
+    auto sent = driver_->sent(app);
+    if (!sent) return scriptError(sent.error());
+    if (sent->size() > sentCursors_[app]) return failed("sent " + quote(sent->back()));
     return std::nullopt;
 }
 
 Runner::Outcome Runner::expectField(Args& args) {
     auto text = args.text("text");
     if (auto bad = args.finish()) return scriptError(*bad);
-    auto actual = sim_.simApps().focusedText();
+    auto actual = driver_->focusedText();
     if (!actual) return failed("no focused text field");
     if (*actual != text) return failed("the field holds " + quote(*actual));
     return std::nullopt;
@@ -429,7 +383,8 @@ Runner::Outcome Runner::expectEvent(Args& args) {
         auto equals = word.text.find('=');
         if (equals == std::string::npos || equals == 0)
             return scriptError("property " + quote(word.text) + " is not KEY=VALUE");
-        wanted.emplace_back(word.text.substr(0, equals), word.text.substr(equals + 1));
+        // An app the desktop has no such app for goes by the name of the one standing in for it.
+        wanted.emplace_back(word.text.substr(0, equals), driver_->platformName(word.text.substr(equals + 1)));
     }
     if (auto bad = args.finish()) return scriptError(*bad);
     auto& cursor = eventCursors_[name];
@@ -463,7 +418,7 @@ Runner::Outcome Runner::expectNoEvent(Args& args) {
 Runner::Outcome Runner::expectLog(Args& args) {
     auto text = args.text("text");
     if (auto bad = args.finish()) return scriptError(*bad);
-    auto lines = sim_.simLog().lines();
+    auto lines = driver_->logLines();
     bool found = std::any_of(lines.begin(), lines.end(),
                              [&](const std::string& line) { return line.find(text) != std::string::npos; });
     if (!found) return failed(lines.empty() ? "the log is empty" : "last line " + quote(lines.back()));
@@ -481,6 +436,16 @@ int simulate(const std::string& path, std::ostream& out, Runner::Options options
     }
     Runner runner(out, std::move(options));
     return runner.run(path == "-" ? std::cin : file);
+}
+
+int runScript(const std::string& path, std::ostream& out, std::unique_ptr<Driver> driver) {
+    std::ifstream file(path);
+    if (!file) {
+        out << "ERROR line 0: cannot read " << quote(path) << '\n';
+        return Runner::kScriptError;
+    }
+    Runner runner(out, std::move(driver));
+    return runner.run(file);
 }
 
 }  // namespace scenario

@@ -1,7 +1,7 @@
 // Runs scenario scripts (`kestrel --simulate FILE`): each line drives the application on a fresh
-// simulated desktop with the virtual clock, or states what must hold. Commands live in one table
-// in Runner.cpp; a command is a member taking its arguments. Main thread. The program owns one
-// runner per script.
+// desktop through its driver (the simulated one with the virtual clock, or the real one), or states
+// what must hold. Commands live in one table in Runner.cpp; a command is a member taking its
+// arguments. Main thread. The program owns one runner per script.
 #pragma once
 
 #include <filesystem>
@@ -15,7 +15,7 @@
 #include <nlohmann/json.hpp>
 
 #include "Desktop/Observable.h"
-#include "Desktop/Sim/SimDesktop.h"
+#include "Scenario/Driver.h"
 #include "Scenario/Script.h"
 
 namespace kestrel {
@@ -33,7 +33,9 @@ public:
     static constexpr int kPassed = 0;
     static constexpr int kFailed = 1;
     static constexpr int kScriptError = 2;
-    // Real seconds a `wait` may spend on work in flight.
+    // A command that cannot mean on this desktop what it means in scripts (ctest's skip).
+    static constexpr int kSkipped = 77;
+    // Real seconds the end of a run may spend on work in flight.
     static constexpr double kSettleLimit = 10;
     // Virtual seconds one `wait` may pass: more would fire a repeating timer without end.
     static constexpr double kLongestWait = 24 * 60 * 60;
@@ -52,7 +54,9 @@ public:
         bool echoLog = false;
     };
 
+    // On a fresh simulated desktop.
     Runner(std::ostream& out, Options options);
+    Runner(std::ostream& out, std::unique_ptr<Driver> driver);
     ~Runner();
 
     // Runs every line; answers kPassed, kFailed or kScriptError.
@@ -65,6 +69,7 @@ public:
     struct Problem {
         bool scriptError = false;
         std::string message;
+        bool skipped = false;
     };
 
 private:
@@ -78,6 +83,8 @@ private:
     static const std::map<std::string, Handler, std::less<>>& expectations();
     static const std::map<std::string, Handler, std::less<>>& shows();
 
+    // A driver verb's failure is the script's error.
+    static Outcome asScriptError(Done done);
     Outcome execute(const std::string& line);
     Outcome launch(Args& args);
     void launchApplication();
@@ -143,7 +150,6 @@ private:
     desktop::Menu* openMenu();
     std::optional<std::string> menuPath(Args& args, std::vector<std::string>& path);
 
-    std::optional<std::string> appBundleID(Args& args);
     Outcome expectFindingIds(Args& args, bool risksOnly);
 
     struct TrackedEvent {
@@ -152,22 +158,23 @@ private:
     };
 
     std::ostream& out_;
-    Options options_;
-    desktop::sim::SimDesktop sim_;
+    std::unique_ptr<Driver> driver_;
     desktop::InstallGuard installed_;
     std::shared_ptr<kestrel::AppDelegate> app_;
     std::vector<TrackedEvent> events_;
     desktop::Subscription tracking_;
     // Where each event name's next `expect event`/`noevent` starts looking.
     std::map<std::string, size_t> eventCursors_;
-    // How many messages each app had sent at its last `expect sent`.
+    // How many messages each app (by its script name) had sent at its last `expect sent`.
     std::map<std::string, size_t> sentCursors_;
     std::shared_ptr<kestrel::devserver::DevBackend> backend_;
+    std::string backendAddress_;
     bool quitting_ = false;
 };
 
 // Runs the script at `path` ("-": standard input), printing to `out`; answers the exit status.
 int simulate(const std::string& path, std::ostream& out, Runner::Options options);
+int runScript(const std::string& path, std::ostream& out, std::unique_ptr<Driver> driver);
 
 // Where the console keeps its state: $XDG_STATE_HOME/kestrel, else ~/.local/state/kestrel.
 std::filesystem::path defaultStateDirectory();

@@ -25,8 +25,6 @@ Problem scriptError(std::string message) { return Problem{true, std::move(messag
 Problem failed(std::string message) { return Problem{false, std::move(message)}; }
 
 constexpr std::string_view kChecked = "✓ ";
-// Where `backend dev` serves the stand-in: the port kestrel-devserver listens on by default.
-constexpr const char* kBackendAddress = "http://127.0.0.1:8787";
 
 constexpr const char* kHelp = R"(Commands (one per line; strings in double quotes):
   app NAME                  bring mail|outlook|slack|teams|discord|messages|other to the front
@@ -62,11 +60,25 @@ desktop::Menu* Runner::openMenu() {
     return item->menu().get();
 }
 
+namespace {
+// A supported app's menu title as scripts write it ("Slack  (↩)"), in the words of the desktop
+// the application runs on.
+std::string onThisDesktop(const std::string& title) {
+    if (desktop::current().wording().appNames != desktop::Wording::AppNames::onLinux) return title;
+    std::string checked = title.starts_with(kChecked) ? std::string(kChecked) : "";
+    for (const auto& app : kestrel::SupportedApp::all()) {
+        if (!app.linuxLabel.empty() && title.substr(checked.size()) == app.menuTitle())
+            return checked + app.linuxForm().menuTitle();
+    }
+    return title;
+}
+}  // namespace
+
 // Reads `"TITLE" [> "TITLE" ...]`; answers a script error when the path is malformed.
 std::optional<std::string> Runner::menuPath(Args& args, std::vector<std::string>& path) {
     while (!args.atEnd()) {
         if (!path.empty() && args.word("\">\"") != ">") return "menu titles are joined by >";
-        path.push_back(args.text("menu title"));
+        path.push_back(onThisDesktop(args.text("menu title")));
     }
     return args.finish();
 }
@@ -101,9 +113,7 @@ Runner::Outcome Runner::menu(Args& args) {
     const auto* item = findItem(*menu, path);
     if (!item) return scriptError("no menu item " + quote(path.back()));
     if (!item->enabled || !item->action) return scriptError("menu item " + quote(path.back()) + " is disabled");
-    auto action = item->action;
-    auto chosen = *item;  // the action may rebuild the menu
-    action(chosen);
+    if (auto problem = driver_->choose(*app_->statusItem(), path, *item)) return scriptError(*problem);
     return std::nullopt;
 }
 
@@ -112,17 +122,14 @@ Runner::Outcome Runner::backend(Args& args) {
     if (verb == "dev") {
         if (auto bad = args.finish()) return scriptError(*bad);
         if (!backend_) {
-            backend_ = std::make_shared<kestrel::devserver::DevBackend>();
-            // Served inside the transport: no socket, and nothing outside this process reaches it.
-            sim_.simHttp().serveLocally(kBackendAddress, [backend = backend_](const desktop::HttpRequest& request) {
-                return backend->answer(request, kBackendAddress);
-            });
+            auto started = driver_->startBackend();
+            if (!started) return scriptError(started.error());
+            backend_ = started->backend;
+            backendAddress_ = started->address;
         }
-        // The stand-in is gone when this run ends, so the console must not keep its address.
-        sim_.simDefaults().setArgument(kestrel::Config::kBackendUrl, kBackendAddress);
         kestrel::Analytics::setEndpoints(
-            kestrel::Analytics::Endpoints{.mixpanel = kBackendAddress, .posthog = kBackendAddress});
-        out_ << "  backend stand-in at " << kBackendAddress << '\n';
+            kestrel::Analytics::Endpoints{.mixpanel = backendAddress_, .posthog = backendAddress_});
+        out_ << "  backend stand-in at " << backendAddress_ << '\n';
         return std::nullopt;
     }
     if (verb != "reply") return scriptError("backend takes dev or reply");
@@ -174,7 +181,7 @@ Runner::Outcome Runner::showBackend(Args& args) {
     if (auto bad = args.finish()) return scriptError(*bad);
     if (!backend_) return scriptError("say `backend dev` first");
     // Analytics go out without waiting for an answer: let what is in flight arrive.
-    sim_.settle(kSettleLimit);
+    driver_->settle(kSettleLimit);
     auto print = [this](const char* service, const std::vector<nlohmann::json>& received) {
         for (const auto& payload : received)
             out_ << "  " << service << ' ' << desktop::json::dump(payload) << '\n';
@@ -231,7 +238,7 @@ Runner::Outcome Runner::expectNoMenu(Args& args) {
 }
 
 int Runner::console(std::istream& input) {
-    auto& loop = sim_.runLoop();
+    auto& loop = driver_->desktop().runLoop();
     bool anyFailed = false;
     // Lines are read on their own thread so the application's timers keep running meanwhile.
     std::thread reader([&input, &loop, this, &anyFailed] {

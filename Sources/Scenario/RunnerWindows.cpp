@@ -55,16 +55,7 @@ std::string Runner::describe(desktop::Window& window) {
 
 Runner::Outcome Runner::click(Args& args) {
     auto words = args.rest();
-    if (words.size() == 1 && words[0].quoted) {
-        for (auto* window : sim_.simWindows().visibleWindows()) {
-            auto* view = window->content();
-            if (!view) continue;
-            auto pressed = view->press(words[0].text);
-            if (pressed) return std::nullopt;
-            if (!pressed.error().notFound) return Problem{true, pressed.error().message};
-        }
-        return Problem{true, "no control " + quote(words[0].text) + " in a visible window"};
-    }
+    if (words.size() == 1 && words[0].quoted) return asScriptError(driver_->click(words[0].text));
     desktop::Point at;
     if (words.size() == 1 && words[0].text == "pill") {
         auto& pill = app_->pill()->window();
@@ -78,36 +69,20 @@ Runner::Outcome Runner::click(Args& args) {
     } else {
         return Problem{true, "click takes \"TITLE\", pill or at X Y"};
     }
-    auto clicked = sim_.click(at);
-    if (!clicked) return Problem{true, clicked.error()};
-    return std::nullopt;
+    return asScriptError(driver_->clickAt(at));
 }
 
 Runner::Outcome Runner::fill(Args& args) {
     auto placeholder = args.text("placeholder");
     auto text = args.text("text");
     if (auto bad = args.finish()) return Problem{true, *bad};
-    for (auto* window : sim_.simWindows().visibleWindows()) {
-        auto* view = window->content();
-        if (!view) continue;
-        auto filled = view->fill(placeholder, text);
-        if (filled) return std::nullopt;
-        if (!filled.error().notFound || placeholder == "*") return Problem{true, filled.error().message};
-    }
-    return Problem{true, "no text field " + quote(placeholder) + " in a visible window"};
+    return asScriptError(driver_->fill(placeholder, text));
 }
 
 Runner::Outcome Runner::submit(Args& args) {
     auto placeholder = args.text("placeholder");
     if (auto bad = args.finish()) return Problem{true, *bad};
-    for (auto* window : sim_.simWindows().visibleWindows()) {
-        auto* view = window->content();
-        if (!view) continue;
-        auto submitted = view->submit(placeholder);
-        if (submitted) return std::nullopt;
-        if (!submitted.error().notFound || placeholder == "*") return Problem{true, submitted.error().message};
-    }
-    return Problem{true, "no text field " + quote(placeholder) + " in a visible window"};
+    return asScriptError(driver_->submit(placeholder));
 }
 
 Runner::Outcome Runner::showPanel(Args& args) {
@@ -131,9 +106,8 @@ Runner::Outcome Runner::showPill(Args& args) {
 
 Runner::Outcome Runner::showWindows(Args& args) {
     if (auto bad = args.finish()) return Problem{true, *bad};
-    bool accessory = sim_.simApps().activationPolicy() == desktop::ActivationPolicy::accessory;
-    out_ << (accessory ? "menu-bar accessory: no Dock icon, no application menu\n" : "regular application\n");
-    auto windows = sim_.simWindows().visibleWindows();
+    out_ << (driver_->runsAsAccessory() ? "menu-bar accessory: no Dock icon, no application menu\n" : "regular application\n");
+    auto windows = driver_->visibleWindows();
     if (windows.empty()) out_ << "no visible windows\n";
     for (auto* window : windows) out_ << describe(*window);
     return std::nullopt;
@@ -167,7 +141,7 @@ Runner::Outcome Runner::expectNotice(Args& args) {
 Runner::Outcome Runner::expectShows(Args& args) {
     auto text = args.text("text");
     if (auto bad = args.finish()) return Problem{true, *bad};
-    for (auto* window : sim_.simWindows().visibleWindows()) {
+    for (auto* window : driver_->visibleWindows()) {
         auto* view = window->content();
         if (!view) continue;
         for (const auto& shown : view->texts()) {
@@ -191,7 +165,7 @@ Runner::Outcome Runner::expectPill(Args& args) {
 Runner::Outcome Runner::expectClipboard(Args& args) {
     auto text = args.text("text");
     if (auto bad = args.finish()) return Problem{true, *bad};
-    auto actual = sim_.pasteboard().string();
+    auto actual = driver_->desktop().pasteboard().string();
     if (actual != text)
         return Problem{false,
                        actual ? "the clipboard holds " + quote(*actual) : "the clipboard is empty"};

@@ -107,22 +107,6 @@ TEST_F(StatusItemTests, TheExportedMenuShowsWhatTheDelegateBuilt) {
     EXPECT_TRUE(shown(apps)[0].checked);
 }
 
-TEST_F(StatusItemTests, ChoosingAnItemRunsItsActionAndTheMenuIsBuiltAgain) {
-    desktop::x11::IndicatorStatusBar bar("app.kestrel.test");
-    auto item = std::static_pointer_cast<desktop::x11::IndicatorStatusItem>(bar.makeStatusItem());
-    item->setMenu(statusMenu());
-    GtkWidget* apps = gtk_menu_item_get_submenu(GTK_MENU_ITEM(itemTitled(item->gtkMenu(), "Gate sends in")));
-    int before = builds;
-
-    gtk_menu_item_activate(GTK_MENU_ITEM(itemTitled(apps, "Slack  (\u21A9)")));
-    pump();
-
-    EXPECT_TRUE(muted);
-    EXPECT_EQ(builds, before + 1);
-    apps = gtk_menu_item_get_submenu(GTK_MENU_ITEM(itemTitled(item->gtkMenu(), "Gate sends in")));
-    EXPECT_FALSE(shown(apps)[0].checked);
-}
-
 TEST_F(StatusItemTests, SymbolsBecomeThemedIconsAndAMissingHostIsLoggedOnce) {
     desktop::x11::IndicatorStatusBar bar("app.kestrel.test");
     auto item = std::static_pointer_cast<desktop::x11::IndicatorStatusItem>(bar.makeStatusItem());
