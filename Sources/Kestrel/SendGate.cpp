@@ -35,6 +35,12 @@ bool SendGate::start() {
         auto self = weak.lock();
         return self ? self->keysOfInterest() : std::vector<desktop::KeyCombo>{};
     });
+    // A press in a supported app's compose box never passes unchecked, however long its check takes.
+    tap_->setLatePress([weak = weak_from_this()] {
+        auto self = weak.lock();
+        return self && self->state_->app() && self->state_->element() ? desktop::LatePress::hold
+                                                                       : desktop::LatePress::pass;
+    });
     tap_->enable(true);
     running_ = true;
     return true;
