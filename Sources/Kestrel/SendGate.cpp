@@ -145,6 +145,8 @@ bool SendGate::heldDraftInFront() const {
     auto& desk = desktop::current();
     auto front = desk.workspace().frontmostApplication();
     if (front != heldFrom_->app) return false;
+    // A browser's address bar or another tab of the same window is not the web app held.
+    if (!watcher_->supportedApp(*front)) return false;
     auto focused = AX::element(desk.accessibility().applicationElement(front->pid), AX::kFocusedUIElement);
     if (!focused) return false;
     // A send held from a mail composer's Subject line was held on its body.
