@@ -14,6 +14,8 @@ struct MailApp {
     const char* name;           // the supported app's row
     const char* program;        // on the PATH
     const char* composerClass;  // the composer window's WM_CLASS instance
+    int windows;                // opened with a composer (Thunderbird opens its main window first)
+    const char* mainClass;      // the main window's WM_CLASS instance
 };
 
 class MailAppsTests : public RealAppTest, public ::testing::WithParamInterface<MailApp> {
@@ -40,18 +42,27 @@ protected:
         // The composer opens with its body focused, but a web editor tells so only once clicked.
         std::optional<desktop::Element> focused;
         ASSERT_TRUE(waitFor([&] {
+            // Every window the app opens with its composer is up: none comes over it later.
+            if (windowsOf(mail) < GetParam().windows) return false;
             auto front = desktop.workspace().frontmostApplication();
             if (!front || getpgid(front->pid) != mail) return false;
-            // A main window may come up in front of the composer.
+            // A main window may come up in front of the composer: it goes out of the way.
             const std::string composer = GetParam().composerClass;
             if (std::find(front->identifiers.begin(), front->identifiers.end(), composer) == front->identifiers.end()) {
-                pid_t raise = spawn({"xdotool", "search", "--classname", composer, "windowactivate"});
-                waitFor([&] { return raise <= 0 || waitpid(raise, nullptr, WNOHANG) == raise; }, 5);
+                for (const auto& command : std::vector<std::vector<std::string>>{
+                         {"xdotool", "search", "--classname", GetParam().mainClass, "windowminimize"},
+                         {"xdotool", "search", "--classname", composer, "windowactivate"}}) {
+                    pid_t pid = spawn(command);
+                    waitFor([&] { return pid <= 0 || waitpid(pid, nullptr, WNOHANG) == pid; }, 5);
+                }
                 return false;
             }
+            // The element last focused in the app may be in its main window: the click must land
+            // in the composer's body.
             auto& ax = desktop.accessibility();
             focused = kestrel::AX::element(ax.applicationElement(front->pid), kestrel::AX::kFocusedUIElement);
-            return focused.has_value() && kestrel::AX::frame(*focused).has_value();
+            auto text = focused ? kestrel::AX::attribute(*focused, kestrel::AX::kValue) : std::nullopt;
+            return text && text->find("Hi Ann") != std::string::npos && kestrel::AX::frame(*focused).has_value();
         }, 60)) << GetParam().program << "'s composer did not come to the front: " << seen();
         runFor(2);
         clickInto(*focused);
@@ -125,17 +136,8 @@ TEST_P(MailAppsTests, ACardNumberOnTheThirdLineHoldsCtrlReturnUntilSendAnyway) {
     EXPECT_FALSE(appAskedToSend());
     EXPECT_TRUE(screenshot(std::string(GetParam().name) + "-held-send"));
 
-    click("Go back");
-    ASSERT_TRUE(waitFor([&] { return !panelVisible(); }));
-    runFor(1);
-    EXPECT_FALSE(appAskedToSend()) << "Go back sent";
-
-    press("ctrl+Return");
-    ASSERT_TRUE(waitFor([&] { return panelVisible(); }));
-    click("Send anyway");
-    ASSERT_TRUE(waitFor([&] { return appAskedToSend(); }, 20)) << "Send anyway did not reach the app";
-    runFor(1);
-    EXPECT_EQ(windowsOf(mail), windows + 1) << "sent more than once";
+    // Each send opens one "send?" window of the app's.
+    goBackThenSendAnywayOnce("ctrl+Return", [&] { return static_cast<size_t>(std::max(0, windowsOf(mail) - windows)); });
 }
 
 TEST_P(MailAppsTests, CtrlReturnFromTheSubjectLineIsHeldOnTheBody) {
@@ -167,6 +169,6 @@ TEST_P(MailAppsTests, ACleanDraftPassesAtOnce) {
 }
 
 INSTANTIATE_TEST_SUITE_P(RealMail, MailAppsTests,
-                         ::testing::Values(MailApp{"evolution", "evolution", "evolution"},
-                                           MailApp{"thunderbird", "thunderbird", "Msgcompose"}),
+                         ::testing::Values(MailApp{"evolution", "evolution", "evolution", 1, "evolution-shell"},
+                                           MailApp{"thunderbird", "thunderbird", "Msgcompose", 2, "Mail"}),
                          [](const auto& info) { return std::string(info.param.name); });
