@@ -15,7 +15,6 @@ struct MailApp {
     const char* program;        // on the PATH
     const char* composerClass;  // the composer window's WM_CLASS instance
     int windows;                // opened with a composer (Thunderbird opens its main window first)
-    const char* mainClass;      // the main window's WM_CLASS instance
 };
 
 class MailAppsTests : public RealAppTest, public ::testing::WithParamInterface<MailApp> {
@@ -46,15 +45,11 @@ protected:
             if (windowsOf(mail) < GetParam().windows) return false;
             auto front = desktop.workspace().frontmostApplication();
             if (!front || getpgid(front->pid) != mail) return false;
-            // A main window may come up in front of the composer: it goes out of the way.
+            // A main window may come up in front of the composer.
             const std::string composer = GetParam().composerClass;
             if (std::find(front->identifiers.begin(), front->identifiers.end(), composer) == front->identifiers.end()) {
-                for (const auto& command : std::vector<std::vector<std::string>>{
-                         {"xdotool", "search", "--classname", GetParam().mainClass, "windowminimize"},
-                         {"xdotool", "search", "--classname", composer, "windowactivate"}}) {
-                    pid_t pid = spawn(command);
-                    waitFor([&] { return pid <= 0 || waitpid(pid, nullptr, WNOHANG) == pid; }, 5);
-                }
+                pid_t raise = spawn({"xdotool", "search", "--classname", composer, "windowactivate"});
+                waitFor([&] { return raise <= 0 || waitpid(raise, nullptr, WNOHANG) == raise; }, 5);
                 return false;
             }
             // The element last focused in the app may be in its main window: the click must land
@@ -128,7 +123,8 @@ TEST_P(MailAppsTests, ACardNumberOnTheThirdLineHoldsCtrlReturnUntilSendAnyway) {
     ASSERT_NO_FATAL_FAILURE(compose("Invoice"));
     typeLines({kFirstLine, kCardLine});
     ASSERT_TRUE(draftHolds("4111 1111 1111 1111")) << app->state()->text();
-    EXPECT_EQ(app->state()->text().find("Hi Ann\n"), 0u) << app->state()->text();
+    // The line the composer opened with is read too, wherever the typed lines went.
+    EXPECT_NE(app->state()->text().find("Hi Ann"), std::string::npos) << app->state()->text();
     ASSERT_TRUE(waitFor([&] { return app->pill()->window().isVisible() && app->state()->risks().size() == 1; }));
 
     press("ctrl+Return");
@@ -169,6 +165,6 @@ TEST_P(MailAppsTests, ACleanDraftPassesAtOnce) {
 }
 
 INSTANTIATE_TEST_SUITE_P(RealMail, MailAppsTests,
-                         ::testing::Values(MailApp{"evolution", "evolution", "evolution", 1, "evolution-shell"},
-                                           MailApp{"thunderbird", "thunderbird", "Msgcompose", 2, "Mail"}),
+                         ::testing::Values(MailApp{"evolution", "evolution", "evolution", 1},
+                                           MailApp{"thunderbird", "thunderbird", "Msgcompose", 2}),
                          [](const auto& info) { return std::string(info.param.name); });
