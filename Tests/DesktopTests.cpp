@@ -78,6 +78,19 @@ TEST(RealRunLoopTests, RunsTimersAndStops) {
     EXPECT_EQ(ticks, 3);
 }
 
+TEST(RealRunLoopTests, ATimerBehindItsCadenceFiresOnceATurnWithoutMakingUpMissedTicks) {
+    RunLoop loop(Clock::real);
+    int ticks = 0;
+    auto slow = loop.schedule(0.01, Repeat::yes, [&] {
+        ++ticks;
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));  // the tick's own work
+    });
+    // The loop was busy elsewhere for three intervals.
+    std::this_thread::sleep_for(std::chrono::milliseconds(30));
+    loop.runDue();
+    EXPECT_EQ(ticks, 1);
+}
+
 TEST(ObservableTests, AnnouncesUntilTheSubscriptionGoes) {
     struct Model : Observable {
         void change() { announce(); }

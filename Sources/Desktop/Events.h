@@ -33,6 +33,12 @@ using TapCallback = std::function<std::optional<KeyEvent>(KeyEventType type, con
 // The key-downs a tap needs to see at this moment.
 using KeyInterest = std::function<std::vector<KeyCombo>()>;
 
+// What a backend that cannot wait on its taps for ever (X11 freezes the keyboard on a grabbed press)
+// does with a press they did not decide in time: let it through, or swallow it and apply their
+// verdict once it comes.
+enum class LatePress { pass, hold };
+using LatePressPolicy = std::function<LatePress()>;
+
 // An installed tap; destroying it removes it.
 class EventTap {
 public:
@@ -43,6 +49,11 @@ public:
     // only these, and asks again whenever the front application changed and after every turn of
     // the main run loop. Without an interest such a tap sees nothing.
     virtual void setKeyInterest(KeyInterest interest) = 0;
+    // A backend whose taps have all the time they need ignores it. One with a time limit asks it
+    // as it asks the interest: a late press passes (and the taps are told, tapDisabledByTimeout)
+    // unless an enabled tap answers hold; then it is swallowed, and replayed if the verdict that
+    // comes late lets it through.
+    virtual void setLatePress(LatePressPolicy policy) = 0;
 };
 
 class Events {

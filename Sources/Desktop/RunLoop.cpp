@@ -1,6 +1,7 @@
 #include "Desktop/RunLoop.h"
 
 #include <chrono>
+#include <cmath>
 #include <limits>
 
 namespace desktop {
@@ -96,8 +97,11 @@ bool RunLoop::fireOneDue(double limit) {
         timers_.erase(it);
         if (!state || !state->valid) continue;
         if (state->repeat == Repeat::yes) {
-            // Repeating timers keep their cadence from the due time, not from when they ran.
-            double nextDue = due + (state->interval > 0 ? state->interval : 1e-3);
+            // Repeating timers keep their cadence from the due time, not from when they ran; ticks
+            // missed while the loop was busy are skipped, never made up in a burst.
+            double step = state->interval > 0 ? state->interval : 1e-3;
+            double nextDue = due + step;
+            if (nextDue <= limit) nextDue += (std::floor((limit - nextDue) / step) + 1) * step;
             timers_.emplace(std::make_pair(nextDue, nextSeq_++), Entry{state});
         } else {
             state->valid = false;
@@ -125,7 +129,10 @@ void RunLoop::advance(double seconds) {
 
 void RunLoop::runDue() {
     drain();
-    while (fireOneDue(now())) drain();
+    // Only what was due as the turn began: a timer that comes due while others run waits for the
+    // next turn, so the loop's other sources (the keyboard) are never starved.
+    double limit = now();
+    while (fireOneDue(limit)) drain();
 }
 
 void RunLoop::stop() {

@@ -35,6 +35,12 @@ bool SendGate::start() {
         auto self = weak.lock();
         return self ? self->keysOfInterest() : std::vector<desktop::KeyCombo>{};
     });
+    // A press in a supported app's compose box never passes unchecked, however long its check takes.
+    tap_->setLatePress([weak = weak_from_this()] {
+        auto self = weak.lock();
+        return self && self->state_->app() && self->state_->element() ? desktop::LatePress::hold
+                                                                       : desktop::LatePress::pass;
+    });
     tap_->enable(true);
     running_ = true;
     return true;
@@ -139,6 +145,8 @@ bool SendGate::heldDraftInFront() const {
     auto& desk = desktop::current();
     auto front = desk.workspace().frontmostApplication();
     if (front != heldFrom_->app) return false;
+    // A browser's address bar or another tab of the same window is not the web app held.
+    if (!watcher_->supportedApp(*front)) return false;
     auto focused = AX::element(desk.accessibility().applicationElement(front->pid), AX::kFocusedUIElement);
     if (!focused) return false;
     // A send held from a mail composer's Subject line was held on its body.

@@ -14,6 +14,7 @@ struct MailApp {
     const char* name;           // the supported app's row
     const char* program;        // on the PATH
     const char* composerClass;  // the composer window's WM_CLASS instance
+    int windows;                // opened with a composer (Thunderbird opens its main window first)
 };
 
 class MailAppsTests : public RealAppTest, public ::testing::WithParamInterface<MailApp> {
@@ -40,6 +41,8 @@ protected:
         // The composer opens with its body focused, but a web editor tells so only once clicked.
         std::optional<desktop::Element> focused;
         ASSERT_TRUE(waitFor([&] {
+            // Every window the app opens with its composer is up: none comes over it later.
+            if (windowsOf(mail) < GetParam().windows) return false;
             auto front = desktop.workspace().frontmostApplication();
             if (!front || getpgid(front->pid) != mail) return false;
             // A main window may come up in front of the composer.
@@ -49,9 +52,12 @@ protected:
                 waitFor([&] { return raise <= 0 || waitpid(raise, nullptr, WNOHANG) == raise; }, 5);
                 return false;
             }
+            // The element last focused in the app may be in its main window: the click must land
+            // in the composer's body.
             auto& ax = desktop.accessibility();
             focused = kestrel::AX::element(ax.applicationElement(front->pid), kestrel::AX::kFocusedUIElement);
-            return focused.has_value() && kestrel::AX::frame(*focused).has_value();
+            auto text = focused ? kestrel::AX::attribute(*focused, kestrel::AX::kValue) : std::nullopt;
+            return text && text->find("Hi Ann") != std::string::npos && kestrel::AX::frame(*focused).has_value();
         }, 60)) << GetParam().program << "'s composer did not come to the front: " << seen();
         runFor(2);
         clickInto(*focused);
@@ -117,7 +123,8 @@ TEST_P(MailAppsTests, ACardNumberOnTheThirdLineHoldsCtrlReturnUntilSendAnyway) {
     ASSERT_NO_FATAL_FAILURE(compose("Invoice"));
     typeLines({kFirstLine, kCardLine});
     ASSERT_TRUE(draftHolds("4111 1111 1111 1111")) << app->state()->text();
-    EXPECT_EQ(app->state()->text().find("Hi Ann\n"), 0u) << app->state()->text();
+    // The line the composer opened with is read too, wherever the typed lines went.
+    EXPECT_NE(app->state()->text().find("Hi Ann"), std::string::npos) << app->state()->text();
     ASSERT_TRUE(waitFor([&] { return app->pill()->window().isVisible() && app->state()->risks().size() == 1; }));
 
     press("ctrl+Return");
@@ -125,17 +132,8 @@ TEST_P(MailAppsTests, ACardNumberOnTheThirdLineHoldsCtrlReturnUntilSendAnyway) {
     EXPECT_FALSE(appAskedToSend());
     EXPECT_TRUE(screenshot(std::string(GetParam().name) + "-held-send"));
 
-    click("Go back");
-    ASSERT_TRUE(waitFor([&] { return !panelVisible(); }));
-    runFor(1);
-    EXPECT_FALSE(appAskedToSend()) << "Go back sent";
-
-    press("ctrl+Return");
-    ASSERT_TRUE(waitFor([&] { return panelVisible(); }));
-    click("Send anyway");
-    ASSERT_TRUE(waitFor([&] { return appAskedToSend(); }, 20)) << "Send anyway did not reach the app";
-    runFor(1);
-    EXPECT_EQ(windowsOf(mail), windows + 1) << "sent more than once";
+    // Each send opens one "send?" window of the app's.
+    goBackThenSendAnywayOnce("ctrl+Return", [&] { return static_cast<size_t>(std::max(0, windowsOf(mail) - windows)); });
 }
 
 TEST_P(MailAppsTests, CtrlReturnFromTheSubjectLineIsHeldOnTheBody) {
@@ -167,6 +165,6 @@ TEST_P(MailAppsTests, ACleanDraftPassesAtOnce) {
 }
 
 INSTANTIATE_TEST_SUITE_P(RealMail, MailAppsTests,
-                         ::testing::Values(MailApp{"evolution", "evolution", "evolution"},
-                                           MailApp{"thunderbird", "thunderbird", "Msgcompose"}),
+                         ::testing::Values(MailApp{"evolution", "evolution", "evolution", 1},
+                                           MailApp{"thunderbird", "thunderbird", "Msgcompose", 2}),
                          [](const auto& info) { return std::string(info.param.name); });

@@ -8,6 +8,7 @@
 #include <signal.h>
 #include <unistd.h>
 
+#include <iostream>
 #include <map>
 
 #include "Desktop/ApplicationSupport.h"
@@ -23,6 +24,10 @@ inline constexpr const char* kCardLine = "please charge card 4111 1111 1111 1111
 class RealAppTest : public ApplicationDesktopTest {
 protected:
     ~RealAppTest() override {
+        // What Kestrel logged tells most about a failure with a real app.
+        if (HasFailure()) {
+            for (const auto& line : desktop.lines().lines()) std::cerr << "log: " << line << "\n";
+        }
         app.reset();
         for (pid_t group : groups_) kill(-group, SIGTERM);
         for (pid_t group : groups_) {
@@ -141,6 +146,22 @@ protected:
         }
         g_object_unref(desk);
         return clicked;
+    }
+
+    // With the panel open on a held send: "Go back" sends nothing, the chord held again and "Send
+    // anyway" sends exactly once. `sends` counts what the app sent so far.
+    void goBackThenSendAnywayOnce(const std::string& chord, const std::function<size_t()>& sends) {
+        click("Go back");
+        ASSERT_TRUE(waitFor([&] { return !panelVisible(); }));
+        runFor(1);
+        EXPECT_EQ(sends(), 0u) << "Go back sent";
+
+        press(chord);
+        ASSERT_TRUE(waitFor([&] { return panelVisible(); })) << "the second press was not held";
+        click("Send anyway");
+        ASSERT_TRUE(waitFor([&] { return sends() == 1; }, 20)) << "Send anyway did not reach the app";
+        runFor(1);
+        EXPECT_EQ(sends(), 1u) << "sent more than once";
     }
 
     std::vector<pid_t> groups_;

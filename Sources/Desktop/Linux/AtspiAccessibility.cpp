@@ -3,284 +3,23 @@
 #include <atspi/atspi.h>
 #include <gio/gio.h>
 
-#include <chrono>
-#include <cstring>
+#include "Desktop/Linux/AtspiDraftReader.h"
+#include "Desktop/Linux/AtspiNodes.h"
 
 namespace desktop::x11 {
+
+using namespace atspi;
 
 namespace {
 constexpr const char* kA11yBusName = "org.a11y.Bus";
 constexpr const char* kA11yBusPath = "/org/a11y/bus";
 constexpr const char* kStatusInterface = "org.a11y.Status";
 constexpr const char* kIsEnabled = "IsEnabled";
-// A tree walked for focus or for a composer's body, a climb to a window or document, and the
-// nesting of embedded objects in a draft stop at these sizes.
+// A tree walked for focus or for a composer's body, and a climb to a window or document, stop at
+// these sizes.
 constexpr int kMaxWalkNodes = 4000;
 constexpr int kMaxClimb = 8;
 constexpr int kMaxAncestors = 64;
-constexpr int kMaxEmbedding = 16;
-// A long text comes in pieces of this many characters, each one bounded bus call.
-constexpr int kReadChunk = 1 << 16;
-constexpr std::string_view kObjectReplacement = "\xEF\xBF\xBC";
-
-std::shared_ptr<AtspiAccessible> own(AtspiAccessible* accessible) {
-    if (!accessible) return nullptr;
-    return std::shared_ptr<AtspiAccessible>(accessible, [](AtspiAccessible* a) { g_object_unref(a); });
-}
-
-std::shared_ptr<AtspiAccessible> retain(AtspiAccessible* accessible) {
-    return accessible ? own(static_cast<AtspiAccessible*>(g_object_ref(accessible))) : nullptr;
-}
-
-// Drops the error an AT-SPI call reported; answers whether there was one.
-bool failed(GError*& error) {
-    if (!error) return false;
-    g_error_free(error);
-    error = nullptr;
-    return true;
-}
-
-std::optional<int32_t> pidOf(AtspiAccessible* accessible) {
-    GError* error = nullptr;
-    guint pid = atspi_accessible_get_process_id(accessible, &error);
-    if (failed(error) || pid == 0) return std::nullopt;
-    return static_cast<int32_t>(pid);
-}
-
-// The process of the application an element belongs to: the top application reached through its
-// parents. A sandboxed web process answers the bus through a proxy whose pid is not its app's.
-std::optional<int32_t> ownerPid(AtspiAccessible* accessible) {
-    GError* error = nullptr;
-    auto app = own(atspi_accessible_get_application(accessible, &error));
-    if (failed(error) || !app) return pidOf(accessible);
-    return pidOf(app.get());
-}
-
-std::shared_ptr<AtspiAccessible> parentOf(AtspiAccessible* accessible) {
-    GError* error = nullptr;
-    auto parent = own(atspi_accessible_get_parent(accessible, &error));
-    if (failed(error)) return nullptr;
-    return parent;
-}
-
-std::optional<AtspiRole> roleOf(AtspiAccessible* accessible) {
-    GError* error = nullptr;
-    AtspiRole role = atspi_accessible_get_role(accessible, &error);
-    if (failed(error)) return std::nullopt;
-    return role;
-}
-
-bool hasState(AtspiAccessible* accessible, AtspiStateType state) {
-    AtspiStateSet* states = atspi_accessible_get_state_set(accessible);
-    if (!states) return false;
-    bool contains = atspi_state_set_contains(states, state);
-    g_object_unref(states);
-    return contains;
-}
-
-std::optional<std::string> objectAttribute(AtspiAccessible* accessible, const char* name) {
-    GError* error = nullptr;
-    GHashTable* attributes = atspi_accessible_get_attributes(accessible, &error);
-    if (failed(error) || !attributes) return std::nullopt;
-    std::optional<std::string> value;
-    if (auto* found = static_cast<const char*>(g_hash_table_lookup(attributes, name))) value = found;
-    g_hash_table_unref(attributes);
-    return value;
-}
-
-bool hasText(AtspiAccessible* accessible) {
-    AtspiText* text = atspi_accessible_get_text_iface(accessible);
-    if (text) g_object_unref(text);
-    return text != nullptr;
-}
-
-// A web editor's body: focusable with Text, the document's body element, yet without the editable
-// state (WebKit's composer body).
-bool isWebEditorBody(AtspiAccessible* accessible) {
-    return hasState(accessible, ATSPI_STATE_FOCUSABLE) && hasText(accessible) &&
-           objectAttribute(accessible, "tag") == "body";
-}
-
-// Another process's text: valid UTF-8 with no NUL, whatever the toolkit sent.
-std::string cleanText(const char* text) {
-    if (!text) return {};
-    gchar* valid = g_utf8_make_valid(text, -1);
-    std::string clean(valid);
-    g_free(valid);
-    std::erase(clean, '\0');
-    return clean;
-}
-
-// Reads a draft as its app will send it, within the limits of characters and time.
-class DraftReader {
-public:
-    std::optional<AtspiAccessibility::TextRead> read(AtspiAccessible* box) {
-        deadline_ = std::chrono::steady_clock::now() +
-                    std::chrono::duration_cast<std::chrono::steady_clock::duration>(
-                        std::chrono::duration<double>(AtspiAccessibility::kReadTimeLimit));
-        if (!appendText(box, 0) && !appendChildren(box, 0)) return std::nullopt;
-        // Counted in the text as it reads (embedded objects expanded), as the watcher counts it.
-        auto characters = static_cast<size_t>(g_utf8_strlen(out_.data(), static_cast<gssize>(out_.size())));
-        return AtspiAccessibility::TextRead{std::move(out_), complete_, characters + (complete_ ? 0 : 1)};
-    }
-
-private:
-    bool spent() {
-        if (characters_ > static_cast<size_t>(AtspiAccessibility::kMaxCharacters) ||
-            std::chrono::steady_clock::now() > deadline_)
-            complete_ = false;
-        return !complete_;
-    }
-
-    void append(std::string_view piece) {
-        if (piece.empty()) return;
-        if (lineBreakDue_ && piece.front() != '\n' && !out_.empty() && out_.back() != '\n') out_ += '\n';
-        lineBreakDue_ = false;
-        out_ += piece;
-    }
-    void startLine() {
-        if (!out_.empty() && out_.back() != '\n') out_ += '\n';
-        lineBreakDue_ = false;
-    }
-
-    // The element's own Text, embedded objects expanded; false when it has no Text.
-    bool appendText(AtspiAccessible* node, int depth) {
-        AtspiText* text = atspi_accessible_get_text_iface(node);
-        if (!text) return false;
-        auto content = ownText(text, depth);
-        g_object_unref(text);
-        if (!content) return false;
-        appendExpanded(node, *content, depth);
-        return true;
-    }
-
-    // A line or an inline object comes in one call; the box itself, which may be long, in
-    // pieces of a counted length (GTK 4 also answers "" to the whole range of an entry).
-    std::optional<std::string> ownText(AtspiText* text, int depth) {
-        GError* error = nullptr;
-        if (depth > 0) {
-            gchar* chars = atspi_text_get_text(text, 0, -1, &error);
-            std::string whole = failed(error) ? std::string() : cleanText(chars);
-            g_free(chars);
-            if (!whole.empty()) {
-                characters_ += static_cast<size_t>(g_utf8_strlen(whole.data(), static_cast<gssize>(whole.size())));
-                return whole;
-            }
-        }
-        gint count = atspi_text_get_character_count(text, &error);
-        if (failed(error)) return std::nullopt;
-        std::string whole;
-        for (gint start = 0; start < count && !spent(); start += kReadChunk) {
-            gint end = std::min(count, start + kReadChunk);
-            gchar* chars = atspi_text_get_text(text, start, end, &error);
-            if (failed(error)) {
-                g_free(chars);
-                complete_ = false;
-                break;
-            }
-            whole += cleanText(chars);
-            g_free(chars);
-            characters_ += static_cast<size_t>(end - start);
-        }
-        return whole;
-    }
-
-    void appendExpanded(AtspiAccessible* node, std::string_view text, int depth) {
-        size_t objects = 0;
-        for (size_t at = text.find(kObjectReplacement); at != std::string_view::npos;
-             at = text.find(kObjectReplacement, at + 1))
-            ++objects;
-        if (objects == 0) return append(text);
-        // Text runs may be children too (Chromium's): then the n-th object is the n-th link.
-        // Where every child is an object, a child costs one call instead of two.
-        GError* error = nullptr;
-        gint children = atspi_accessible_get_child_count(node, &error);
-        bool byChild = !failed(error) && children == static_cast<gint>(objects);
-        AtspiHypertext* links = byChild ? nullptr : atspi_accessible_get_hypertext_iface(node);
-        int index = 0;
-        for (size_t at = text.find(kObjectReplacement); at != std::string_view::npos;
-             at = text.find(kObjectReplacement)) {
-            append(text.substr(0, at));
-            text.remove_prefix(at + kObjectReplacement.size());
-            if (depth < kMaxEmbedding && !spent()) {
-                if (byChild) appendChild(node, index, depth + 1);
-                else if (links) appendLink(links, index, depth + 1);
-            }
-            ++index;
-        }
-        append(text);
-        if (links) g_object_unref(links);
-    }
-
-    void appendLink(AtspiHypertext* links, int index, int depth) {
-        GError* error = nullptr;
-        AtspiHyperlink* link = atspi_hypertext_get_link(links, index, &error);
-        if (failed(error) || !link) return;
-        auto object = own(atspi_hyperlink_get_object(link, 0, &error));
-        g_object_unref(link);
-        if (failed(error) || !object) return;
-        appendObject(object.get(), depth);
-    }
-
-    void appendChild(AtspiAccessible* node, int index, int depth) {
-        GError* error = nullptr;
-        auto child = own(atspi_accessible_get_child_at_index(node, index, &error));
-        if (failed(error) || !child) return;
-        appendObject(child.get(), depth);
-    }
-
-    void appendObject(AtspiAccessible* object, int depth) {
-        bool block = isBlock(object);
-        if (block) startLine();
-        if (!appendText(object, depth) && !appendChildren(object, depth)) {
-            // An image stands for its alternative text (an emoji, a custom emoji's name).
-            gchar* name = atspi_accessible_get_name(object, nullptr);
-            append(cleanText(name));
-            g_free(name);
-        }
-        if (block) lineBreakDue_ = true;
-    }
-
-    // An element without Text: its children, each on its own line when it is a block.
-    bool appendChildren(AtspiAccessible* node, int depth) {
-        GError* error = nullptr;
-        gint count = atspi_accessible_get_child_count(node, &error);
-        if (failed(error) || count <= 0 || depth >= kMaxEmbedding) return false;
-        for (gint i = 0; i < count && !spent(); ++i) appendChild(node, i, depth + 1);
-        return true;
-    }
-
-    static bool isBlock(AtspiAccessible* object) {
-        auto role = roleOf(object);
-        if (!role) return false;
-        switch (*role) {
-        case ATSPI_ROLE_PARAGRAPH:
-        case ATSPI_ROLE_HEADING:
-        case ATSPI_ROLE_LIST:
-        case ATSPI_ROLE_LIST_ITEM:
-        case ATSPI_ROLE_BLOCK_QUOTE:
-        case ATSPI_ROLE_TABLE:
-        case ATSPI_ROLE_TABLE_ROW:
-        case ATSPI_ROLE_ARTICLE:
-        case ATSPI_ROLE_FORM:
-            return true;
-        case ATSPI_ROLE_SECTION:
-        case ATSPI_ROLE_PANEL: {
-            // A generic container is a block unless it is laid out inline (a mention, a span).
-            auto display = objectAttribute(object, "display");
-            return !display || !display->starts_with("inline");
-        }
-        default:
-            return false;
-        }
-    }
-
-    std::chrono::steady_clock::time_point deadline_;
-    std::string out_;
-    size_t characters_ = 0;
-    bool complete_ = true;
-    bool lineBreakDue_ = false;
-};
 }  // namespace
 
 struct AtspiAccessibility::Handle final : ElementHandle {
@@ -293,10 +32,6 @@ struct AtspiAccessibility::Handle final : ElementHandle {
         return handle && handle->pid == pid && handle->accessible == accessible;
     }
 };
-
-std::optional<AtspiAccessibility::TextRead> AtspiAccessibility::readText(AtspiAccessible* accessible) {
-    return DraftReader().read(accessible);
-}
 
 AtspiAccessibility::AtspiAccessibility(Log& log, Geometry geometry) : log_(log), geometry_(std::move(geometry)) {
     // Once per process: libatspi keeps its connection for the process's lifetime.
@@ -530,12 +265,14 @@ std::shared_ptr<AtspiAccessible> AtspiAccessibility::composerBody(AtspiAccessibl
     auto scope = scopesOf(accessible).nearest();
     if (!scope) return nullptr;
     std::erase_if(windowBodies_, [](const auto& entry) { return hasState(entry.second.get(), ATSPI_STATE_DEFUNCT); });
-    if (auto known = windowBodies_.find(scope); known != windowBodies_.end()) return known->second;
+    // A body out of sight (a browser's other tab) is not the composer this element is in.
+    if (auto known = windowBodies_.find(scope); known != windowBodies_.end())
+        return hasState(known->second.get(), ATSPI_STATE_SHOWING) ? known->second : nullptr;
     // Breadth first, bounded: the body is near the top of a composer, its recipients' lists are deep.
     std::vector<std::shared_ptr<AtspiAccessible>> queue = {scope};
     for (size_t next = 0; next < queue.size() && queue.size() < kMaxWalkNodes; ++next) {
         auto node = queue[next];
-        if (node.get() != accessible && isManyLineBox(node.get())) {
+        if (node.get() != accessible && isManyLineBox(node.get()) && hasState(node.get(), ATSPI_STATE_SHOWING)) {
             windowBodies_[scope] = node;
             return node;
         }
@@ -688,7 +425,7 @@ std::expected<AXValue, AXError> AtspiAccessibility::valueAttribute(AtspiAccessib
         lastRead_.reset();
         return count;
     }
-    auto read = readText(accessible);
+    auto read = readDraft(accessible);
     lastRead_.reset();
     if (!read) return std::unexpected(AXError::noValue);
     if (characters) return static_cast<double>(read->characters);
@@ -714,13 +451,13 @@ AXError AtspiAccessibility::setAttribute(const Element& element, std::string_vie
     AtspiAccessible* accessible = handle->accessible.get();
     AtspiEditableText* editable = atspi_accessible_get_editable_text_iface(accessible);
     if (!editable) return AXError::attributeUnsupported;
-    auto before = readText(accessible);
+    auto before = readDraft(accessible);
     GError* error = nullptr;
     gboolean done = atspi_editable_text_set_text_contents(editable, text->c_str(), &error);
     g_object_unref(editable);
     if (failed(error) || !done) return AXError::cannotComplete;
     // Some toolkits report success and change nothing: only the text read back counts.
-    auto after = readText(accessible);
+    auto after = readDraft(accessible);
     if (!after) return AXError::cannotComplete;
     if (after->text == *text || (before && after->text != before->text)) return AXError::success;
     return AXError::cannotComplete;

@@ -29,19 +29,6 @@ class AtspiAccessibility final : public Accessibility {
 public:
     // A synchronous call to another application waits at most this long.
     static constexpr int kCallTimeoutMs = 250;
-    // A draft is read up to this many characters and for at most this long: the Send key waits on
-    // the read. A longer or slower draft reads as cut off, and is never judged as complete.
-    static constexpr int kMaxCharacters = 1 << 20;
-    static constexpr double kReadTimeLimit = 0.3;
-
-    // A draft's text, and whether it was read to its end.
-    struct TextRead {
-        std::string text;
-        bool complete = true;
-        // The text's characters; one more than that when cut off.
-        size_t characters = 0;
-    };
-
     struct Geometry {
         // Root-window coordinates of the top-left corner of the window in front, for toolkits
         // (GTK 4) that answer window-relative extents.
@@ -60,10 +47,6 @@ public:
     bool isTrusted() const override;
     bool isTrustedWithPrompt() override;
 
-    // The text an element shows, exactly as its app will send it: its Text with each embedded
-    // object (U+FFFC) expanded in place, recursively, block objects on lines of their own; an
-    // element without Text shows its children line by line. None when nothing answers.
-    static std::optional<TextRead> readText(AtspiAccessible* accessible);
     // Tests: forgets the focus events seen so far, so the next read walks the tree.
     void forgetFocus() {
         focused_.clear();

@@ -26,6 +26,7 @@ struct LinuxEvents::TapState {
     TapCallback callback;
     bool enabled = false;
     KeyInterest interest{};
+    LatePressPolicy latePress{};
 };
 
 class LinuxEvents::Tap final : public EventTap {
@@ -42,6 +43,10 @@ public:
     bool isEnabled() const override { return state_->enabled; }
     void setKeyInterest(KeyInterest interest) override {
         state_->interest = std::move(interest);
+        events_.updateGrabs();
+    }
+    void setLatePress(LatePressPolicy policy) override {
+        state_->latePress = std::move(policy);
         events_.updateGrabs();
     }
 
@@ -157,13 +162,21 @@ void LinuxEvents::setGrabbed(const Grab& grab, bool grabbed) {
 void LinuxEvents::updateGrabs() {
     if (!x_.isOpen()) return;
     std::set<Grab> wanted;
+    bool holdWhenLate = false;
     auto taps = taps_;  // an interest may add or drop taps
     for (const auto& weak : taps) {
         auto tap = weak.lock();
-        if (!tap || !tap->enabled || !tap->interest) continue;
+        if (!tap || !tap->enabled) continue;
+        if (tap->latePress && tap->latePress() == LatePress::hold) holdWhenLate = true;
+        if (!tap->interest) continue;
         for (const auto& combo : tap->interest()) {
             if (auto grab = grabFor(combo)) wanted.insert(*grab);
         }
+    }
+    {
+        // Decided ahead for the watchdog, which cannot wait for the main loop it watches.
+        std::lock_guard lock(frozenMutex_);
+        holdWhenLate_ = holdWhenLate;
     }
     if (wanted == grabbed_) return;
     for (const auto& grab : std::set<Grab>(grabbed_)) {
@@ -223,10 +236,23 @@ void LinuxEvents::onKeyPress(unsigned keycode, unsigned state, XTime time) {
     if (onPress_) onPress_();
     auto event = keyEventFor(keycode, state);
     auto verdict = event.keyCode >= 0 ? decide(event) : std::optional(event);
-    if (!settle(time, verdict.has_value(), taken)) notifyLateDecision(event);
-    else if (!verdict) {
+    auto settled = settle(time, verdict.has_value(), taken);
+    if (settled == Settled::passedLate) {
+        notifyLateDecision(event);
+    } else if (!verdict) {
         swallowedDown_.insert(keycode);
         held_ = HeldPress{event, keycode, state};
+    } else if (settled == Settled::heldLate) {
+        // Held while undecided, and let through now that it is decided.
+        swallowedDown_.insert(keycode);
+        held_ = HeldPress{event, keycode, state};
+        post(event);
+    }
+    if (settled == Settled::heldLate) {
+        char line[160];
+        std::snprintf(line, sizeof line,
+                      "Kestrel: a key press was held until checked: no decision within %.1f s", kDecisionTimeLimit);
+        log_.write(line);
     }
     updateGrabs();
 }
@@ -237,7 +263,7 @@ bool LinuxEvents::frozeAt(XTime time, Clock::time_point seenAt) {
         frozen_.seenByMainLoop = true;
         return false;
     }
-    frozen_ = Frozen{time, serverClock_.toLocal(time, seenAt), {}, false, true};
+    frozen_ = Frozen{time, serverClock_.toLocal(time, seenAt), {}, false, false, true};
     return true;
 }
 
@@ -246,22 +272,22 @@ void LinuxEvents::rawPressAt(XTime time, Clock::time_point seenAt) {
     // is the press the main loop is deciding. Two presses may share a millisecond.
     auto age = static_cast<int32_t>(static_cast<uint32_t>(frozen_.time) - static_cast<uint32_t>(time));
     if (frozen_.time != 0 && (age > 0 || (age == 0 && !(frozen_.seenByMainLoop && frozen_.decided)))) return;
-    frozen_ = Frozen{time, serverClock_.toLocal(time, seenAt), {}, false, false};
+    frozen_ = Frozen{time, serverClock_.toLocal(time, seenAt), {}, false, false, false};
 }
 
-bool LinuxEvents::settle(XTime time, bool pass, Clock::time_point taken) {
+LinuxEvents::Settled LinuxEvents::settle(XTime time, bool pass, Clock::time_point taken) {
     std::lock_guard lock(frozenMutex_);
-    if (frozen_.time != time) return false;
+    if (frozen_.time != time) return Settled::passedLate;
     if (frozen_.decided) {
         lastFreeze_ = {time, secondsBetween(frozen_.since, frozen_.releasedAt), secondsBetween(taken, Clock::now())};
-        return false;
+        return frozen_.heldLate ? Settled::heldLate : Settled::passedLate;
     }
     frozen_.decided = true;
     XAllowEvents(x_.display(), pass ? ReplayKeyboard : AsyncKeyboard, time);
     XFlush(x_.display());
     auto now = Clock::now();
     lastFreeze_ = {time, secondsBetween(frozen_.since, now), secondsBetween(taken, now)};
-    return true;
+    return Settled::inTime;
 }
 
 LinuxEvents::Freeze LinuxEvents::lastFreeze() const {
@@ -346,11 +372,13 @@ void LinuxEvents::watchdogLoop(const std::string& displayName) {
                 auto deadline = frozen_.since + std::chrono::duration_cast<Clock::duration>(
                                                     std::chrono::duration<double>(kDecisionTimeLimit));
                 if (now >= deadline) {
-                    // Still frozen at the deadline: hand the press on and let the keyboard go.
+                    // Still frozen at the deadline: let the keyboard go, with the press handed on
+                    // or, where the taps asked, held for their verdict.
                     frozen_.decided = true;
+                    frozen_.heldLate = holdWhenLate_;
                     frozen_.releasedAt = now;
                     if (x_.isOpen()) {
-                        XAllowEvents(x_.display(), ReplayKeyboard, frozen_.time);
+                        XAllowEvents(x_.display(), holdWhenLate_ ? AsyncKeyboard : ReplayKeyboard, frozen_.time);
                         XFlush(x_.display());
                     }
                     continue;

@@ -4,7 +4,8 @@
 // decided: passing it hands the original event to the focused app (ReplayKeyboard), swallowing it
 // drops it. A watchdog with a connection of its own sees each grabbed press as the server froze
 // the keyboard (XInput2 raw events reach every client, grab or not) and passes a press that is
-// not decided within the limit of that moment, however busy the main loop is. Posting a held
+// not decided within the limit of that moment, however busy the main loop is (or holds it, where
+// the taps asked, and applies their verdict when it comes). Posting a held
 // send replays it through XTest with the grab lifted, once the physical key is up, with the
 // modifiers and level of the original press, so the replay never comes back to the taps. Main
 // thread, except the watchdog. Owned by the Linux desktop.
@@ -29,7 +30,8 @@ namespace desktop::x11 {
 
 class LinuxEvents final : public Events {
 public:
-    // A press not decided within this time of the server freezing the keyboard passes.
+    // A press not decided within this time of the server freezing the keyboard passes, or is held
+    // for a late verdict.
     static constexpr double kDecisionTimeLimit = 1.0;
 
     LinuxEvents(XConnection& x, Log& log);
@@ -107,8 +109,10 @@ private:
     // it sees a raw press.
     bool frozeAt(XTime time, Clock::time_point seenAt);
     void rawPressAt(XTime time, Clock::time_point seenAt);
-    // Answers whether the verdict came in time (and then lets the keyboard go with it).
-    bool settle(XTime time, bool pass, Clock::time_point taken);
+    // Whether the verdict came in time (and then lets the keyboard go with it), or the watchdog
+    // let the keyboard go first, passing or holding the press.
+    enum class Settled { inTime, passedLate, heldLate };
+    Settled settle(XTime time, bool pass, Clock::time_point taken);
     // The watchdog's thread, with a connection of its own.
     void watchdogLoop(const std::string& displayName);
     // Asks for raw key presses on the connection; answers XInput's opcode, or -1 without it.
@@ -134,6 +138,7 @@ private:
         Clock::time_point since;
         Clock::time_point releasedAt;  // by the watchdog
         bool decided = true;
+        bool heldLate = false;  // by the watchdog, for the taps' verdict
         bool seenByMainLoop = false;
     };
     mutable std::mutex frozenMutex_;
@@ -141,6 +146,7 @@ private:
     Freeze lastFreeze_;
     ServerClock serverClock_;
     std::set<unsigned> grabbedKeycodes_;
+    bool holdWhenLate_ = false;
     bool stopping_ = false;
 
     // What wakes the watchdog.

@@ -8,6 +8,8 @@ public:
     void enable(bool enabled) override { state_->enabled = enabled; }
     bool isEnabled() const override { return state_->enabled; }
     void setKeyInterest(KeyInterest interest) override { state_->interest = std::move(interest); }
+    // Simulated taps are never cut short.
+    void setLatePress(LatePressPolicy) override {}
 
 private:
     std::shared_ptr<TapState> state_;  // the Core sees it weakly: dropping the tap removes it
