@@ -447,6 +447,10 @@ GtkWidget* NodeWidgets::buildContent(const Node& node, Kind parent, Built& into)
                     gtk_widget_set_halign(widget, GTK_ALIGN_CENTER);
                     gtk_widget_set_valign(widget, GTK_ALIGN_CENTER);
                     gtk_overlay_add_overlay(GTK_OVERLAY(overlay), widget);
+                    // A layer only draws. GTK gives each layer an X window of its own, stacked
+                    // over the input window of a button that holds the stack (the pill), so
+                    // without this a click lands on the layer and the button never sees it.
+                    gtk_overlay_set_overlay_pass_through(GTK_OVERLAY(overlay), widget, TRUE);
                 }
             }
             return overlay;
