@@ -32,6 +32,7 @@ std::vector<Finding> DraftState::risks() const {
 }
 
 size_t DraftState::wordCount() const {
+    if (words_) return *words_;
     size_t words = 0;
     bool inWord = false;
     for (char32_t c : desktop::unicode::codePoints(text_)) {
@@ -39,6 +40,7 @@ size_t DraftState::wordCount() const {
         if (!space && !inWord) ++words;
         inWord = !space;
     }
+    words_ = words;
     return words;
 }
 

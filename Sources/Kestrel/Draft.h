@@ -30,7 +30,10 @@ public:
     const std::optional<SupportedApp>& app() const { return app_; }
     void setApp(std::optional<SupportedApp> app) { publish(app_, std::move(app)); }
     const std::string& text() const { return text_; }
-    void setText(std::string text) { publish(text_, std::move(text)); }
+    void setText(std::string text) {
+        publish(text_, std::move(text));
+        words_.reset();
+    }
     const LocalResult& local() const { return local_; }
     void setLocal(LocalResult local) { publish(local_, std::move(local)); }
     const std::optional<ScoreResult>& ai() const { return ai_; }
@@ -72,6 +75,8 @@ private:
 
     std::optional<SupportedApp> app_;
     std::string text_;
+    // Counted once per text: every build of the panel asks.
+    mutable std::optional<size_t> words_;
     LocalResult local_ = LocalResult::empty;
     std::optional<ScoreResult> ai_;
     bool aiPending_ = false;

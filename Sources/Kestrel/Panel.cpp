@@ -4,6 +4,7 @@
 #include <cassert>
 #include <cmath>
 #include <limits>
+#include <utility>
 
 #include "Desktop/Desktop.h"
 #include "Desktop/Pasteboard.h"
@@ -84,8 +85,13 @@ void PanelController::setUp() {
 
     // The announcement comes before the change, so the re-fit waits for the main queue.
     auto scheduleRefit = [weak = weak_from_this()] {
+        auto self = weak.lock();
+        if (!self) return;
+        self->placedFresh_ = false;
+        if (std::exchange(self->refitQueued_, true)) return;
         desktop::current().runLoop().async([weak] {
-            if (auto self = weak.lock()) self->refit();
+            auto self = weak.lock();
+            if (self && std::exchange(self->refitQueued_, false)) self->refit();
         });
     };
     observers_.push_back(state_->observe(scheduleRefit));
@@ -134,6 +140,7 @@ void PanelController::orderFront() {
     placement_.reset();
     resize();
     position();
+    placedFresh_ = true;
     panel_->orderFront();
     watchForClickAway();
 }
@@ -165,6 +172,7 @@ void PanelController::refit() {
         hide();
         return;
     }
+    if (std::exchange(placedFresh_, false)) return;
     resize();
     position();
 }

@@ -185,6 +185,10 @@ private:
         bool beside = false;
     };
     std::optional<Placement> placement_;
+    // A refit is on the main queue: later announcements join it. Placed since with nothing
+    // announced after (brought to the front), the panel needs no placing again.
+    bool refitQueued_ = false;
+    bool placedFresh_ = false;
     std::function<void()> openSignIn_;
     PanelActions actions_;
 };

@@ -161,7 +161,9 @@ TEST_F(GtkWindowsTests, AChangeKeepsTheWidgetsItDoesNotTouch) {
         std::vector<GtkWidget*> out;
         if (!column) return out;
         GList* list = gtk_container_get_children(GTK_CONTAINER(column));
-        for (GList* it = list; it; it = it->next) out.push_back(GTK_WIDGET(it->data));
+        for (GList* it = list; it; it = it->next) {
+            if (gtk_widget_get_visible(GTK_WIDGET(it->data))) out.push_back(GTK_WIDGET(it->data));
+        }
         g_list_free(list);
         return out;
     };

@@ -84,9 +84,16 @@ GtkWidget* findButton(GtkWidget* root, const std::string& title) {
 }
 
 std::vector<std::string> labelTexts(GtkWidget* root) {
+    // A hidden widget (one kept for later) shows nothing.
+    auto shown = [root](GtkWidget* widget) {
+        for (; widget && widget != root; widget = gtk_widget_get_parent(widget)) {
+            if (!gtk_widget_get_visible(widget)) return false;
+        }
+        return true;
+    };
     std::vector<std::string> out;
     for (GtkWidget* widget : descendants(root)) {
-        if (GTK_IS_LABEL(widget)) out.emplace_back(gtk_label_get_text(GTK_LABEL(widget)));
+        if (GTK_IS_LABEL(widget) && shown(widget)) out.emplace_back(gtk_label_get_text(GTK_LABEL(widget)));
     }
     return out;
 }

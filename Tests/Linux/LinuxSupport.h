@@ -56,7 +56,7 @@ std::vector<GtkWidget*> descendants(GtkWidget* root);
 GtkWidget* toplevel(const std::string& title);
 // The first button under `root` whose label or accessible name is `title`.
 GtkWidget* findButton(GtkWidget* root, const std::string& title);
-// The texts of the labels under `root`, in tree order.
+// The texts of the shown labels under `root`, in tree order.
 std::vector<std::string> labelTexts(GtkWidget* root);
 
 class GtkDesktopTest : public ::testing::Test {

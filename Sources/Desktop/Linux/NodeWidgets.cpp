@@ -304,6 +304,11 @@ void NodeWidgets::layStack(const Node& node, Built& built) {
         const Node& child = node.children[i];
         Built* old = i < built.children.size() ? &built.children[i] : nullptr;
         if (old && update(child, *old)) {
+            if (old->spare) {
+                old->spare = false;
+                gtk_widget_show(old->outer);
+                changed_ = true;
+            }
             laid[i] = std::move(*old);
         } else {
             if (old) forget(*old);
@@ -319,8 +324,10 @@ void NodeWidgets::layStack(const Node& node, Built& built) {
             announceAsErrorOf(laid[i].outer, laid[i - 1].widget);
     }
     for (size_t i = node.children.size(); i < built.children.size(); ++i) {
-        forget(built.children[i]);
-        changed_ = true;
+        Built& dropped = built.children[i];
+        changed_ = changed_ || !dropped.spare;
+        if (keepAsSpare(dropped)) laid.push_back(std::move(dropped));
+        else forget(dropped);
     }
     int position = 0;
     for (const auto& child : laid) {
@@ -345,6 +352,21 @@ void NodeWidgets::forget(const Built& built) {
     gtk_widget_destroy(built.outer);
 }
 
+// Entries are left out: each belongs to its key and may be taken up elsewhere meanwhile.
+bool NodeWidgets::keepAsSpare(Built& built) {
+    if (!built.outer) return false;
+    std::vector<const Built*> pending = {&built};
+    while (!pending.empty()) {
+        const Built* next = pending.back();
+        pending.pop_back();
+        if (next->look.kind == Kind::textField) return false;
+        for (const auto& child : next->children) pending.push_back(&child);
+    }
+    if (!built.spare) gtk_widget_hide(built.outer);
+    built.spare = true;
+    return true;
+}
+
 // The controls in tree order, the default button, and the height limits with their scroll areas.
 void NodeWidgets::collect(const Built& built, std::vector<Limit*>& open) {
     Limit* limit = nullptr;
@@ -360,7 +382,9 @@ void NodeWidgets::collect(const Built& built, std::vector<Limit*>& open) {
             for (auto* holder : open) holder->scrolls.push_back(GTK_SCROLLED_WINDOW(built.widget));
         }
     }
-    for (const auto& child : built.children) collect(child, open);
+    for (const auto& child : built.children) {
+        if (!child.spare) collect(child, open);
+    }
     if (limit) open.pop_back();
 }
 

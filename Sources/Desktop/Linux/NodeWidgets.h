@@ -3,7 +3,8 @@
 // themed symbols and drawn circles, styled through per-look CSS. A new tree is laid over the
 // shown widgets by position and kind: a node of the same kind and look keeps its widget (a label
 // takes its new text), a stack lays its children out again, and only what changed is made anew,
-// so a change is as cheap as what it changes. Each text field keeps its entry across trees, so
+// so a change is as cheap as what it changes; what a stack drops from its end is hidden, not
+// destroyed, so a line that comes and goes (a notice) costs a hide and a show. Each text field keeps its entry across trees, so
 // typing, caret and focus survive the rebuilds that the typing itself causes, and kept controls
 // take the new tree's callbacks, so a click is never lost to a rebuild between press and release.
 // Main thread only. Owned by the window that shows the tree.
@@ -45,12 +46,14 @@ private:
         std::vector<GtkScrolledWindow*> scrolls;
     };
     // What one node was built into, mirroring the tree: the node itself (children aside), the
-    // widget its parent holds (its background box, else its own widget) and its own widget.
+    // widget its parent holds (its background box, else its own widget) and its own widget. A
+    // stack's children that the last tree dropped stay behind its shown ones as hidden spares.
     struct Built {
         ui::Node look;
         GtkWidget* outer = nullptr;
         GtkWidget* widget = nullptr;
         std::vector<Built> children;
+        bool spare = false;
     };
     GtkWidget* build(const ui::Node& node, ui::Node::Kind parent, Built& into);
     GtkWidget* buildContent(const ui::Node& node, ui::Node::Kind parent, Built& into);
@@ -60,6 +63,8 @@ private:
     bool update(const ui::Node& node, Built& built);
     void layStack(const ui::Node& node, Built& built);
     void forget(const Built& built);
+    // Hides a child the tree dropped, to be taken up again by the next one like it.
+    bool keepAsSpare(Built& built);
     void collect(const Built& built, std::vector<Limit*>& open);
     void applyLimits();
     void rebind(const ui::Node& node, size_t& next);
