@@ -48,11 +48,3 @@ TEST_F(AXTests, MissingOrMistypedValuesAreAbsences) {
     apps.setTrusted(false);
     EXPECT_FALSE(AX::attribute(field, "AXRole"));
 }
-
-TEST_F(AXTests, EditableRolesAndSettingsPage) {
-    EXPECT_EQ(AX::editableRoles(), (std::set<std::string, std::less<>>{"AXTextArea", "AXTextField"}));
-    AX::openAccessibilitySettings();
-    EXPECT_THAT(sim.simApps().opened(),
-                testing::ElementsAre("x-apple.systempreferences:com.apple.preference.security?"
-                                     "Privacy_Accessibility"));
-}

@@ -10,7 +10,6 @@
 
 using namespace kestrel;
 using testing::ElementsAre;
-using testing::HasSubstr;
 
 namespace {
 
@@ -65,47 +64,12 @@ User makeUser(std::optional<std::string> name, std::optional<std::string> plan,
 
 }  // namespace
 
-TEST_F(AppShellTests, FirstLaunchWaitsForPermissionAndReportsItOnce) {
-    sim.simApps().setTrusted(false);
-    auto app = launch();
-    EXPECT_THAT(events, ElementsAre("App Installed"));
-    ASSERT_TRUE(app->accessibility().window());
-    EXPECT_TRUE(app->accessibility().window()->isVisible());
-    EXPECT_EQ(sim.simApps().frontmostApplication()->bundleID, sim.bundle().identifier());
-    EXPECT_EQ(app->statusItem()->symbol(), "checkmark.seal");
-    EXPECT_EQ(app->statusItem()->tooltip(), "Kestrel");
-
-    sim.advance(2.5);
-    EXPECT_EQ(count("Accessibility Granted"), 0u);
-    sim.simApps().setTrusted(true);
-    sim.advance(0.5);  // the tick at 3.0 s finds the permission
-    EXPECT_EQ(count("Accessibility Granted"), 1u);
-    EXPECT_FALSE(app->accessibility().window()->isVisible());
-    sim.advance(5);
-    EXPECT_EQ(count("Accessibility Granted"), 1u);
-    EXPECT_EQ(app->statusItem()->symbol(), "checkmark.seal.fill");
-}
-
 TEST_F(AppShellTests, LaterTrustedLaunchWatchesAtOnce) {
     sim.defaults().set(AppDelegate::kLaunchedBefore, true);
     auto app = launch();
     sim.advance(3);
     EXPECT_THAT(events, ElementsAre("App Launched"));
     EXPECT_FALSE(app->accessibility().window());
-}
-
-TEST_F(AppShellTests, IconFollowsRisksAndTooltipNamesTheApp) {
-    auto app = launch();
-    focus("mail", "Here is the key sk-zyxwvutsrqponmlkjihgfedcba987654 for the staging box.");
-    sim.advance(0.5);
-    EXPECT_EQ(app->statusItem()->symbol(), "exclamationmark.triangle.fill");
-    EXPECT_EQ(app->statusItem()->tooltip(), "Kestrel · watching Mail");
-    sim.simApps().setText("Here is the key for the staging box.");
-    sim.advance(0.5);
-    EXPECT_EQ(app->statusItem()->symbol(), "checkmark.seal.fill");
-    focus("teams");
-    sim.advance(0.5);
-    EXPECT_EQ(app->statusItem()->tooltip(), "Kestrel · watching Microsoft Teams");
 }
 
 TEST_F(AppShellTests, AccountSectionShowsNameOrEmailAndFreeUsage) {
@@ -154,16 +118,6 @@ TEST_F(AppShellTests, MenuListsAppsAndSwitchedOffRulesInOrder) {
     EXPECT_EQ(titles(m).back(), "Quit Kestrel");
     EXPECT_EQ(titles(m)[titles(m).size() - 2], "Kestrel " KESTREL_VERSION);
     EXPECT_FALSE(m.find({"Grant Accessibility access…"}));
-}
-
-TEST_F(AppShellTests, GrantAccessOnlyWhileUntrusted) {
-    sim.simApps().setTrusted(false);
-    auto app = launch();
-    choose(*app, {"Grant Accessibility access…"});
-    EXPECT_EQ(sim.simApps().trustPrompts(), 1u);
-    EXPECT_THAT(sim.simApps().opened().back(), HasSubstr("Privacy_Accessibility"));
-    sim.simApps().setTrusted(true);
-    EXPECT_FALSE(menu(*app).find({"Grant Accessibility access…"}));
 }
 
 TEST_F(AppShellTests, LaunchAtLoginFollowsTheRealStatusAndLogsFailures) {

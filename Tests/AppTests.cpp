@@ -55,26 +55,6 @@ TEST_F(AppDelegateTests, UnloadableEngineShowsTheAlertAndTerminates) {
     EXPECT_FALSE(app->gate());
 }
 
-TEST_F(AppDelegateTests, EscapeClosesAPlainPanelAndOtherwiseReachesTheApp) {
-    auto app = launch();
-    constexpr int64_t kEscape = 53, kC = 8;
-    auto escapesDelivered = [&] {
-        return std::count_if(sim.simEvents().delivered().begin(), sim.simEvents().delivered().end(),
-                             [](const desktop::KeyEvent& e) {
-                                 return e.type == desktop::KeyEventType::keyDown && e.keyCode == kEscape;
-                             });
-    };
-    focus("slack", "hello there");
-    sim.simEvents().pressKey(kC, desktop::keyflags::command | desktop::keyflags::option);
-    sim.drain();
-    ASSERT_TRUE(app->panel()->panel().isVisible());
-    sim.simEvents().pressKey(kEscape);
-    EXPECT_FALSE(app->panel()->panel().isVisible());
-    EXPECT_EQ(escapesDelivered(), 0);
-    sim.simEvents().pressKey(kEscape);  // nothing to close: the app gets it
-    EXPECT_EQ(escapesDelivered(), 1);
-}
-
 TEST_F(AppDelegateTests, TheHotkeyTogglesThePanel) {
     auto app = launch();
     focus("slack", "hello there");

@@ -163,15 +163,6 @@ TEST_F(PrefsTests, DisabledRulesAreStoredSortedOnce) {
     EXPECT_EQ(Prefs::disabledRules(), std::vector<std::string>{"link"});
 }
 
-TEST_F(PrefsTests, RuleNamesAndMuteKeys) {
-    EXPECT_EQ(Prefs::ruleNames().size(), 11u);
-    EXPECT_EQ(Prefs::ruleNames().at("pii"), "Sensitive number (SSN / card)");
-    EXPECT_EQ(Prefs::muteKey("com.apple.mail"), "muted.com.apple.mail");
-    EXPECT_FALSE(Prefs::isMuted("com.apple.mail"));
-    sim.defaults().set("muted.com.apple.mail", true);
-    EXPECT_TRUE(Prefs::isMuted("com.apple.mail"));
-}
-
 TEST_F(PrefsTests, BackendUrlIsTrimmedOrFallsBack) {
     EXPECT_EQ(Config::backend().text, Config::kDefaultBackend);
     struct Case {
@@ -192,15 +183,6 @@ TEST_F(PrefsTests, BackendUrlIsTrimmedOrFallsBack) {
     }
     sim.defaults().set("backendUrl", int64_t{3});
     EXPECT_EQ(Config::backend().text, Config::kDefaultBackend);
-}
-
-TEST_F(PrefsTests, VersionAndDashboard) {
-    EXPECT_EQ(Config::version(), KESTREL_VERSION);
-    sim.simBundle().setInfoValue("CFBundleShortVersionString", 3);
-    EXPECT_EQ(Config::version(), "dev");
-    sim.simBundle().removeInfoValue("CFBundleShortVersionString");
-    EXPECT_EQ(Config::version(), "dev");
-    EXPECT_TRUE(Config::dashboard().text.ends_with("/dashboard"));
 }
 
 TEST_F(PrefsTests, EngineDirectoryPrefersTheBundleWhenItHasRules) {

@@ -107,18 +107,6 @@ protected:
 };
 }  // namespace
 
-TEST_F(FocusWatcherTests, ReadsTheFocusedFieldAndChecksItOnChange) {
-    auto field = focus("mail", "see attached, key sk-1");
-    auto local = watcher->refresh();
-    EXPECT_THAT(ids(local.findings), ElementsAre("secret", "attach"));
-    EXPECT_EQ(state->app()->name, "mail");
-    EXPECT_EQ(state->text(), "see attached, key sk-1");
-    EXPECT_EQ(state->element(), field);
-    EXPECT_EQ(state->pid(), sim.simApps().pid("com.apple.mail"));
-    EXPECT_THAT(ids(state->risks()), ElementsAre("secret"));
-    EXPECT_EQ(engineChecks(), 1);
-}
-
 TEST_F(FocusWatcherTests, UnchangedTextCostsNoEngineCallAndKeepsAIState) {
     focus("mail", "see attached");
     watcher->refresh();

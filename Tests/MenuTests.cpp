@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 
 #include "Desktop/KeyEvent.h"
-#include "Desktop/Sim/SimStatusBar.h"
 
 using namespace desktop;
 
@@ -46,30 +45,3 @@ TEST(MenuTests, RebuildsOnEveryOpeningAndRendersItsItems) {
     EXPECT_EQ(menu.find({"Check", "Mail  (⇧⌘D)"}), nullptr);
 }
 
-TEST(StatusBarTests, KeepsTheLatestItemWhileTheApplicationHoldsIt) {
-    sim::SimStatusBar bar;
-    {
-        auto item = bar.makeStatusItem();
-        item->setSymbol("checkmark.seal", "Kestrel", true);
-        item->setTooltip("Kestrel");
-        ASSERT_TRUE(bar.item());
-        EXPECT_EQ(bar.item()->symbol(), "checkmark.seal");
-        EXPECT_TRUE(bar.item()->isTemplate());
-        item->setSymbol("", "Kestrel", true);
-        EXPECT_FALSE(bar.item()->symbol());
-    }
-    EXPECT_FALSE(bar.item());
-}
-
-TEST(LoginItemsTests, FailuresLeaveTheStatusAsItWas) {
-    sim::SimLoginItems login;
-    ASSERT_TRUE(login.registerApp());
-    EXPECT_EQ(login.status(), LoginItems::Status::enabled);
-    login.failNextChange("Operation not permitted");
-    auto refused = login.unregisterApp();
-    ASSERT_FALSE(refused);
-    EXPECT_EQ(refused.error(), "Operation not permitted");
-    EXPECT_EQ(login.status(), LoginItems::Status::enabled);
-    EXPECT_TRUE(login.unregisterApp());
-    EXPECT_EQ(login.status(), LoginItems::Status::notRegistered);
-}

@@ -149,42 +149,6 @@ TEST_F(PanelTest, EveryOtherWayOfClosingDropsTheHeldSend) {
     }
 }
 
-TEST_F(PanelTest, IgnoringOrMutingTheLastRiskEndsTheHoldButKeepsThePanel) {
-    for (const char* action : {"Ignore", "Turn off rule"}) {
-        state->setDisabledRules({});
-        state->setIgnored({});
-        holdSend(std::string("token sk-123 via ") + action);
-        press(action);
-        EXPECT_TRUE(panel->panel().isVisible()) << action;
-        EXPECT_FALSE(panel->model().gating()) << action;
-        EXPECT_EQ(panel->model().notice(), "Nothing left to block. Press send again.") << action;
-        EXPECT_FALSE(gate->pending()) << action;
-        EXPECT_THAT(rendered(), Not(HasSubstr("Send anyway"))) << action;
-        EXPECT_THAT(rendered(), HasSubstr("<checkmark.seal.fill> (accent)")) << action;
-        EXPECT_TRUE(sent("slack").empty()) << action;
-    }
-    EXPECT_EQ(lastEvent("Finding Dismissed"),
-              (nlohmann::json{{"platform", "slack"}, {"rule", "secret"}, {"level", "risk"}}));
-    EXPECT_EQ(lastEvent("Rule Muted"), (nlohmann::json{{"platform", "slack"}, {"rule", "secret"}, {"level", "risk"}}));
-    EXPECT_THAT(Prefs::disabledRules(), ElementsAre("secret"));
-    EXPECT_EQ(state->disabledRules(), std::set<std::string>{"secret"});
-}
-
-TEST_F(PanelTest, IgnoreAllInsertsEveryKeyAndSendsOneEvent) {
-    holdSend("sk-1 password attached later lol");
-    ASSERT_EQ(state->findings().size(), 5u);
-    press("Ignore all");
-    EXPECT_EQ(state->ignored().size(), 5u);
-    EXPECT_TRUE(state->findings().empty());
-    EXPECT_THAT(trackedNames(), ElementsAre("Send Blocked", "Findings Ignored"));
-    EXPECT_EQ(lastEvent("Findings Ignored"),
-              (nlohmann::json{{"platform", "slack"},
-                              {"rules", {"secret", "password", "attach", "later", "tone"}}}));
-    EXPECT_FALSE(panel->model().gating());
-    EXPECT_EQ(panel->model().notice(), "Nothing left to block. Press send again.");
-    EXPECT_THAT(rendered(), HasSubstr("\"Nothing to flag.\""));
-}
-
 TEST_F(PanelTest, MutingARuleNamesItInTheNotice) {
     struct Case {
         Finding finding;
@@ -577,30 +541,18 @@ TEST_F(PanelServiceTest, AFailedRewriteKeepsTheEarlierOne) {
     EXPECT_EQ(requestsTo("/api/check/rewrite"), 1u);
 }
 
-TEST_F(PanelServiceTest, ARewriteGoesIntoTheBoxOrOntoTheClipboard) {
+TEST_F(PanelServiceTest, ARewriteTheAppRefusesGoesOntoTheClipboard) {
     focus("slack", "old draft");
     watcher->refresh();
     panel->model().setRewrite("New draft.");
     panel->model().setNotice("Fixed.");
     panel->actions().copyRewrite();
     EXPECT_EQ(panel->model().notice(), "Fixed.");  // a notice already showing stays
-    EXPECT_EQ(sim.pasteboard().string(), "New draft.");
-    panel->model().setNotice(std::nullopt);
-    panel->actions().copyRewrite();
-    EXPECT_EQ(panel->model().notice(), "Copied.");
-
     sim.simApps().setReadOnly(true);
     panel->actions().applyRewrite();
+    EXPECT_EQ(sim.pasteboard().string(), "New draft.");
     EXPECT_EQ(panel->model().notice(),
               "This app would not accept the text. It is on your clipboard — select all and paste.");
     EXPECT_EQ(lastEvent("Rewrite Applied"), (nlohmann::json{{"platform", "slack"}, {"via", "clipboard"}}));
     EXPECT_EQ(panel->model().rewrite(), "New draft.");
-
-    sim.simApps().setReadOnly(false);
-    panel->actions().applyRewrite();
-    EXPECT_EQ(sim.simApps().focusedText(), "New draft.");
-    EXPECT_EQ(panel->model().notice(), "Replaced.");
-    EXPECT_FALSE(panel->model().rewrite());
-    EXPECT_EQ(state->text(), "New draft.");
-    EXPECT_EQ(lastEvent("Rewrite Applied"), (nlohmann::json{{"platform", "slack"}, {"via", "accessibility"}}));
 }

@@ -30,14 +30,6 @@ TEST_F(SimAppsTests, OnlyBringingAnAppForwardChangesTheFrontApp) {
               (desktop::RunningApplication{"com.apple.mail", mail}));
 }
 
-TEST_F(SimAppsTests, ElectronAppsHideTheirFocusUntilManualAccessibilityIsSet) {
-    focus("teams", "hi");
-    auto application = accessibility.applicationElement(*apps.pid("com.microsoft.teams2"));
-    EXPECT_EQ(accessibility.copyAttribute(application, "AXFocusedUIElement").error(), AXError::noValue);
-    EXPECT_EQ(accessibility.setAttribute(application, "AXManualAccessibility", true), AXError::success);
-    EXPECT_TRUE(accessibility.copyAttribute(application, "AXFocusedUIElement").has_value());
-}
-
 TEST_F(SimAppsTests, FieldsAcceptOrRefuseWritesOfTheirText) {
     auto field = focus("mail", "draft");
     EXPECT_EQ(accessibility.setAttribute(field, "AXValue", std::string("fixed")), AXError::success);
@@ -48,23 +40,6 @@ TEST_F(SimAppsTests, FieldsAcceptOrRefuseWritesOfTheirText) {
     EXPECT_EQ(apps.focusedText(), "fixed");
     apps.quit("com.apple.mail");
     EXPECT_EQ(accessibility.copyAttribute(field, "AXValue").error(), AXError::invalidUIElement);
-}
-
-TEST_F(SimAppsTests, AppsSendOnTheirOwnChordWithTextAndOtherwiseIgnoreKeys) {
-    focus("slack", "");
-    sim.simEvents().pressKey(36);  // empty field: nothing to send
-    apps.type("hello");
-    sim.simEvents().pressKey(0);  // "a" never edits a fake field
-    sim.simEvents().pressKey(36, desktop::keyflags::shift);
-    EXPECT_EQ(apps.focusedText(), "hello");
-    sim.simEvents().pressKey(76, desktop::keyflags::numericPad);  // keypad Enter counts as Return
-    EXPECT_THAT(sent("slack"), ElementsAre("hello"));
-    EXPECT_EQ(apps.focusedText(), "");
-
-    focus("mail", "report");
-    sim.simEvents().pressKey(36);
-    sim.simEvents().pressKey(2, desktop::keyflags::shift | desktop::keyflags::command);
-    EXPECT_THAT(sent("mail"), ElementsAre("report"));
 }
 
 TEST_F(SimAppsTests, NewestTapSeesEventsFirstAndPostedEventsTravelThroughAllTaps) {

@@ -56,13 +56,6 @@ TEST_F(SimWindowsTests, OrderingKeepsTheFrontMostFirstAndOneKeyWindow) {
     EXPECT_TRUE(sim.simWindows().visibleWindows().empty());
 }
 
-TEST_F(SimWindowsTests, CenteringUsesTheMainScreensVisibleFrame) {
-    auto window = make(windowstyle::titled, makeRect(0, 0, 420, 260));
-    window->center();
-    // 1440 × 875 visible: (1440 - 420) / 2 across, two thirds of the free height up.
-    EXPECT_EQ(window->frame().origin, (Point{510, std::round((875 - 288) * 2.0 / 3)}));
-}
-
 TEST_F(SimWindowsTests, ClicksReachOurWindowsOrElseTheGlobalMonitors) {
     std::vector<std::string> seen;
     auto window = make(windowstyle::titled, makeRect(100, 100, 200, 100));
