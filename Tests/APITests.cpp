@@ -69,13 +69,7 @@ TEST_F(APITests, GetCarriesJsonContentTypeUserAgentAndBearerTokenInOrderWithoutB
     EXPECT_EQ(sent[0].headers[0], Header("content-type", "application/json"));
     EXPECT_EQ(sent[0].headers[1], Header("user-agent", "kestrel-macos/" KESTREL_VERSION));
     EXPECT_EQ(sent[0].headers[2], Header("authorization", "Bearer " + *api()->token()));
-    // And on the wire, as the server saw it.
-    auto received = server.requests(DevServer::kMe);
-    ASSERT_EQ(received.size(), 1u);
-    EXPECT_EQ(received[0].header("content-type"), "application/json");
-    EXPECT_EQ(received[0].header("user-agent"), "kestrel-macos/" KESTREL_VERSION);
-    EXPECT_EQ(received[0].header("authorization"), "Bearer " + *api()->token());
-    EXPECT_EQ(received[0].body, "");
+    EXPECT_EQ(server.requests(DevServer::kMe).at(0).header("authorization"), "Bearer " + *api()->token());
 }
 
 TEST_F(APITests, UserAgentCarriesDevWithoutAVersionString) {
@@ -362,11 +356,6 @@ TEST_F(APITests, AFailedDevLoginIsReported) {
     EXPECT_EQ(startEmail().error(), (APIError{403, "Development login is off."}));
 }
 
-TEST_F(APITests, RefreshWhileSignedOutSendsNothing) {
-    refreshMe();
-    EXPECT_TRUE(sim.simHttp().requests().empty());
-}
-
 TEST_F(APITests, RefreshReplacesTheUserAndRewritesTheItem) {
     signIn();
     auto before = *api()->user();
@@ -401,9 +390,11 @@ TEST_F(APITests, ARefreshAnsweredAfterSignOutChangesNothing) {
     EXPECT_FALSE(storedItem());
 }
 
-TEST_F(APITests, SignOutTracksOnlyWhenSignedInAndSendsNothing) {
+TEST_F(APITests, SignOutTracksOnlyWhenSignedInAndSignedOutCallsSendNothing) {
     api()->signOut();
+    refreshMe();
     EXPECT_TRUE(tracked.empty());
+    EXPECT_TRUE(sim.simHttp().requests().empty()) << "signed out, a refresh asks nothing";
     signIn();
     server.clearRequests();
     sim.simHttp().clearRequests();

@@ -202,15 +202,6 @@ TEST_F(SendGateTests, TapComesBackAfterTheSystemDisablesIt) {
     EXPECT_EQ(holds, 2);
 }
 
-TEST_F(SendGateTests, StartsOnceAndReportsARefusedTap) {
-    EXPECT_TRUE(gate->start());
-    EXPECT_TRUE(gate->running());
-    sim.simEvents().refuseTaps(true);
-    auto other = std::make_shared<SendGate>(state, watcher, engine);
-    EXPECT_FALSE(other->start());
-    EXPECT_FALSE(other->running());
-}
-
 TEST_F(SendGateTests, ADroppedGateLetsEveryKeyThrough) {
     focus("slack", "deploy with sk-1");
     gate.reset();

@@ -23,22 +23,6 @@ private:
 
 }  // namespace
 
-TEST(ViewLayoutTests, TextLinesFollowTheFontStyle) {
-    struct Case {
-        Font font;
-        double lineHeight;
-    };
-    for (const auto& c : std::vector<Case>{{Font::body(), 16},
-                                           {Font::headline(), 16},
-                                           {Font::callout(), 15},
-                                           {Font::caption(), 13},
-                                           {Font::caption2(), 13},
-                                           {Font::title3(), 20},
-                                           {Font::system(12, Weight::bold), 15}}) {
-        EXPECT_EQ(measure(Text("Hi").withFont(c.font)).height, c.lineHeight) << c.font.describe();
-    }
-}
-
 TEST(ViewLayoutTests, TextWrapsAtTheGivenWidthAndKeepsLineBreaks) {
     // Callout: 12-point font, 6.6 points per character, 15-point lines.
     auto text = Text("aaaa bbbb cccc").withFont(Font::callout());
@@ -112,20 +96,6 @@ TEST(ViewRenderTests, RendersAReadableTree) {
               "    \"Looks like a key\" (caption, secondary)\n"
               "  [text field \"draft\"]  [Add] (small, disabled, tooltip \"Adds it\")  spinner (mini)\n");
     EXPECT_THAT(texts(tree), ElementsAre("Hold on", "Secret", "Looks like a key"));
-}
-
-TEST(ViewRenderTests, QuotedTextIsEscapedAndItsLineBreaksIndented) {
-    auto tree = VStack(
-        HAlign::leading, 0,
-        {Text(R"(say "hi" \ bye)"), ScrollView(Text("first\nsecond").withFont(Font::caption())),
-         Button("Fix", {}).help("Replace \"a\"\nwith \"b\"")});
-    EXPECT_EQ(render(tree), R"("say \"hi\" \\ bye"
-scroll
-  "first
-   second" (caption)
-[Fix] (tooltip "Replace \"a\"
- with \"b\"")
-)");
 }
 
 TEST(ViewRenderTests, AScrollAreaMarksWhereItCutsItsContentOff) {
