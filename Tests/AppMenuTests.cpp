@@ -149,12 +149,3 @@ TEST_F(AppShellTests, SignOutClearsTheSessionAndReportsOnlyWithAToken) {
     EXPECT_EQ(count("Signed Out"), 1u);
     EXPECT_EQ(titles(menu(*app))[0], "Sign in…");
 }
-
-TEST_F(AppShellTests, DashboardAndQuit) {
-    auto app = launch();
-    choose(*app, {"Open dashboard"});
-    EXPECT_EQ(sim.simApps().opened().back(), Config::dashboard().text);
-    EXPECT_EQ(events.back(), "Dashboard Opened");
-    choose(*app, {"Quit Kestrel"});
-    EXPECT_TRUE(sim.simApps().terminated());
-}

@@ -143,29 +143,6 @@ TEST_F(SendGateTests, PassesWithoutTrackingWhenTheSendIsNotOneToGate) {
     EXPECT_EQ(holds, 0);
 }
 
-TEST_F(SendGateTests, PassingSendsAreTrackedCleanOrReviewed) {
-    focus("messages", "see you soon");
-    press(kKeypadEnter, flags::numericPad);
-    focus("outlook", "see attached, later");
-    press(kReturn, flags::command);
-    ASSERT_THAT(trackedNames(), ElementsAre("Send Clean", "Send Reviewed"));
-    EXPECT_EQ(tracked[0].properties,
-              (nlohmann::json{{"platform", "messages"}, {"channel", "chat"}, {"warnings", 0}}));
-    EXPECT_EQ(tracked[1].properties,
-              (nlohmann::json{{"platform", "outlook"}, {"channel", "email"}, {"warnings", 2}}));
-    EXPECT_THAT(sent("messages"), ElementsAre("see you soon"));
-    EXPECT_THAT(sent("outlook"), ElementsAre("see attached, later"));
-}
-
-TEST_F(SendGateTests, DismissedRisksNoLongerHold) {
-    focus("slack", "deploy with sk-1");
-    watcher->refresh();
-    state->setIgnored({"secret:sk-:0"});
-    press(kReturn);
-    EXPECT_THAT(trackedNames(), ElementsAre("Send Clean"));
-    EXPECT_THAT(sent("slack"), ElementsAre("deploy with sk-1"));
-}
-
 TEST_F(SendGateTests, CommandOptionCIsSwallowedEverywhereAndShiftVariantPasses) {
     focus("other", "x");
     press(kC, flags::command | flags::option);
