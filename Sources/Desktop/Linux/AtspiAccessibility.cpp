@@ -1,5 +1,7 @@
 #include "Desktop/Linux/AtspiAccessibility.h"
 
+#include <utility>
+
 #include <atspi/atspi.h>
 #include <gio/gio.h>
 
@@ -90,14 +92,25 @@ bool isAncestor(AtspiAccessible* candidate, AtspiAccessible* of) {
 void AtspiAccessibility::onFocusEvent(AtspiEvent* event, void* data) {
     auto* self = static_cast<AtspiAccessibility*>(data);
     if (event->source && event->detail1 == 1) {
-        if (auto pid = ownerPid(event->source)) {
+        if (auto pid = self->processOf(event->source)) {
             auto& kept = self->focused_[*pid];
             // A grab makes a toolkit announce its web view again: the element inside stays focused.
-            if (!kept || !isAncestor(event->source, kept.get())) kept = retain(event->source);
+            // The same element announced again (every grabbed key does it) needs no walk.
+            if (!kept || (kept.get() != event->source && !isAncestor(event->source, kept.get())))
+                kept = retain(event->source);
         }
         self->composeBoxes_.clear();
     }
     g_boxed_free(ATSPI_TYPE_EVENT, event);
+}
+
+std::optional<int32_t> AtspiAccessibility::processOf(AtspiAccessible* accessible) {
+    const AtspiApplication* app = accessible->parent.app;
+    if (!app || !app->bus_name) return ownerPid(accessible);
+    if (auto known = processes_.find(app->bus_name); known != processes_.end()) return known->second;
+    auto pid = ownerPid(accessible);
+    if (pid) processes_.emplace(app->bus_name, *pid);
+    return pid;
 }
 
 void AtspiAccessibility::readTrust() {
@@ -337,7 +350,7 @@ std::optional<std::string> AtspiAccessibility::role(AtspiAccessible* accessible)
 }
 
 bool AtspiAccessibility::answersWindowRelative(AtspiAccessible* accessible) {
-    auto pid = pidOf(accessible);
+    auto pid = processOf(accessible);
     if (!pid) return false;
     if (auto known = windowRelative_.find(*pid); known != windowRelative_.end()) return known->second;
     GError* error = nullptr;
@@ -358,6 +371,9 @@ bool AtspiAccessibility::answersWindowRelative(AtspiAccessible* accessible) {
 }
 
 std::expected<AXValue, AXError> AtspiAccessibility::extentsAttribute(AtspiAccessible* accessible, bool position) {
+    // A frame is read as its position, then its size: the size comes from the same round trip.
+    auto last = std::exchange(lastExtents_, std::nullopt);
+    if (!position && last && last->accessible == accessible) return last->size;
     AtspiComponent* component = atspi_accessible_get_component_iface(accessible);
     if (!component) return std::unexpected(AXError::attributeUnsupported);
     GError* error = nullptr;
@@ -370,7 +386,8 @@ std::expected<AXValue, AXError> AtspiAccessibility::extentsAttribute(AtspiAccess
     Rect extents{{static_cast<double>(rect->x), static_cast<double>(rect->y)},
                  {static_cast<double>(rect->width), static_cast<double>(rect->height)}};
     g_free(rect);
-    if (!position) return Size{extents.size.width, extents.size.height};
+    if (!position) return extents.size;
+    lastExtents_ = LastExtents{accessible, extents.size};
     Point origin = extents.origin;
     if (answersWindowRelative(accessible)) {
         auto window = geometry_.frontWindowOrigin ? geometry_.frontWindowOrigin() : std::nullopt;

@@ -56,6 +56,9 @@ public:
 private:
     struct Handle;
     static void onFocusEvent(AtspiEvent* event, void* data);
+    // The process behind an element's bus connection, looked up once per connection: walking up
+    // to the application at every focus event costs a round trip per level.
+    std::optional<int32_t> processOf(AtspiAccessible* accessible);
     std::shared_ptr<AtspiAccessible> focusedElement(int32_t pid);
     std::shared_ptr<AtspiAccessible> walkForFocus(int32_t pid);
     // The editable element that holds the focused one: itself, or its editable document.
@@ -82,6 +85,8 @@ private:
     // loss for a moment, so losses do not clear it; the next focus gain replaces it.
     std::map<int32_t, std::shared_ptr<AtspiAccessible>> focused_;
     std::map<AtspiAccessible*, std::shared_ptr<AtspiAccessible>> composeBoxes_;
+    // Unique bus names are never reused while the bus runs.
+    std::map<std::string, int32_t> processes_;
     // The many-line box last focused in each window and page, the body its composer sends.
     std::map<std::shared_ptr<AtspiAccessible>, std::shared_ptr<AtspiAccessible>> windowBodies_;
     // The last read, which answers the character count asked for right after it.
@@ -90,6 +95,12 @@ private:
         size_t characters = 0;
     };
     std::optional<LastRead> lastRead_;
+    // The size of the last position read, for the size asked for right after it.
+    struct LastExtents {
+        AtspiAccessible* accessible = nullptr;
+        Size size;
+    };
+    std::optional<LastExtents> lastExtents_;
     std::map<int32_t, bool> windowRelative_;
     std::set<int32_t> toldAboutElectron_;
 };

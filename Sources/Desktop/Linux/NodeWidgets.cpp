@@ -303,6 +303,15 @@ void NodeWidgets::layStack(const Node& node, Built& built) {
     for (size_t i = 0; i < node.children.size(); ++i) {
         const Node& child = node.children[i];
         Built* old = i < built.children.size() ? &built.children[i] : nullptr;
+        // An empty node in place of a part (the gate's footer between shows) keeps it as a spare.
+        if (old && child.kind == Kind::empty && old->outer) {
+            bool shown = !old->spare;
+            if (keepAsSpare(*old)) {
+                changed_ = changed_ || shown;
+                laid[i] = std::move(*old);
+                continue;
+            }
+        }
         if (old && update(child, *old)) {
             if (old->spare) {
                 old->spare = false;

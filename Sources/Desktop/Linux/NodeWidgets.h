@@ -3,8 +3,9 @@
 // themed symbols and drawn circles, styled through per-look CSS. A new tree is laid over the
 // shown widgets by position and kind: a node of the same kind and look keeps its widget (a label
 // takes its new text), a stack lays its children out again, and only what changed is made anew,
-// so a change is as cheap as what it changes; what a stack drops from its end is hidden, not
-// destroyed, so a line that comes and goes (a notice) costs a hide and a show. Each text field keeps its entry across trees, so
+// so a change is as cheap as what it changes; what a stack drops from its end, or holds an empty
+// node in place of, is hidden, not destroyed, so a part that comes and goes (a notice, the gate's
+// footer) costs a hide and a show. Each text field keeps its entry across trees, so
 // typing, caret and focus survive the rebuilds that the typing itself causes, and kept controls
 // take the new tree's callbacks, so a click is never lost to a rebuild between press and release.
 // Main thread only. Owned by the window that shows the tree.
