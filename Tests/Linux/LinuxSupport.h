@@ -58,6 +58,9 @@ std::vector<std::string> labelTexts(GtkWidget* root);
 
 class GtkDesktopTest : public ::testing::Test {
 protected:
+    static void SetUpTestSuite() {
+        ASSERT_TRUE(gtk_init_check(nullptr, nullptr)) << "no X display; run under scripts/desktop-session";
+    }
     GtkOnSimDesktop desk;
     desktop::InstallGuard installed{desk};
     desktop::sim::SimDesktop& sim = desk.sim;
