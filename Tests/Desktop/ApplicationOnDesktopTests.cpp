@@ -8,8 +8,7 @@
 #include "Kestrel/Keychain.h"
 #include "Kestrel/Windows.h"
 
-// After our headers: Xlib's macros (Status, None) would clash with their names.
-#include <X11/Xlib.h>
+// After our headers: the Xlib macros it brings (Status, None) would clash with their names.
 #include <gdk/gdkx.h>
 
 using namespace testing_support;
@@ -33,16 +32,10 @@ protected:
         return front && front->pid == chat;
     }
 
-    // Where the X server shows a window, in its pixels (not GTK's units, which differ at scale 2).
-    desktop::Rect pixelFrame(desktop::x11::XWindow window) {
-        XWindowAttributes attributes{};
-        int x = 0, y = 0;
-        ::Window child;
-        XGetWindowAttributes(desktop.x().display(), window, &attributes);
-        XTranslateCoordinates(desktop.x().display(), window, desktop.x().root(), 0, 0, &x, &y, &child);
-        return desktop::makeRect(x, y, attributes.width, attributes.height);
+    // Where the X server shows our window, in its pixels (not GTK's units, which differ at scale 2).
+    desktop::Rect pixelFrame(GtkWidget* toplevel) {
+        return *desktop.windowRect(gdk_x11_window_get_xid(gtk_widget_get_window(toplevel)));
     }
-    desktop::Rect pixelFrame(GtkWidget* toplevel) { return pixelFrame(gdk_x11_window_get_xid(gtk_widget_get_window(toplevel))); }
     // The pill: the one panel of ours shown while a risk is left and nothing is held.
     GtkWidget* shownPanel() {
         GList* all = gtk_window_list_toplevels();
@@ -71,7 +64,7 @@ TEST_F(ApplicationOnDesktopTests, ALeakedKeyIsHeldAtReturnFixedInPlaceAndSentOnc
     ASSERT_TRUE(waitFor([&] { return app->pill()->window().isVisible() && app->state()->risks().size() == 1; }));
     EXPECT_TRUE(screenshot("1-pill"));
     // Beside the box as the X server shows both, at any GDK scale: at the chat window's top left.
-    auto box = pixelFrame(*windowOf(chat));
+    auto box = *desktop.windowRect(*windowOf(chat));
     auto pill = pixelFrame(shownPanel());
     EXPECT_TRUE(onScreen(pill));
     double pillX = pill.minX() + pill.width() / 2, pillY = pill.minY() + pill.height() / 2;
