@@ -64,7 +64,7 @@ TEST_F(ApplicationOnDesktopTests, ALeakedKeyIsHeldAtReturnFixedInPlaceAndSentOnc
     ASSERT_TRUE(waitFor([&] { return app->pill()->window().isVisible() && app->state()->risks().size() == 1; }));
     EXPECT_TRUE(screenshot("1-pill"));
     // Beside the box as the X server shows both, at any GDK scale: at the chat window's top left.
-    auto box = *desktop.windowRect(*windowOf(chat));
+    auto box = *desktop.windowRect(*desktop.linuxWorkspace().windowOf(chat));
     auto pill = pixelFrame(shownPanel());
     EXPECT_TRUE(onScreen(pill));
     double pillX = pill.minX() + pill.width() / 2, pillY = pill.minY() + pill.height() / 2;

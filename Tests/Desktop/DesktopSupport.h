@@ -140,17 +140,6 @@ protected:
     }
     pid_t launchMail(const std::string& appID = "org.gnome.Evolution") { return launch(KESTREL_TEST_MAIL, appID); }
 
-    // The top-level client window of a stand-in app, as the window manager lists it.
-    std::optional<desktop::x11::XWindow> windowOf(pid_t pid) {
-        auto clients = desktop.x().property(desktop.x().root(), desktop.x().atom("_NET_CLIENT_LIST"));
-        if (!clients) return std::nullopt;
-        for (long window : clients->items) {
-            if (desktop.linuxWorkspace().pidOf(static_cast<desktop::x11::XWindow>(window)) == pid)
-                return static_cast<desktop::x11::XWindow>(window);
-        }
-        return std::nullopt;
-    }
-
     // Runs xdotool to completion: keys travel through the X server as a keyboard's would.
     void xdotool(std::vector<std::string> arguments) {
         arguments.insert(arguments.begin(), "xdotool");

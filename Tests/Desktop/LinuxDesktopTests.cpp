@@ -150,7 +150,8 @@ TEST_F(SendKeyTests, ReturnRightAfterASwitchIsDecidedForTheAppSwitchedTo) {
     pid_t slack = launchChat("com.slack.Slack");
     type(kLeakedKey);
     ASSERT_TRUE(draftIs(kLeakedKey));
-    auto notesWindow = windowOf(notes), slackWindow = windowOf(slack);
+    auto& workspace = desktop.linuxWorkspace();
+    auto notesWindow = workspace.windowOf(notes), slackWindow = workspace.windowOf(slack);
     ASSERT_TRUE(notesWindow && slackWindow);
     // The app becomes active and takes the focus, and Return follows before our main loop has
     // had a turn to hear of the switch.

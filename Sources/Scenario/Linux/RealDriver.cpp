@@ -228,17 +228,12 @@ Done RealDriver::bringToFront(const std::string& app) {
     front_ = app;
     pid_t pid = running->second.pid;
     if (isFront(pid)) return std::nullopt;
-    auto clients =
-        desktop_.x().property(desktop_.x().root(), desktop_.x().atom("_NET_CLIENT_LIST"));
-    for (long window : clients ? clients->items : std::vector<long>{}) {
-        if (desktop_.linuxWorkspace().pidOf(static_cast<desktop::x11::XWindow>(window)) != pid)
-            continue;
-        if (auto failed = xdotool({"windowactivate", std::to_string(window)})) return failed;
-        if (!waitFor([&] { return isFront(pid); }))
-            return "the stand-in for " + quote(app) + " stayed behind";
-        return std::nullopt;
-    }
-    return "the stand-in for " + quote(app) + " has no window";
+    auto window = desktop_.linuxWorkspace().windowOf(pid);
+    if (!window) return "the stand-in for " + quote(app) + " has no window";
+    if (auto failed = xdotool({"windowactivate", std::to_string(*window)})) return failed;
+    if (!waitFor([&] { return isFront(pid); }))
+        return "the stand-in for " + quote(app) + " stayed behind";
+    return std::nullopt;
 }
 
 std::string RealDriver::platformName(const std::string& app) const {
