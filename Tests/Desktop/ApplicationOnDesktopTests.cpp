@@ -1,16 +1,14 @@
 // The whole application on the headless desktop with the GTK stand-in chat app, driven as a
 // person would: keys typed and buttons clicked through the X server (xdotool).
-#include <gmock/gmock.h>
+#include <algorithm>
 
 #include "ApplicationSupport.h"
 #include "DevServer/DevServer.h"
-#include "Desktop/Linux/IndicatorStatusBar.h"
-#include "Desktop/Linux/XdgPaths.h"
+#include "Kestrel/AX.h"
 #include "Kestrel/Keychain.h"
 #include "Kestrel/Windows.h"
 
-// After our headers: Xlib's macros (Status, None) would clash with their names.
-#include <X11/Xlib.h>
+// After our headers: the Xlib macros it brings (Status, None) would clash with their names.
 #include <gdk/gdkx.h>
 
 using namespace testing_support;
@@ -34,16 +32,10 @@ protected:
         return front && front->pid == chat;
     }
 
-    // Where the X server shows a window, in its pixels (not GTK's units, which differ at scale 2).
-    desktop::Rect pixelFrame(desktop::x11::XWindow window) {
-        XWindowAttributes attributes{};
-        int x = 0, y = 0;
-        ::Window child;
-        XGetWindowAttributes(desktop.x().display(), window, &attributes);
-        XTranslateCoordinates(desktop.x().display(), window, desktop.x().root(), 0, 0, &x, &y, &child);
-        return desktop::makeRect(x, y, attributes.width, attributes.height);
+    // Where the X server shows our window, in its pixels (not GTK's units, which differ at scale 2).
+    desktop::Rect pixelFrame(GtkWidget* toplevel) {
+        return *desktop.windowRect(gdk_x11_window_get_xid(gtk_widget_get_window(toplevel)));
     }
-    desktop::Rect pixelFrame(GtkWidget* toplevel) { return pixelFrame(gdk_x11_window_get_xid(gtk_widget_get_window(toplevel))); }
     // The pill: the one panel of ours shown while a risk is left and nothing is held.
     GtkWidget* shownPanel() {
         GList* all = gtk_window_list_toplevels();
@@ -72,7 +64,7 @@ TEST_F(ApplicationOnDesktopTests, ALeakedKeyIsHeldAtReturnFixedInPlaceAndSentOnc
     ASSERT_TRUE(waitFor([&] { return app->pill()->window().isVisible() && app->state()->risks().size() == 1; }));
     EXPECT_TRUE(screenshot("1-pill"));
     // Beside the box as the X server shows both, at any GDK scale: at the chat window's top left.
-    auto box = pixelFrame(*windowOf(chat));
+    auto box = *desktop.windowRect(*desktop.linuxWorkspace().windowOf(chat));
     auto pill = pixelFrame(shownPanel());
     EXPECT_TRUE(onScreen(pill));
     double pillX = pill.minX() + pill.width() / 2, pillY = pill.minY() + pill.height() / 2;
@@ -84,6 +76,10 @@ TEST_F(ApplicationOnDesktopTests, ALeakedKeyIsHeldAtReturnFixedInPlaceAndSentOnc
     EXPECT_TRUE(sent(kChat).empty());
     EXPECT_TRUE(frontIsChat()) << "the panel took the focus";
     EXPECT_TRUE(onScreen(pixelFrame(button("Fix").first)));
+    // Clear of the box where the screen has room for that: at scale 2 it is half as wide in GTK's units.
+    if (gtk_widget_get_scale_factor(button("Fix").first) == 1)
+        EXPECT_FALSE(app->panel()->panel().frame().intersects(*kestrel::AX::frame(*app->state()->element())))
+            << "the panel covers the compose box";
     EXPECT_TRUE(screenshot("2-held-send"));
 
     auto held = app->panel()->panel().frame();
@@ -126,8 +122,12 @@ TEST_F(ApplicationOnDesktopTests, AVeryLongFindingTitleWrapsOnAPanelThatStaysOnS
     app->state()->setAi(ai);
     press("Return");
     ASSERT_TRUE(waitFor([&] { return panelVisible(); }));
-    auto [panel, label] = button(title);
-    ASSERT_NE(label, nullptr) << "the title is not shown whole";
+    GtkWidget* panel = button("Send anyway").first;
+    auto widgets = scenario::descendants(panel);
+    auto shown = std::find_if(widgets.begin(), widgets.end(),
+                              [&](GtkWidget* w) { return GTK_IS_LABEL(w) && title == gtk_label_get_text(GTK_LABEL(w)); });
+    ASSERT_NE(shown, widgets.end()) << "the title is not shown whole";
+    GtkWidget* label = *shown;
     runFor(0.3);
     EXPECT_TRUE(onScreen(pixelFrame(panel)));
     EXPECT_GT(pango_layout_get_line_count(gtk_label_get_layout(GTK_LABEL(label))), 2);
@@ -142,10 +142,6 @@ TEST_F(ApplicationOnDesktopTests, TheSignInAndPermissionWindowsShowAsOrdinaryWin
     ASSERT_TRUE(waitFor([&] { return button("Continue").second != nullptr; }));
     EXPECT_TRUE(gtk_window_get_decorated(GTK_WINDOW(button("Continue").first)));
     EXPECT_TRUE(screenshot("4-sign-in"));
-    click("Continue");
-    auto* view = app->signIn()->view();
-    ASSERT_TRUE(view);
-    ASSERT_TRUE(waitFor([&] { return view->error() == "Enter a valid email address."; }));
 
     kestrel::AccessibilityWindow permission;
     permission.show();
@@ -187,58 +183,4 @@ TEST_F(ApplicationOnDesktopTests, SigningInStoresTheSessionInTheKeyringAndAResta
     EXPECT_TRUE(waitFor([&] { return app->api()->isSignedIn(); }));
     ASSERT_TRUE(app->api()->user());
     EXPECT_EQ(app->api()->user()->email, email);
-}
-
-// The status menu as the tray host would read and activate it (no tray host runs headless);
-// muting from it is proven by the scenario scripts.
-TEST_F(ApplicationOnDesktopTests, TheStatusMenuListsThisDesktopsAppsAndSwitchesLaunchAtLogin) {
-    auto item = std::dynamic_pointer_cast<desktop::x11::IndicatorStatusItem>(app->statusItem());
-    ASSERT_TRUE(item);
-    // A top-level item, chosen from the menu as it opens now.
-    auto choose = [&](const std::string& title) {
-        item->rebuildMenu();
-        GtkWidget* chosen = nullptr;
-        GList* children = gtk_container_get_children(GTK_CONTAINER(item->gtkMenu()));
-        for (GList* it = children; it && !chosen; it = it->next) {
-            GtkWidget* widget = GTK_WIDGET(it->data);
-            const char* label = GTK_IS_SEPARATOR_MENU_ITEM(widget) ? nullptr : gtk_menu_item_get_label(GTK_MENU_ITEM(widget));
-            if (label && title == label) chosen = widget;
-        }
-        g_list_free(children);
-        ASSERT_NE(chosen, nullptr) << title;
-        gtk_menu_item_activate(GTK_MENU_ITEM(chosen));
-        runFor(0.2);
-    };
-
-    // A switch shows its box also while off, and the apps are those of this desktop.
-    item->rebuildMenu();
-    GtkWidget* login = nullptr;
-    std::vector<std::string> apps;
-    GList* top = gtk_container_get_children(GTK_CONTAINER(item->gtkMenu()));
-    for (GList* it = top; it; it = it->next) {
-        GtkWidget* widget = GTK_WIDGET(it->data);
-        if (GTK_IS_SEPARATOR_MENU_ITEM(widget)) continue;
-        std::string label = gtk_menu_item_get_label(GTK_MENU_ITEM(widget));
-        if (label == "Launch at login") login = widget;
-        GtkWidget* submenu = gtk_menu_item_get_submenu(GTK_MENU_ITEM(widget));
-        if (label != "Gate sends in" || !submenu) continue;
-        GList* rows = gtk_container_get_children(GTK_CONTAINER(submenu));
-        for (GList* row = rows; row; row = row->next) apps.push_back(gtk_menu_item_get_label(GTK_MENU_ITEM(row->data)));
-        g_list_free(rows);
-    }
-    g_list_free(top);
-    ASSERT_TRUE(login && GTK_IS_CHECK_MENU_ITEM(login));
-    EXPECT_FALSE(gtk_check_menu_item_get_active(GTK_CHECK_MENU_ITEM(login)));
-    EXPECT_THAT(apps, testing::IsSupersetOf({"Outlook on the web  (Ctrl+Enter)", "Slack  (Enter)",
-                                             "Thunderbird  (Ctrl+Enter)", "Evolution  (Ctrl+Enter)"}));
-    for (const auto& row : apps) {
-        EXPECT_FALSE(row.starts_with("Mail ") || row.starts_with("Messages ")) << row;
-        EXPECT_EQ(row.find("\u21A9"), std::string::npos) << row;
-    }
-
-    auto autostart = desktop::x11::configHome() / "autostart" / "app.kestrel.Kestrel.desktop";
-    choose("Launch at login");
-    EXPECT_TRUE(std::filesystem::exists(autostart));
-    choose("Launch at login");
-    EXPECT_FALSE(std::filesystem::exists(autostart));
 }

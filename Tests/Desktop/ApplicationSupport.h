@@ -11,6 +11,7 @@
 #include "Kestrel/App.h"
 #include "Kestrel/Panel.h"
 #include "Kestrel/Pill.h"
+#include "Scenario/Linux/GtkControls.h"
 
 namespace testing_support {
 
@@ -18,52 +19,21 @@ class ApplicationDesktopTest : public LinuxDesktopTest {
 protected:
     void TearDown() override { app.reset(); }
 
-    // Our visible toplevel holding a button named `title` (or a text field with that placeholder,
-    // or a label showing it), and that control.
+    // Our visible toplevel holding a control named `title` (found as the scenario runner finds
+    // them: by name, tooltip or placeholder), and that control.
     static std::pair<GtkWidget*, GtkWidget*> button(const std::string& title) {
-        GList* all = gtk_window_list_toplevels();
-        std::pair<GtkWidget*, GtkWidget*> found{nullptr, nullptr};
-        for (GList* it = all; it && !found.second; it = it->next) {
-            GtkWidget* window = GTK_WIDGET(it->data);
-            if (gtk_widget_get_visible(window)) found = {window, find(window, title)};
-        }
-        g_list_free(all);
-        return found;
-    }
-    static GtkWidget* find(GtkWidget* widget, const std::string& title) {
-        if (GTK_IS_BUTTON(widget)) {
-            AtkObject* accessible = gtk_widget_get_accessible(widget);
-            const char* name = accessible ? atk_object_get_name(accessible) : nullptr;
-            if (name && title == name) return widget;
-        }
-        if (GTK_IS_ENTRY(widget)) {
-            const char* placeholder = gtk_entry_get_placeholder_text(GTK_ENTRY(widget));
-            if (placeholder && title == placeholder) return widget;
-        }
-        if (GTK_IS_LABEL(widget) && title == gtk_label_get_text(GTK_LABEL(widget))) return widget;
-        if (!GTK_IS_CONTAINER(widget)) return nullptr;
-        GList* children = gtk_container_get_children(GTK_CONTAINER(widget));
-        GtkWidget* found = nullptr;
-        for (GList* it = children; it && !found; it = it->next) found = find(GTK_WIDGET(it->data), title);
-        g_list_free(children);
-        return found;
+        GtkWidget* control = scenario::findVisibleControl(title);
+        return {control ? gtk_widget_get_toplevel(control) : nullptr, control};
     }
 
-    // A click at the middle of our button or field, through the X server.
+    // A click at the middle of our control, through the X server.
     void click(const std::string& title) {
         // The panel may still be moving to its place beside the box.
         runFor(0.3);
-        auto [window, widget] = button(title);
-        ASSERT_NE(widget, nullptr) << "no button " << title;
-        int x = 0, y = 0;
-        gdk_window_get_origin(gtk_widget_get_window(window), &x, &y);
-        int bx = 0, by = 0;
-        gtk_widget_translate_coordinates(widget, window, 0, 0, &bx, &by);
-        x += bx + gtk_widget_get_allocated_width(widget) / 2;
-        y += by + gtk_widget_get_allocated_height(widget) / 2;
-        // GTK counts in its own units; the X server in pixels (twice as many at GDK_SCALE=2).
-        int scale = gtk_widget_get_scale_factor(window);
-        xdotool({"mousemove", std::to_string(x * scale), std::to_string(y * scale), "click", "1"});
+        GtkWidget* control = scenario::findVisibleControl(title);
+        ASSERT_NE(control, nullptr) << "no button " << title;
+        auto [x, y] = scenario::middleOf(control);
+        xdotool({"mousemove", std::to_string(x), std::to_string(y), "click", "1"});
     }
 
     // Saves the whole screen as NAME.png; answers whether a picture was written.

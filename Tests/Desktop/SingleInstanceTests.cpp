@@ -20,12 +20,7 @@ protected:
         return spawnKept({KESTREL_PROGRAM, "--state", (scratch.path() / name).string()}, output(name));
     }
     std::filesystem::path output(const std::string& name) const { return scratch.path() / (name + ".out"); }
-    std::vector<std::string> lines(const std::string& name) const {
-        std::ifstream in(output(name));
-        std::vector<std::string> all;
-        for (std::string line; std::getline(in, line);) all.push_back(line);
-        return all;
-    }
+    std::vector<std::string> lines(const std::string& name) const { return readLines(output(name)); }
     // The process that owns the application's name on the session bus.
     std::optional<pid_t> owner() {
         GVariant* reply = g_dbus_connection_call_sync(

@@ -44,69 +44,46 @@ bool contains(const std::vector<std::string>& texts, const std::string& text) {
 
 class GtkWindowsTests : public GtkDesktopTest {
 protected:
+    // Shows `body` in a window (a panel unless told), rebuilt when the model changes; its GTK toplevel.
+    GtkWidget* show(HostingView::Body body, const desktop::WindowConfig& config = panelConfig(300, 100)) {
+        window = desk.windows().makeWindow(config);
+        host = std::make_shared<HostingView>(std::move(body), std::vector<desktop::Observable*>{&model});
+        window->setContent(host);
+        window->orderFront();
+        pump();
+        return toplevel(config.title.empty() ? "Kestrel" : config.title);
+    }
+
     Model model;
+    std::unique_ptr<desktop::Window> window;
+    std::shared_ptr<HostingView> host;
 };
 
 }  // namespace
 
-TEST_F(GtkWindowsTests, RendersTextsButtonsAndFieldsAsWidgets) {
+// A button runs its action and a disabled one cannot be pressed; a field writes the model, and the
+// rebuild that follows keeps the same field with its caret.
+TEST_F(GtkWindowsTests, ButtonsAndFieldsWriteTheModelAndTheRebuildKeepsTheSameField) {
     int pressed = 0;
-    auto window = desk.windows().makeWindow(panelConfig(300, 200));
-    window->setContent(std::make_shared<HostingView>(
-        [&] {
-            return VStack(HAlign::leading, 8,
-                          {Text("Hold on before you send").withFont(Font::headline()),
-                           HStack(VAlign::center, 6,
-                                  {Button("Fix", [&] { ++pressed; }).help("Replace it"),
-                                   Button("Ignore", [] {}).disabled(true)}),
-                           TextField("Six-digit code", {[&] { return model.text(); },
-                                                        [&](std::string t) { model.setText(std::move(t)); }})})
-                .padded(10)
-                .frame(300);
-        },
-        std::vector<desktop::Observable*>{&model}));
-    window->setFrameOrigin({100, 100});
-    window->orderFront();
-    pump();
-
-    GtkWidget* top = toplevel("Kestrel");
+    GtkWidget* top = show([&] {
+        return VStack(HAlign::leading, 8,
+                      {Text("You typed " + model.text()),
+                       HStack(VAlign::center, 6,
+                              {Button("Fix", [&] { ++pressed; }).help("Replace it"),
+                               Button("Ignore", [] {}).disabled(true)}),
+                       TextField("Add a check", {[&] { return model.text(); },
+                                                 [&](std::string t) { model.setText(std::move(t)); }})})
+            .frame(300);
+    });
     ASSERT_NE(top, nullptr);
-    EXPECT_TRUE(contains(labelTexts(top), "Hold on before you send"));
-    GtkWidget* fix = findButton(top, "Fix");
-    ASSERT_NE(fix, nullptr);
-    EXPECT_STREQ(gtk_widget_get_tooltip_text(fix), "Replace it");
-    GtkWidget* ignore = findButton(top, "Ignore");
-    ASSERT_NE(ignore, nullptr);
-    EXPECT_FALSE(gtk_widget_get_sensitive(ignore));
-
-    gtk_button_clicked(GTK_BUTTON(fix));
-    gtk_button_clicked(GTK_BUTTON(ignore));
+    EXPECT_EQ(findControl(top, "Replace it"), findControl(top, "Fix")) << "the tooltip is not the button's";
+    ASSERT_NE(findControl(top, "Ignore"), nullptr);
+    EXPECT_FALSE(gtk_widget_get_sensitive(findControl(top, "Ignore")));
+    gtk_button_clicked(GTK_BUTTON(findControl(top, "Fix")));
     EXPECT_EQ(pressed, 1);
 
-    auto all = descendants(top);
-    auto entry = std::find_if(all.begin(), all.end(), [](GtkWidget* w) { return GTK_IS_ENTRY(w); });
-    ASSERT_NE(entry, all.end());
-    EXPECT_STREQ(gtk_entry_get_placeholder_text(GTK_ENTRY(*entry)), "Six-digit code");
-}
-
-TEST_F(GtkWindowsTests, TypingWritesTheModelAndTheRebuildKeepsTheSameField) {
-    auto window = desk.windows().makeWindow(panelConfig(300, 100));
-    window->setContent(std::make_shared<HostingView>(
-        [&] {
-            return VStack(HAlign::leading, 8,
-                          {Text("You typed " + model.text()),
-                           TextField("Add a check", {[&] { return model.text(); },
-                                                     [&](std::string t) { model.setText(std::move(t)); }})})
-                .frame(300);
-        },
-        std::vector<desktop::Observable*>{&model}));
-    window->orderFront();
-    pump();
-    GtkWidget* top = toplevel("Kestrel");
-    ASSERT_NE(top, nullptr);
-    auto all = descendants(top);
-    GtkWidget* entry = *std::find_if(all.begin(), all.end(), [](GtkWidget* w) { return GTK_IS_ENTRY(w); });
-
+    GtkWidget* entry = findControl(top, "Add a check");
+    ASSERT_TRUE(entry && GTK_IS_ENTRY(entry));
     gtk_editable_set_position(GTK_EDITABLE(entry), -1);
     gtk_entry_set_text(GTK_ENTRY(entry), "abc");
     gtk_editable_set_position(GTK_EDITABLE(entry), 1);
@@ -143,13 +120,7 @@ TEST_F(GtkWindowsTests, AChangeKeepsTheWidgetsItDoesNotTouch) {
         {"a row changes kind", rows("2 risks", std::nullopt, false), {true, false, true}},
     };
     size_t step = 0;
-    auto window = desk.windows().makeWindow(panelConfig(300, 100));
-    window->setContent(std::make_shared<HostingView>(
-        [&] { return VStack(HAlign::leading, 8, steps[step].rows).frame(300); },
-        std::vector<desktop::Observable*>{&model}));
-    window->orderFront();
-    pump();
-    GtkWidget* top = toplevel("Kestrel");
+    GtkWidget* top = show([&] { return VStack(HAlign::leading, 8, steps[step].rows).frame(300); });
     ASSERT_NE(top, nullptr);
     auto children = [&] {
         GtkWidget* column = nullptr;
@@ -191,21 +162,16 @@ TEST_F(GtkWindowsTests, AChangeKeepsTheWidgetsItDoesNotTouch) {
 }
 
 TEST_F(GtkWindowsTests, FittingHeightIsTheToolkitsAndKeepsToTheMaximumHeight) {
-    auto window = desk.windows().makeWindow(panelConfig(380, 100));
-    auto host = std::make_shared<HostingView>(
-        [&] {
-            std::vector<Node> rows;
-            size_t count = model.text().size();
-            for (size_t i = 0; i < count; ++i)
-                rows.push_back(Text("Finding " + std::to_string(i) + " with a title long enough to wrap onto "
-                                    "a second line in a narrow panel"));
-            return VStack(HAlign::leading, 0,
-                          {Text("Header"), ScrollView(VStack(HAlign::leading, 12, std::move(rows)).padded(14))})
-                .frame(380)
-                .frameMaxHeight(520);
-        },
-        std::vector<desktop::Observable*>{&model});
-    window->setContent(host);
+    show([&] {
+        std::vector<Node> rows;
+        for (size_t i = 0; i < model.text().size(); ++i)
+            rows.push_back(Text("Finding " + std::to_string(i) + " with a title long enough to wrap onto "
+                                "a second line in a narrow panel"));
+        return VStack(HAlign::leading, 0,
+                      {Text("Header"), ScrollView(VStack(HAlign::leading, 12, std::move(rows)).padded(14))})
+            .frame(380)
+            .frameMaxHeight(520);
+    }, panelConfig(380, 100));
     model.setText("x");
     double one = host->fittingSize().height;
     model.setText("xx");
@@ -217,30 +183,6 @@ TEST_F(GtkWindowsTests, FittingHeightIsTheToolkitsAndKeepsToTheMaximumHeight) {
     EXPECT_LE(hundred, 520);
     EXPECT_GE(hundred, 500);
     EXPECT_EQ(host->fittingSize().width, 380);
-}
-
-TEST_F(GtkWindowsTests, APanelAppearsAtItsFrameInGlobalCoordinates) {
-    auto window = desk.windows().makeWindow(panelConfig(200, 120));
-    window->setContent(std::make_shared<HostingView>([] { return Text("hi").frame(200, 120); },
-                                                     std::vector<desktop::Observable*>{}));
-    // Global space: origin at the bottom-left of the primary monitor, y upwards.
-    window->setFrame(makeRect(300, 500, 200, 120));
-    window->orderFront();
-    pump();
-
-    GtkWidget* top = toplevel("Kestrel");
-    ASSERT_NE(top, nullptr);
-    GdkRectangle screen;
-    gdk_monitor_get_geometry(gdk_display_get_primary_monitor(gdk_display_get_default()), &screen);
-    GdkRectangle wanted{300, screen.height - 500 - 120, 200, 120}, extents;
-    pumpUntil([&] {
-        extents = frameExtents(top);
-        return gdk_rectangle_equal(&extents, &wanted);
-    });
-    EXPECT_EQ(extents.x, 300);
-    EXPECT_EQ(extents.y, screen.height - 500 - 120);
-    EXPECT_EQ(extents.width, 200);
-    EXPECT_EQ(extents.height, 120);
 }
 
 TEST_F(GtkWindowsTests, AClearBorderlessWindowIsRound) {
@@ -274,17 +216,10 @@ TEST_F(GtkWindowsTests, TheCloseButtonRunsTheCloseHandlerAndKeepsTheWindow) {
     config.contentRect = makeRect(0, 0, 360, 300);
     config.style = desktop::windowstyle::titled | desktop::windowstyle::closable;
     config.title = "Sign in to Kestrel";
-    auto window = desk.windows().makeWindow(config);
-    window->setContent(std::make_shared<HostingView>([] { return Text("Sign in").frame(360); },
-                                                     std::vector<desktop::Observable*>{}));
+    GtkWidget* top = show([] { return Text("Sign in").frame(360); }, config);
+    ASSERT_NE(top, nullptr);
     int closed = 0;
     window->setCloseHandler([&] { ++closed; });
-    window->center();
-    window->makeKeyAndOrderFront();
-    pump();
-    GtkWidget* top = toplevel("Sign in to Kestrel");
-    ASSERT_NE(top, nullptr);
-
     gtk_window_close(GTK_WINDOW(top));
     pump();
 
@@ -299,19 +234,11 @@ TEST_F(GtkWindowsTests, UntrustedTextNeitherCrashesNorWidensThePanel) {
     std::string invalid = "bad \xC3\x28 bytes";
     std::string rightToLeft = "\u05E9\u05DC\u05D5\u05DD \u05E2\u05D5\u05DC\u05DD";
     std::string longWord(600, 'k');
-    auto window = desk.windows().makeWindow(panelConfig(380, 100));
-    auto host = std::make_shared<HostingView>(
-        [&] {
-            return VStack(HAlign::leading, 4, {Text(invalid), Text(rightToLeft), Text(longWord),
-                                               Button(longWord.substr(0, 80), [] {})})
-                .frame(380);
-        },
-        std::vector<desktop::Observable*>{});
-    window->setContent(host);
-    window->orderFront();
-    pump();
-
-    GtkWidget* top = toplevel("Kestrel");
+    GtkWidget* top = show([&] {
+        return VStack(HAlign::leading, 4, {Text(invalid), Text(rightToLeft), Text(longWord),
+                                           Button(longWord.substr(0, 80), [] {})})
+            .frame(380);
+    }, panelConfig(380, 100));
     ASSERT_NE(top, nullptr);
     auto texts = labelTexts(top);
     EXPECT_TRUE(contains(texts, rightToLeft));

@@ -35,12 +35,6 @@ bool pumpUntil(const std::function<bool()>& done, double timeout) {
     return true;
 }
 
-GdkRectangle frameExtents(GtkWidget* window) {
-    GdkRectangle frame{0, 0, 0, 0};
-    if (GdkWindow* gdk = gtk_widget_get_window(window)) gdk_window_get_frame_extents(gdk, &frame);
-    return frame;
-}
-
 uint32_t screenPixel(int x, int y) {
     Display* display = GDK_DISPLAY_XDISPLAY(gdk_display_get_default());
     XImage* image = XGetImage(display, DefaultRootWindow(display), x, y, 1, 1, AllPlanes, ZPixmap);
@@ -48,17 +42,6 @@ uint32_t screenPixel(int x, int y) {
     auto pixel = static_cast<uint32_t>(XGetPixel(image, 0, 0) & 0xFFFFFF);
     XDestroyImage(image);
     return pixel;
-}
-
-std::vector<GtkWidget*> descendants(GtkWidget* root) {
-    std::vector<GtkWidget*> out{root};
-    for (size_t i = 0; i < out.size(); ++i) {
-        if (!GTK_IS_CONTAINER(out[i])) continue;
-        GList* children = gtk_container_get_children(GTK_CONTAINER(out[i]));
-        for (GList* it = children; it; it = it->next) out.push_back(GTK_WIDGET(it->data));
-        g_list_free(children);
-    }
-    return out;
 }
 
 GtkWidget* toplevel(const std::string& title) {
@@ -71,16 +54,6 @@ GtkWidget* toplevel(const std::string& title) {
     }
     g_list_free(all);
     return found;
-}
-
-GtkWidget* findButton(GtkWidget* root, const std::string& title) {
-    for (GtkWidget* widget : descendants(root)) {
-        if (!GTK_IS_BUTTON(widget)) continue;
-        AtkObject* accessible = gtk_widget_get_accessible(widget);
-        const char* name = accessible ? atk_object_get_name(accessible) : nullptr;
-        if (name && title == name) return widget;
-    }
-    return nullptr;
 }
 
 std::vector<std::string> labelTexts(GtkWidget* root) {

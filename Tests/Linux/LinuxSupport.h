@@ -13,6 +13,7 @@
 #include "Desktop/Linux/GtkWindows.h"
 #include "Desktop/Linux/LinuxWording.h"
 #include "Desktop/Sim/SimDesktop.h"
+#include "Scenario/Linux/GtkControls.h"
 
 namespace testing_support {
 
@@ -45,22 +46,21 @@ void pump(double seconds = 0);
 // Pumps until `done` holds or `timeout` seconds pass; answers whether it held. The window manager
 // and GTK's frame clock place and size a window some frames after it is shown.
 bool pumpUntil(const std::function<bool()>& done, double timeout = 10);
-// The frame of a toplevel on screen, window-manager decoration included.
-GdkRectangle frameExtents(GtkWidget* window);
 
 // The colour of one pixel of the whole screen as the X server shows it, as 0xRRGGBB.
 uint32_t screenPixel(int x, int y);
-// Every widget under `root`, depth first.
-std::vector<GtkWidget*> descendants(GtkWidget* root);
+using scenario::descendants;
+using scenario::findControl;
 // Our visible toplevel titled `title`.
 GtkWidget* toplevel(const std::string& title);
-// The first button under `root` whose label or accessible name is `title`.
-GtkWidget* findButton(GtkWidget* root, const std::string& title);
 // The texts of the shown labels under `root`, in tree order.
 std::vector<std::string> labelTexts(GtkWidget* root);
 
 class GtkDesktopTest : public ::testing::Test {
 protected:
+    static void SetUpTestSuite() {
+        ASSERT_TRUE(gtk_init_check(nullptr, nullptr)) << "no X display; run under scripts/desktop-session";
+    }
     GtkOnSimDesktop desk;
     desktop::InstallGuard installed{desk};
     desktop::sim::SimDesktop& sim = desk.sim;

@@ -68,14 +68,18 @@ LinuxDesktop::~LinuxDesktop() {
 
 std::optional<Rect> LinuxDesktop::frontWindowRect() {
     auto window = workspace_.frontWindow();
-    if (!window || !x_.isOpen()) return std::nullopt;
+    return window ? windowRect(*window) : std::nullopt;
+}
+
+std::optional<Rect> LinuxDesktop::windowRect(XWindow window) {
+    if (!x_.isOpen()) return std::nullopt;
     XWindowAttributes attributes;
     int x = 0, y = 0;
     ::Window child;
     bool known = false;
     int error = x_.trapErrors([&] {
-        known = XGetWindowAttributes(x_.display(), *window, &attributes) &&
-                XTranslateCoordinates(x_.display(), *window, x_.root(), 0, 0, &x, &y, &child);
+        known = XGetWindowAttributes(x_.display(), window, &attributes) &&
+                XTranslateCoordinates(x_.display(), window, x_.root(), 0, 0, &x, &y, &child);
     });
     if (error || !known) return std::nullopt;
     return Rect{{static_cast<double>(x), static_cast<double>(y)},

@@ -82,6 +82,8 @@ public:
     MemoryLog& lines() { return log_; }
     // Present with Network::loopbackOnly.
     LoopbackHttp* recordedHttp() { return dynamic_cast<LoopbackHttp*>(http_.get()); }
+    // Where the X server shows a window, in its pixels; none for a window that is gone.
+    std::optional<Rect> windowRect(XWindow window);
 
 private:
     std::optional<Point> frontWindowOrigin();

@@ -134,6 +134,14 @@ std::optional<int32_t> LinuxWorkspace::pidOf(::Window window) const {
     return std::nullopt;
 }
 
+std::optional<XWindow> LinuxWorkspace::windowOf(int32_t pid) const {
+    auto clients = x_.property(x_.root(), x_.atom("_NET_CLIENT_LIST"));
+    for (long window : clients ? clients->items : std::vector<long>{}) {
+        if (pidOf(static_cast<XWindow>(window)) == pid) return static_cast<XWindow>(window);
+    }
+    return std::nullopt;
+}
+
 std::optional<RunningApplication> LinuxWorkspace::applicationOf(::Window window) const {
     RunningApplication app;
     app.pid = pidOf(window).value_or(0);

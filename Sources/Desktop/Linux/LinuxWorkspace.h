@@ -41,6 +41,8 @@ public:
     std::optional<RunningApplication> applicationOf(XWindow window) const;
     // Its process id: from the X server's client table (XRes), else _NET_WM_PID.
     std::optional<int32_t> pidOf(XWindow window) const;
+    // A process's top-level client window, as the window manager lists them; none without one.
+    std::optional<XWindow> windowOf(int32_t pid) const;
 
 private:
     void onEvent(const XEvent& event);

@@ -16,6 +16,7 @@
 #include "DevServer/DevServer.h"
 #include "Kestrel/Config.h"
 #include "Scenario/FakeApps.h"
+#include "Scenario/Linux/GtkControls.h"
 #include "Scenario/Keys.h"
 #include "Scenario/Script.h"
 
@@ -100,52 +101,6 @@ std::string unescapeLogLine(const std::string& line) {
         }
     }
     return text;
-}
-
-// Our control in a visible toplevel: a button named or tooltipped `title`, or a text field with
-// that placeholder ("*": the first text field).
-GtkWidget* findControl(GtkWidget* widget, const std::string& title) {
-    if (GTK_IS_BUTTON(widget)) {
-        AtkObject* accessible = gtk_widget_get_accessible(widget);
-        const char* name = accessible ? atk_object_get_name(accessible) : nullptr;
-        gchar* tooltip = gtk_widget_get_tooltip_text(widget);
-        bool named = (name && title == name) || (tooltip && title == tooltip);
-        g_free(tooltip);
-        if (named) return widget;
-    }
-    if (GTK_IS_ENTRY(widget)) {
-        const char* placeholder = gtk_entry_get_placeholder_text(GTK_ENTRY(widget));
-        if (title == "*" || (placeholder && title == placeholder)) return widget;
-    }
-    if (!GTK_IS_CONTAINER(widget)) return nullptr;
-    GList* children = gtk_container_get_children(GTK_CONTAINER(widget));
-    GtkWidget* found = nullptr;
-    for (GList* it = children; it && !found; it = it->next)
-        found = findControl(GTK_WIDGET(it->data), title);
-    g_list_free(children);
-    return found;
-}
-
-GtkWidget* findVisibleControl(const std::string& title) {
-    GList* all = gtk_window_list_toplevels();
-    GtkWidget* found = nullptr;
-    for (GList* it = all; it && !found; it = it->next) {
-        GtkWidget* window = GTK_WIDGET(it->data);
-        if (gtk_widget_get_visible(window)) found = findControl(window, title);
-    }
-    g_list_free(all);
-    return found;
-}
-
-// The middle of a widget in X root pixels.
-std::pair<int, int> middleOf(GtkWidget* widget) {
-    GtkWidget* window = gtk_widget_get_toplevel(widget);
-    int x = 0, y = 0, dx = 0, dy = 0;
-    gdk_window_get_origin(gtk_widget_get_window(window), &x, &y);
-    gtk_widget_translate_coordinates(widget, window, 0, 0, &dx, &dy);
-    int scale = gtk_widget_get_scale_factor(window);
-    return {(x + dx + gtk_widget_get_allocated_width(widget) / 2) * scale,
-            (y + dy + gtk_widget_get_allocated_height(widget) / 2) * scale};
 }
 
 pid_t spawnProcess(const std::vector<std::string>& arguments, int input = -1, int output = -1) {
@@ -273,17 +228,12 @@ Done RealDriver::bringToFront(const std::string& app) {
     front_ = app;
     pid_t pid = running->second.pid;
     if (isFront(pid)) return std::nullopt;
-    auto clients =
-        desktop_.x().property(desktop_.x().root(), desktop_.x().atom("_NET_CLIENT_LIST"));
-    for (long window : clients ? clients->items : std::vector<long>{}) {
-        if (desktop_.linuxWorkspace().pidOf(static_cast<desktop::x11::XWindow>(window)) != pid)
-            continue;
-        if (auto failed = xdotool({"windowactivate", std::to_string(window)})) return failed;
-        if (!waitFor([&] { return isFront(pid); }))
-            return "the stand-in for " + quote(app) + " stayed behind";
-        return std::nullopt;
-    }
-    return "the stand-in for " + quote(app) + " has no window";
+    auto window = desktop_.linuxWorkspace().windowOf(pid);
+    if (!window) return "the stand-in for " + quote(app) + " has no window";
+    if (auto failed = xdotool({"windowactivate", std::to_string(*window)})) return failed;
+    if (!waitFor([&] { return isFront(pid); }))
+        return "the stand-in for " + quote(app) + " stayed behind";
+    return std::nullopt;
 }
 
 std::string RealDriver::platformName(const std::string& app) const {
