@@ -435,18 +435,6 @@ TEST_F(APITests, AStoredSessionThatCannotBeUsedStartsSignedOut) {
     }
 }
 
-TEST_F(APITests, EachDesktopGetsAFreshSharedClient) {
-    signIn();
-    auto first = api();
-    {
-        desktop::sim::SimDesktop other;
-        desktop::InstallGuard installed(other);
-        auto second = KestrelAPI::shared();
-        EXPECT_NE(second.get(), first.get());
-        EXPECT_FALSE(second->token()) << "another desktop has another keychain";
-    }
-}
-
 // ---- Check calls ----
 
 TEST_F(APITests, ScoreSendsTheEightKeys) {

@@ -231,16 +231,6 @@ TEST_F(AnalyticsTests, AnEmptyTokenOrKeySilencesThatServiceOnly) {
     Analytics::setEndpoints(std::nullopt);
 }
 
-TEST_F(AnalyticsTests, EndpointsSetOnAnotherDesktopAreNotUsed) {
-    {
-        desktop::sim::SimDesktop other;
-        desktop::InstallGuard installed(other);
-        Analytics::setEndpoints(Analytics::Endpoints{.mixpanel = "http://127.0.0.1:1"});
-    }
-    Analytics::track("App Launched");
-    EXPECT_EQ(mixpanel().size(), 1u);
-}
-
 TEST_F(AnalyticsTests, TrackNeverWaitsForTheNetwork) {
     testing_support::RawPeer silent(testing_support::RawPeer::Mode::neverAnswer);
     Analytics::setEndpoints(Analytics::Endpoints{.mixpanel = silent.url(), .posthog = silent.url()});
@@ -251,18 +241,6 @@ TEST_F(AnalyticsTests, TrackNeverWaitsForTheNetwork) {
     EXPECT_EQ(tracked.size(), 4u);
     EXPECT_TRUE(sim.settle());
     Analytics::setEndpoints(std::nullopt);
-}
-
-TEST_F(AnalyticsTests, ObserversSeeEachCallSynchronouslyUntilCancelled) {
-    std::vector<std::string> names;
-    auto subscription = Analytics::observeTracks(
-        [&](const std::string& name, const json&) { names.push_back(name); });
-    Analytics::track("Site Muted", {{"site", "slack"}});
-    EXPECT_EQ(names, std::vector<std::string>{"Site Muted"});
-    subscription.cancel();
-    Analytics::track("Site Unmuted", {{"site", "slack"}});
-    EXPECT_EQ(names.size(), 1u);
-    EXPECT_EQ(trackedNames(), (std::vector<std::string>{"Site Muted", "Site Unmuted"}));
 }
 
 TEST_F(AnalyticsTests, TheStandInRecordsBothServicesIncludingLargeFormBodies) {

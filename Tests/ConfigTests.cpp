@@ -45,18 +45,6 @@ TEST(KeyChordTests, MatchesExactlyTheHeldModifiers) {
     }
 }
 
-TEST(SupportedAppTests, LooksUpByExactBundleID) {
-    EXPECT_EQ(SupportedApp::all().size(), 9u);
-    EXPECT_EQ(SupportedApp::forBundle("com.apple.mail")->label, "Mail");
-    EXPECT_EQ(SupportedApp::forBundle("com.microsoft.teams2")->label, "Microsoft Teams");
-    EXPECT_FALSE(SupportedApp::forBundle("com.apple.Mail"));
-    EXPECT_FALSE(SupportedApp::forBundle(std::nullopt));
-    EXPECT_FALSE(SupportedApp::forBundle(""));
-    const auto electron = std::count_if(SupportedApp::all().begin(), SupportedApp::all().end(),
-                                        [](const SupportedApp& a) { return a.electron; });
-    EXPECT_EQ(electron, 3);
-}
-
 TEST(SupportedAppTests, FindsLinuxAppsByAnyOfTheirNamesWithoutCase) {
     struct Case {
         std::optional<std::string> bundleID;
@@ -83,16 +71,6 @@ TEST(SupportedAppTests, FindsLinuxAppsByAnyOfTheirNamesWithoutCase) {
     for (const auto& c : cases) {
         auto app = SupportedApp::forApplication({c.bundleID, 42, c.identifiers});
         EXPECT_EQ(app ? std::optional(app->bundleID) : std::nullopt, c.row) << c.bundleID.value_or("none");
-    }
-}
-
-TEST(SupportedAppTests, LinuxMailAppsSendWithControlReturnOnTheEmailChannel) {
-    for (const char* id : {"org.mozilla.Thunderbird", "org.gnome.Evolution"}) {
-        auto app = SupportedApp::forBundle(id);
-        ASSERT_TRUE(app) << id;
-        EXPECT_EQ(app->channel, "email");
-        EXPECT_TRUE(app->send.matches({desktop::KeyEventType::keyDown, KeyChord::kKeypadEnter, desktop::keyflags::control}));
-        EXPECT_FALSE(app->send.matches({desktop::KeyEventType::keyDown, KeyChord::kReturn, 0}));
     }
 }
 

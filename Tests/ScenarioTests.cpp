@@ -5,7 +5,6 @@
 #include <thread>
 
 #include "BackendSupport.h"
-#include "Scenario/Keys.h"
 #include "Scenario/Runner.h"
 
 using scenario::Runner;
@@ -25,42 +24,6 @@ Run simulate(const std::string& script) {
     return {status, out.str()};
 }
 }  // namespace
-
-TEST(ScenarioScriptTests, WordsSplitOnSpacesWithQuotedEscapes) {
-    auto words = scenario::splitWords(R"(type  "a \"b\" \\ c\n\t" x)");
-    ASSERT_TRUE(words);
-    ASSERT_EQ(words->size(), 3u);
-    EXPECT_EQ((*words)[1].text, "a \"b\" \\ c\n\t");
-    EXPECT_TRUE((*words)[1].quoted);
-    EXPECT_FALSE((*words)[2].quoted);
-    for (const char* bad : {R"(type "open)", R"(type "bad \q")", R"(type "a"b)", R"(type "end\)"}) {
-        EXPECT_FALSE(scenario::splitWords(bad)) << bad;
-    }
-}
-
-TEST(ScenarioScriptTests, ChordsNameKeysAndModifiers) {
-    namespace flags = desktop::keyflags;
-    struct Case {
-        const char* chord;
-        int64_t keyCode;
-        uint64_t flags;
-    };
-    const Case cases[] = {
-        {"return", 36, 0},
-        {"enter", 76, flags::numericPad},
-        {"shift+cmd+d", 2, flags::shift | flags::command},
-        {"opt+cmd+c", 8, flags::option | flags::command},
-        {"ctrl+caps+escape", 53, flags::control | flags::capsLock},
-        {"7", 26, 0},
-    };
-    for (const auto& c : cases) {
-        auto event = scenario::parseChord(c.chord);
-        ASSERT_TRUE(event) << c.chord;
-        EXPECT_EQ(event->keyCode, c.keyCode) << c.chord;
-        EXPECT_EQ(event->flags, c.flags) << c.chord;
-    }
-    for (const char* bad : {"", "hyper+a", "cmd+", "f13", "Return"}) EXPECT_FALSE(scenario::parseChord(bad)) << bad;
-}
 
 TEST(ScenarioRunnerTests, FailuresAreReportedAndTheScriptGoesOn) {
     auto run = simulate(
@@ -92,6 +55,8 @@ TEST(ScenarioRunnerTests, ScriptErrorsStopTheRun) {
         {"expect field unquoted", "ERROR line 1: text must be a quoted string"},
         {"expect event \"Send Clean\" platform", "ERROR line 1: property \"platform\" is not KEY=VALUE"},
         {"wait inf", "ERROR line 1: bad seconds \"inf\""},
+        {"type \"open", "ERROR line 1: unterminated string"},
+        {"type \"a\"b", "ERROR line 1: text right after a closing quote"},
         {"wait 1e9", "ERROR line 1: cannot wait longer than a day"},
         {"backend dev\nbackend reply /api/check/score 1e300 {}", "ERROR line 2: status must be a whole number from 100 to 599"},
         {"backend dev\nbackend reply /api/check/score 200.5 {}", "ERROR line 2: status must"},

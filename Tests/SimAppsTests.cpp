@@ -15,21 +15,6 @@ protected:
 };
 }  // namespace
 
-TEST_F(SimAppsTests, OnlyBringingAnAppForwardChangesTheFrontApp) {
-    EXPECT_FALSE(sim.workspace().frontmostApplication());
-    auto slack = apps.bringToFront("com.tinyspeck.slackmacgap");
-    auto mail = apps.bringToFront("com.apple.mail");
-    EXPECT_NE(slack, mail);
-    EXPECT_EQ(apps.bringToFront("com.tinyspeck.slackmacgap"), slack);  // still running
-    sim.workspace().activate();
-    EXPECT_EQ(sim.workspace().frontmostApplication()->bundleID, sim.bundle().identifier());
-    sim.simEvents().pressKey(36);
-    EXPECT_EQ(sim.workspace().frontmostApplication()->bundleID, sim.bundle().identifier());
-    apps.bringToFront("com.apple.mail");
-    EXPECT_EQ(sim.workspace().frontmostApplication(),
-              (desktop::RunningApplication{"com.apple.mail", mail}));
-}
-
 TEST_F(SimAppsTests, FieldsAcceptOrRefuseWritesOfTheirText) {
     auto field = focus("mail", "draft");
     EXPECT_EQ(accessibility.setAttribute(field, "AXValue", std::string("fixed")), AXError::success);

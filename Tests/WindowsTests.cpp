@@ -20,42 +20,6 @@ protected:
 
 }  // namespace
 
-TEST_F(SimWindowsTests, TheFrameAddsTheTitleBarAboveTheContent) {
-    struct Case {
-        uint32_t style;
-        double titleBar;
-    };
-    for (const auto& c : std::vector<Case>{
-             {windowstyle::titled | windowstyle::closable, 28},
-             {windowstyle::titled | windowstyle::utilityWindow | windowstyle::fullSizeContentView, 22},
-             {windowstyle::borderless | windowstyle::nonactivatingPanel, 0}}) {
-        auto window = make(c.style);
-        EXPECT_EQ(window->titleBarHeight(), c.titleBar);
-        EXPECT_EQ(window->frame(), makeRect(100, 100, 380, 440 + c.titleBar));
-        EXPECT_EQ(window->contentLayoutRect(), makeRect(0, 0, 380, 440));
-        window->setFrame(makeRect(0, 0, 380, 200));
-        EXPECT_EQ(window->contentLayoutRect().height(), 200 - c.titleBar);
-        EXPECT_FALSE(window->isVisible());
-    }
-}
-
-TEST_F(SimWindowsTests, OrderingKeepsTheFrontMostFirstAndOneKeyWindow) {
-    auto a = make(windowstyle::titled);
-    auto b = make(windowstyle::titled);
-    a->orderFront();
-    b->makeKeyAndOrderFront();
-    EXPECT_THAT(sim.simWindows().visibleWindows(), ElementsAre(b.get(), a.get()));
-    a->makeKeyAndOrderFront();
-    EXPECT_THAT(sim.simWindows().visibleWindows(), ElementsAre(a.get(), b.get()));
-    EXPECT_TRUE(a->isKey());
-    EXPECT_FALSE(b->isKey());
-    a->orderOut();
-    EXPECT_THAT(sim.simWindows().visibleWindows(), ElementsAre(b.get()));
-    EXPECT_FALSE(a->isKey());
-    b.reset();  // a window that goes is forgotten
-    EXPECT_TRUE(sim.simWindows().visibleWindows().empty());
-}
-
 TEST_F(SimWindowsTests, ClicksReachOurWindowsOrElseTheGlobalMonitors) {
     std::vector<std::string> seen;
     auto window = make(windowstyle::titled, makeRect(100, 100, 200, 100));

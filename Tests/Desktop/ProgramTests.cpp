@@ -70,8 +70,12 @@ TEST(ProgramTests, FlagsAnswerOnTheRightStreamWithTheRightStatus) {
         EXPECT_EQ(outcome.status, c.status);
         EXPECT_THAT(outcome.out, StartsWith(c.out));
         EXPECT_THAT(outcome.err, StartsWith(c.err));
-        if (c.out.empty()) EXPECT_EQ(outcome.out, "");
-        if (c.err.empty()) EXPECT_EQ(outcome.err, "");
+        if (c.out.empty()) {
+            EXPECT_EQ(outcome.out, "");
+        }
+        if (c.err.empty()) {
+            EXPECT_EQ(outcome.err, "");
+        }
     }
 }
 
