@@ -1365,9 +1365,30 @@ var KestrelRules = (function () {
   }
 
   function scanNamedValues(res, text, lower, out, quotes) {
-    var m, pos = 0, pending = [], kinds = Object.create(null), verdicts = Object.create(null);
+    var m, pos = 0, pending = [], kinds = new SpanMemo(), verdicts = new SpanMemo();
     while ((m = nextMatch(res, pending, lower, pos))) pos = namedValueAt(m, text, lower, out, quotes, kinds, verdicts);
   }
+
+  // What was decided for a span of the draft, found again by the span's
+  // characters without cutting them out: a draft repeating one name thousands
+  // of times makes no string per repeat. A slot holds the last span that
+  // hashed to it; a miss only means deciding again.
+  var MEMO_SLOTS = 1024;
+  function SpanMemo() { this.slots = []; this.slot = 0; }
+  SpanMemo.prototype.get = function (text, at, end, tag) {
+    var h = tag;
+    for (var i = at; i < end; i++) h = (Math.imul(h, 31) + text.charCodeAt(i)) | 0;
+    this.slot = h & (MEMO_SLOTS - 1);
+    var e = this.slots[this.slot];
+    if (!e || e.tag !== tag || e.key.length !== end - at) return null;
+    for (i = at; i < end; i++) if (text.charCodeAt(i) !== e.key.charCodeAt(i - at)) return null;
+    return e;
+  };
+  // Keeps `value` for the span the last get() missed.
+  SpanMemo.prototype.put = function (key, tag, value) {
+    this.slots[this.slot] = { key: key, tag: tag, value: value };
+    return value;
+  };
 
   // Judges the value given to the name a keyword match sits in; answers where
   // the name ends, from where the search goes on. `kinds` and `verdicts` keep
@@ -1380,32 +1401,46 @@ var KestrelRules = (function () {
     var after = e < text.length ? text.charCodeAt(e) : 32;
     if (isAlnum(after)) return e;
     if (m[0].indexOf(' ') < 0) while (s > 0 && m.index - s < 40 && isNameChar(lower.charCodeAt(s - 1))) s--;
-    var name = lower.slice(s, e);
-    if (!isAlnum(name.charCodeAt(0)) || !isAlnum(name.charCodeAt(name.length - 1))) name = name.replace(/^[._-]+|[._-]+$/g, '');
-    var kind = name in kinds ? kinds[name] : (kinds[name] = nameKind(name));
+    var ns = s, ne = e;
+    while (!isAlnum(lower.charCodeAt(ns))) ns++;
+    while (!isAlnum(lower.charCodeAt(ne - 1))) ne--;
+    var known = kinds.get(lower, ns, ne, 0);
+    var name = known ? known.key : lower.slice(ns, ne);
+    var kind = known ? known.value : kinds.put(name, 0, nameKind(name));
     if (!kind) return e;
     // Short names like "pw"/"pass" must stand alone as a word.
     if ((name === 'pw' || name === 'pass') && s > 0 && isWordChar(lower.charCodeAt(s - 1))) return e;
 
     // Operator: =, :, =>, ->, a call's next argument, or prose "is"/"was" with a few words between.
     ASSIGN_OP.lastIndex = e;
-    var op = ASSIGN_OP.exec(text), prose = false;
+    var op = ASSIGN_OP.test(text), prose = false;
     if (!op && (kind === 'password' || kind === 'secret')) {
       PROSE_OP.lastIndex = e;
-      op = PROSE_OP.exec(text);
+      op = PROSE_OP.test(text);
       prose = true;
     }
     if (!op) return e;
-    var vAt = e + op[1].length;
+    var vAt = prose ? PROSE_OP.lastIndex : ASSIGN_OP.lastIndex;
     ASSIGN_VALUE.lastIndex = vAt;
-    var vr = ASSIGN_VALUE.exec(text);
-    if (!vr) return e;
-    // The same value under the same kind of name is judged once per draft.
-    var loose = kind === 'password' && (prose || (op[1].indexOf('=') < 0 && op[1].indexOf(':') < 0));
-    var key = (typeof kind === 'object' ? kind.title : kind) + (loose ? '\u0001' : '\u0000') + vr[0];
-    var v = key in verdicts ? verdicts[key] : (verdicts[key] = assignedValue(kind, vr[0], loose));
+    if (!ASSIGN_VALUE.test(text)) return e;
+    var vEnd = ASSIGN_VALUE.lastIndex;
+    // A value judged before under the same kind of name keeps its verdict.
+    var loose = kind === 'password' && (prose || !opHas(text, e, vAt, 61) && !opHas(text, e, vAt, 58));
+    var tag = kindTag(kind) * 2 + (loose ? 1 : 0);
+    var judged = verdicts.get(text, vAt, vEnd, tag), v, raw;
+    if (judged) v = judged.value;
+    else v = verdicts.put(raw = text.slice(vAt, vEnd), tag, assignedValue(kind, raw, loose));
     if (v && !out.covered(vAt, vAt + v.value.length)) addAssigned(out, v.title, kind === 'password', vAt, v.value, quotes);
     return e;
+  }
+
+  function opHas(text, from, to, c) {
+    for (var i = from; i < to; i++) if (text.charCodeAt(i) === c) return true;
+    return false;
+  }
+
+  function kindTag(kind) {
+    return kind === 'password' ? 1 : kind === 'secret' ? 2 : kind === 'service' ? 3 : 4 + SERVICE_NAMES.indexOf(kind);
   }
 
   // The value a name is given, and the title of its finding; null when it
