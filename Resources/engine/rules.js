@@ -1638,19 +1638,36 @@ var KestrelRules = (function () {
     numberWindows(text, lower, s, text.slice(s, e), out, quotes);
   }
 
+  // Group tables kept between checks for runs up to 64 KB, which would
+  // otherwise allocate three times their size on every pause in typing;
+  // longer runs get tables of their own rather than pinning more memory.
+  var GROUP_TABLE_MAX = 1 << 16;
+  var groupTables = null;
+  function GroupTables(size) {
+    this.lens = new Int32Array(size); this.starts = new Int32Array(size); this.cum = new Int32Array(size + 1);
+  }
+  function groupTablesFor(size) {
+    if (size > GROUP_TABLE_MAX) return new GroupTables(size);
+    if (!groupTables || groupTables.lens.length < size) groupTables = new GroupTables(Math.min(GROUP_TABLE_MAX, 2 * size));
+    return groupTables;
+  }
+
   function numberWindows(text, lower, s, run, out, quotes) {
     // Group k is run[starts[k], starts[k] + lens[k]); cum[k] digits come before it. A run
     // has fewer groups than characters.
-    var size = run.length + 1, lens = new Int32Array(size), starts = new Int32Array(size), cum = new Int32Array(size + 1);
+    var tables = groupTablesFor(run.length + 1), lens = tables.lens, starts = tables.starts, cum = tables.cum;
     var k, g = 0;
+    starts[0] = 0; cum[0] = 0;
     for (k = 0; k < run.length; k++) {
       var c = run.charCodeAt(k);
       if (c >= 48 && c <= 57) continue;
       lens[g] = k - starts[g]; cum[g + 1] = cum[g] + lens[g]; starts[g + 1] = k + 1; g++;
     }
     lens[g] = run.length - starts[g]; cum[g + 1] = cum[g] + lens[g];
-    var ngroups = g + 1, all = ngroups > 1 ? run.replace(/[ .\-]/g, '') : run;
+    var ngroups = g + 1, all = ngroups > 1 ? null : run;
     for (var a = 0; a < ngroups; a++) {
+      // Cards open with a group of 4, SSNs with 3 or 5; a lone group needs 9 digits.
+      if (lens[a] < 3 || (lens[a] > 5 && lens[a] < 9)) continue;
       var top = a;
       while (top + 1 < ngroups && top + 1 - a < MAX_GROUPS && cum[top + 2] - cum[a] <= 19) top++;
       for (var b = top; b >= a; b--) {
@@ -1662,7 +1679,9 @@ var KestrelRules = (function () {
         if (!card && !ssn) continue;
         var sep = n > 1 ? run.charAt(starts[a + 1] - 1) : null, okSep = true;
         for (k = a + 2; k <= b && okSep; k++) okSep = run.charAt(starts[k] - 1) === sep;
-        if (!okSep || (card && !luhnAt(all, cum[a], cum[b + 1]))) continue;
+        if (!okSep) continue;
+        if (all === null) all = run.replace(/[ .\-]/g, '');
+        if (card && !luhnAt(all, cum[a], cum[b + 1])) continue;
         var digits = all.slice(cum[a], cum[b + 1]);
         var span = run.slice(starts[a], starts[b] + lens[b]), at = s + starts[a];
         if (card ? checkCard(span, n, digits, sep, at, out, quotes)
