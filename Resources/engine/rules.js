@@ -637,9 +637,35 @@ var KestrelRules = (function () {
     return {
       name: name, prefix: prefix, body: new RegExp(body, 'y'), level: opts.level || 'risk', fixed: /^[^{]*\{\d+\}$/.test(body),
       check: opts.check || null, ci: !!opts.ci, ctx: opts.ctx || null, seqOK: !!opts.seqOK,
-      end: opts.end || isTokenChar, noPlaceholder: !!opts.noPlaceholder
+      end: opts.end || isTokenChar, noPlaceholder: !!opts.noPlaceholder, run: ClassRun.of(body)
     };
   }
+
+  // A body that is one ASCII class repeated ("[A-Za-z0-9_-]{30,80}") ends
+  // where the run of its characters does, at most its longest length on.
+  // The run is measured once and kept, so that markers repeated through one
+  // long run of such characters do not each scan it again.
+  function ClassRun(chars, min, max) {
+    this.chars = chars; this.min = min; this.max = max;
+    this.pass = -1; this.from = 0; this.to = 0;
+  }
+  ClassRun.of = function (body) {
+    var m = /^(\[[A-Za-z0-9_~.+\/=-]+\])\{(\d+)(?:,(\d+))?\}$/.exec(body);
+    if (!m) return null;
+    var cls = new RegExp(m[1]), chars = new Uint8Array(128);
+    for (var c = 0; c < 128; c++) chars[c] = cls.test(String.fromCharCode(c)) ? 1 : 0;
+    return new ClassRun(chars, +m[2], m[3] === undefined ? +m[2] : +m[3]);
+  };
+  // Where the body starting at `at` ends, or -1 when it is too short.
+  ClassRun.prototype.endFrom = function (text, at) {
+    if (this.pass !== providerPass || at < this.from || at > this.to) {
+      var to = at, c;
+      while (to < text.length && (c = text.charCodeAt(to)) < 128 && this.chars[c]) to++;
+      this.pass = providerPass; this.from = at; this.to = to;
+    }
+    var end = Math.min(this.to, at + this.max);
+    return end - at >= this.min ? end : -1;
+  };
 
   var ALNUM = '[A-Za-z0-9]', B64URL = '[A-Za-z0-9_-]';
 
@@ -891,9 +917,9 @@ var KestrelRules = (function () {
 
   // The level a provider's checks give a value, or null; kept per draft, so
   // that a draft repeating one key thousands of times judges it once.
-  var levelMemo = { text: null, levels: null };
-  function providerLevel(d, value, body, text) {
-    if (levelMemo.text !== text) { levelMemo.text = text; levelMemo.levels = Object.create(null); }
+  var levelMemo = { pass: -1, levels: null };
+  function providerLevel(d, value, body) {
+    if (levelMemo.pass !== providerPass) { levelMemo.pass = providerPass; levelMemo.levels = Object.create(null); }
     var key = d.id + ':' + value;
     return key in levelMemo.levels ? levelMemo.levels[key] : (levelMemo.levels[key] = judgedLevel(d, value, body));
   }
@@ -914,13 +940,16 @@ var KestrelRules = (function () {
       var pc = text.charCodeAt(at - 1);
       if (isWordChar(pc) || pc === 46 || pc === 45 || pc === 47) return -1;
     }
-    d.body.lastIndex = at + d.prefix.length;
-    var m = d.body.exec(text);
-    if (!m) return -1;
-    var end = d.body.lastIndex;
+    var bodyAt = at + d.prefix.length, end;
+    if (d.run) end = d.run.endFrom(text, bodyAt);
+    else {
+      d.body.lastIndex = bodyAt;
+      end = d.body.test(text) ? d.body.lastIndex : -1;
+    }
+    if (end < 0) return -1;
     if (end < text.length && d.end(text.charCodeAt(end))) return -1;
     // A key cut short reads as ending in a dash; fixed-length keys may end in one.
-    if (truncatedAt(text, end) || (!d.fixed && m[0].charAt(m[0].length - 1) === '-')) return end;
+    if (truncatedAt(text, end) || (!d.fixed && end > bodyAt && text.charCodeAt(end - 1) === 45)) return end;
     if (d.prefix === '.atlasv1.') {
       // 14 alphanumerics come before the marker.
       var s = at - 14;
@@ -929,9 +958,9 @@ var KestrelRules = (function () {
       if (s > 0 && isTokenChar(text.charCodeAt(s - 1))) return end;
       start = s;
     }
-    var value = text.slice(start, end), body = m[0];
+    var value = text.slice(start, end), body = text.slice(bodyAt, end);
     if (d.ctx && !d.ctx.test(lower.slice(Math.max(0, start - 200), Math.min(lower.length, end + 200)))) return end;
-    var level = providerLevel(d, value, body, text);
+    var level = providerLevel(d, value, body);
     if (!level) return end;
     if (quotes.has(start)) level = 'warn';
     out.add('secret', level, d.name + ' in message',
@@ -940,7 +969,11 @@ var KestrelRules = (function () {
     return end;
   }
 
+  // Counts the scans, so that what is kept for one draft is known stale by a
+  // number: comparing two equal drafts as strings reads all of both.
+  var providerPass = 0;
   function scanProviders(text, lower, out, quotes) {
+    providerPass++;
     for (var tok = longTokenFrom(text, 0); tok; tok = longTokenFrom(text, tok[1])) {
       var tokEnd = tok[1];
       // Word starts inside the token: after "=", ":" or "$" a new value begins.
