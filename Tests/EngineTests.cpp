@@ -60,7 +60,8 @@ TEST(RecordTests, DecodeStrictly) {
     }
 }
 
-TEST(RecordTests, NullAndMissingOptionalsAreAbsentAndLeftOutOnEncode) {
+// Null and missing optionals are absent and left out on encode; unknown members are ignored.
+TEST(RecordTests, OptionalsRoundTrip) {
     auto result = desktop::json::decodeText<LocalResult>(
         R"({"findings":[{"id":"attach","level":"warn","title":"T","original":null}],"slop":null,"tooShort":false})");
     ASSERT_TRUE(result.has_value());
@@ -70,34 +71,20 @@ TEST(RecordTests, NullAndMissingOptionalsAreAbsentAndLeftOutOnEncode) {
     EXPECT_FALSE(encoded.contains("slop"));
     EXPECT_EQ(encoded["findings"][0].dump(), R"({"id":"attach","level":"warn","title":"T"})");
     EXPECT_EQ(LocalResult::decode(encoded), result);
-}
-
-TEST(RecordTests, FindingKeysAndEquality) {
-    auto a = finding("attach", "deck");
-    EXPECT_EQ(a.key(), "attach:deck:0");
-    a.occurrence = 2;
-    EXPECT_EQ(a.key(), "attach:deck:2");
-    EXPECT_EQ(finding("attach").key(), "attach::0");
-    // The suggestion tells two findings apart but not their place in the draft.
-    auto b = a;
-    b.suggestion = "deck.pdf";
-    EXPECT_NE(a, b);
-    EXPECT_EQ(a.key(), b.key());
-}
-
-TEST(RecordTests, ChannelInfoAndScoreResultDecode) {
-    EXPECT_EQ(desktop::json::decodeText<ChannelInfo>(R"({"ai":"send","gate":false,"label":"Chat"})"),
-              (ChannelInfo{"send", false, "Chat"}));
-    auto empty = desktop::json::decodeText<ScoreResult>("{}");
-    ASSERT_TRUE(empty);
-    EXPECT_EQ(*empty, ScoreResult{});
-    EXPECT_EQ(empty->encode().dump(), "{}");
+    EXPECT_EQ(desktop::json::decodeText<ScoreResult>("{}")->encode().dump(), "{}");
     auto full = desktop::json::decodeText<ScoreResult>(
         R"({"voiceScore":80,"slopScore":null,"findings":[],"aiLimited":true,"unknown":{}})");
     ASSERT_TRUE(full);
-    EXPECT_EQ(full->voiceScore, 80);
-    EXPECT_FALSE(full->slopScore);
-    EXPECT_EQ(full->aiLimited, true);
+    EXPECT_EQ(*full, (ScoreResult{80, std::nullopt, std::vector<Finding>{}, true}));
+}
+
+TEST(RecordTests, FindingKeyIsIdOriginalAndOccurrence) {
+    auto a = finding("attach", "deck");
+    EXPECT_EQ(a.key(), "attach:deck:0");
+    a.occurrence = 2;
+    a.suggestion = "deck.pdf";
+    EXPECT_EQ(a.key(), "attach:deck:2");
+    EXPECT_EQ(finding("attach").key(), "attach::0");
 }
 
 TEST(MergeTests, OneFindingPerRuleAndSpansWin) {
@@ -138,7 +125,9 @@ var KestrelRules = { runRules: function (msg) {
 )JS";
 constexpr const char* kSlop = R"JS(
 var KestrelSlop = { lint: function (text) {
-  return { level: 'human', tells: 0, cats: [], findings: text === 'SLOPFIND' ? [{ id: 'slop', level: 'warn', title: 'S' }] : [] };
+  var r = { level: 'human', tells: 0, cats: [] };
+  if (text === 'SLOPFIND') r.findings = [{ id: 'slop', level: 'warn', title: 'S' }];
+  return r;
 } };
 )JS";
 constexpr const char* kPolicy = R"JS(
@@ -172,29 +161,27 @@ protected:
 
 }  // namespace
 
-TEST_F(EngineHostTests, GlueIsTheExactText) {
-    EXPECT_EQ(Engine::glue().size(), 670u);
-    EXPECT_TRUE(Engine::glue().starts_with("globalThis.kestrelCheck = function (text, channel) {\n"));
-    EXPECT_TRUE(Engine::glue().ends_with("label: P.label(channel) });\n};"));
-}
-
-TEST_F(EngineHostTests, MissingOrUnreadableScriptsNameTheFile) {
-    dir.write("rules.js", kRules);
-    dir.write("slop.js", kSlop);
-    auto missingPolicy = Engine::create(dir.path());
-    ASSERT_FALSE(missingPolicy);
-    EXPECT_EQ(missingPolicy.error().text(), "missingScript(\"" + (dir.path() / "policy.js").string() + "\")");
-
-    dir.write("policy.js", kPolicy);
-    dir.write("slop.js", "var x = '\xff\xfe';");
-    auto notUtf8 = Engine::create(dir.path());
-    ASSERT_FALSE(notUtf8);
-    EXPECT_EQ(notUtf8.error().path, (dir.path() / "slop.js").string());
-
-    auto noDirectory = Engine::create(dir.path() / "absent");
-    ASSERT_FALSE(noDirectory);
-    EXPECT_EQ(noDirectory.error().kind, EngineError::Kind::missingScript);
-    EXPECT_EQ(noDirectory.error().path, (dir.path() / "absent" / "rules.js").string());
+TEST_F(EngineHostTests, CreationFailuresNameTheirCause) {
+    const auto policy = (dir.path() / "policy.js").string(), slop = (dir.path() / "slop.js").string();
+    const auto absent = (dir.path() / "absent" / "rules.js").string();
+    const std::string readOnlyGlue =
+        "Object.defineProperty(globalThis, 'kestrelCheck', { value: 1, writable: false });";
+    struct Row { std::optional<std::string> slop, policy; std::filesystem::path dir; std::string error; };
+    const Row rows[] = {
+        {kSlop, std::nullopt, dir.path(), "missingScript(\"" + policy + "\")"},
+        {"var x = '\xff\xfe';", kPolicy, dir.path(), "missingScript(\"" + slop + "\")"},
+        {kSlop, kPolicy, dir.path() / "absent", "missingScript(\"" + absent + "\")"},
+        {kSlop, std::string(kPolicy) + readOnlyGlue, dir.path(), "glueFailed"},
+    };
+    for (const auto& row : rows) {
+        std::filesystem::remove(dir.path() / "policy.js");
+        dir.write("rules.js", kRules);
+        if (row.slop) dir.write("slop.js", *row.slop);
+        if (row.policy) dir.write("policy.js", *row.policy);
+        auto made = Engine::create(row.dir);
+        ASSERT_FALSE(made) << row.error;
+        EXPECT_EQ(made.error().text(), row.error);
+    }
 }
 
 TEST_F(EngineHostTests, ChecksThroughTheGlueAndScopesByChannel) {
@@ -232,50 +219,32 @@ TEST_F(EngineHostTests, TextReachesTheScriptsUnchanged) {
     EXPECT_EQ(lone.findings[0].original, "ECHO \xef\xbf\xbd\xef\xbf\xbd\xef\xbf\xbd!");
 }
 
-TEST_F(EngineHostTests, ThrowingRulesLoadButEveryCheckFallsBack) {
+TEST_F(EngineHostTests, FailingScriptsFallBackAndOnlyExceptionsAreLogged) {
     writeScripts("throw new Error('rules broke'); var KestrelRules = {};");
-    auto e = engine();
+    auto broken = engine();
     ASSERT_EQ(logLines().size(), 1u);
     EXPECT_THAT(logLines()[0], HasSubstr("Kestrel engine: Error: rules broke"));
-    EXPECT_EQ(e->check("hello there", "email"), LocalResult::empty);
-    EXPECT_EQ(e->check("hello there", "email"), LocalResult::empty);
-    EXPECT_EQ(logLines().size(), 3u);
-    EXPECT_EQ(e->channelInfo("chat").ai, "send");
-}
+    EXPECT_EQ(broken->check("hello there", "email"), LocalResult::empty);
+    EXPECT_EQ(logLines().size(), 2u);
+    EXPECT_EQ(broken->channelInfo("chat").ai, "send");
 
-TEST_F(EngineHostTests, LintWithoutFindingsPassesOnlyRuleFindings) {
-    writeScripts(kRules, "var KestrelSlop = { lint: function () { return { level: 'traces', tells: 1, cats: ['x'] }; } };");
-    auto result = engine()->check("sk- here", "email");
-    EXPECT_EQ(keys(result.findings), (std::vector<std::string>{"secret=sk-/Key"}));
-    EXPECT_EQ(result.slop->level, "traces");
-}
-
-// An answer the host cannot read falls back silently; a policy that throws is logged and the
-// channel gets the default policy.
-TEST_F(EngineHostTests, UnreadableOrThrowingAnswersFallBack) {
+    // An answer the host cannot read falls back silently; a policy that throws is logged and the
+    // channel gets the default policy.
     writeScripts(kRules, kSlop,
                  std::string(kPolicy) + "KestrelPolicy.label = function () { return undefined; };");
     auto e = engine();
     EXPECT_EQ(e->check("BAD", "email"), LocalResult::empty);
     EXPECT_EQ(e->channelInfo("chat"), (ChannelInfo{"live", true, "chat"}));
-    EXPECT_TRUE(logLines().empty());
+    EXPECT_EQ(logLines().size(), 2u);
     EXPECT_EQ(e->channelInfo("boom"), (ChannelInfo{"live", true, "boom"}));
-    ASSERT_EQ(logLines().size(), 1u);
-    EXPECT_THAT(logLines()[0], HasSubstr("gates broke"));
+    EXPECT_THAT(logLines().back(), HasSubstr("gates broke"));
 }
 
 TEST_F(EngineHostTests, RunawayChecksAreStoppedAndAnswerTheUncheckedRisk) {
     writeScripts();
     auto e = engine();
     for (const char* text : {"LOOP", "REGEX"}) {
-        auto cutOff = e->check(text, "email");
-        ASSERT_EQ(cutOff.findings.size(), 1u) << text;
-        const auto& unchecked = cutOff.findings[0];
-        EXPECT_EQ(unchecked.id, "unchecked");
-        EXPECT_EQ(unchecked.level, "risk");
-        EXPECT_EQ(unchecked.title, "Not fully checked");
-        EXPECT_THAT(unchecked.detail.value_or(""), HasSubstr("too long to check completely"));
-        EXPECT_FALSE(unchecked.original);
+        EXPECT_EQ(e->check(text, "email"), Engine::unchecked()) << text;
         EXPECT_EQ(e->check("sk-", "email").findings.size(), 1u) << "after " << text;
     }
     ASSERT_EQ(logLines().size(), 2u);
@@ -290,24 +259,24 @@ TEST_F(EngineHostTests, RunawayChecksAreStoppedAndAnswerTheUncheckedRisk) {
     EXPECT_EQ(looping->check("x", "email"), LocalResult::empty);
 }
 
-TEST_F(EngineHostTests, GlueThatCannotInstallFails) {
-    writeScripts(std::string(kRules) +
-                 "Object.defineProperty(globalThis, 'kestrelCheck', { value: 1, writable: false });");
-    auto made = Engine::create(dir.path());
-    ASSERT_FALSE(made);
-    EXPECT_EQ(made.error().text(), "glueFailed");
-}
-
 namespace {
+
+constexpr const char* kSelfTestRules = R"JS(
+var KestrelRules = { runRules: function (msg) {
+  return [{ id: 'secret', level: 'LEVEL', title: 'Key' }, { id: 'attach', level: 'warn', title: 'Attach' }];
+} };
+)JS";
 
 class SelfTestTests : public testing_support::SimDesktopTest {
 protected:
     ScratchDirectory resources;
     std::string output;
 
-    // Serves substitute scripts through the bundle's resource directory.
-    int run(std::string rules, std::string policy = kPolicy) {
-        resources.write("engine/rules.js", rules);
+    // Serves substitute scripts through the bundle's resource directory; the rules give the
+    // secret this level.
+    int run(const char* level, std::string policy = kPolicy) {
+        std::string rules = kSelfTestRules;
+        resources.write("engine/rules.js", rules.replace(rules.find("LEVEL"), 5, level));
         resources.write("engine/slop.js", kSlop);
         resources.write("engine/policy.js", policy);
         sim.simBundle().setResourceDirectory(resources.path());
@@ -318,49 +287,26 @@ protected:
     }
 };
 
-constexpr const char* kSelfTestRules = R"JS(
-var KestrelRules = { runRules: function (msg) {
-  return [{ id: 'secret', level: 'LEVEL', title: 'Key' }, { id: 'attach', level: 'warn', title: 'Attach' }];
-} };
-)JS";
-
-std::string withLevel(const char* level) {
-    std::string rules = kSelfTestRules;
-    rules.replace(rules.find("LEVEL"), 5, level);
-    return rules;
-}
-
 }  // namespace
-
-TEST_F(SelfTestTests, PassesWithTheShippedScripts) {
-    std::ostringstream out;
-    EXPECT_EQ(selfTest(out), 0) << out.str();
-    EXPECT_THAT(out.str(), HasSubstr("\nSELFTEST OK\n"));
-    EXPECT_TRUE(out.str().starts_with("email: "));
-}
 
 TEST_F(SelfTestTests, PrintsTheReportThenTheVerdict) {
     const std::string report =
         "email: secret, attach\n"
         "chat:  secret\n"
         "slop:  human gate(email): true ai(chat): send\n";
-    EXPECT_EQ(run(withLevel("risk")), 0);
+    EXPECT_EQ(run("risk"), 0);
     EXPECT_EQ(output, report + "SELFTEST OK\n");
-    EXPECT_EQ(run(withLevel("warn")), 1);
+    EXPECT_EQ(run("warn"), 1);
     EXPECT_EQ(output, report + "SELFTEST FAILED: unexpected findings\n");
-    EXPECT_EQ(run(withLevel("risk"), std::string(kPolicy) + "KestrelPolicy.apply = function (c, f) { return f; };"), 1);
+    EXPECT_EQ(run("risk", std::string(kPolicy) + "KestrelPolicy.apply = function (c, f) { return f; };"), 1);
     EXPECT_THAT(output, HasSubstr("chat:  secret, attach\n"));
     EXPECT_THAT(output, HasSubstr("SELFTEST FAILED: unexpected findings\n"));
-}
-
-TEST_F(SelfTestTests, MissingScriptIsOneLine) {
-    resources.write("engine/rules.js", kRules);
-    resources.write("engine/policy.js", kPolicy);
-    sim.simBundle().setResourceDirectory(resources.path());
+    // A script it cannot load is one line.
+    const auto slop = resources.path() / "engine" / "slop.js";
+    std::filesystem::remove(slop);
     std::ostringstream out;
     EXPECT_EQ(selfTest(out), 1);
-    EXPECT_EQ(out.str(), "SELFTEST FAILED: missingScript(\"" +
-                             (resources.path() / "engine" / "slop.js").string() + "\")\n");
+    EXPECT_EQ(out.str(), "SELFTEST FAILED: missingScript(\"" + slop.string() + "\")\n");
 }
 
 TEST_F(SelfTestTests, OnlyTheExactSwitchRunsIt) {

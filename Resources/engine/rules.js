@@ -637,9 +637,35 @@ var KestrelRules = (function () {
     return {
       name: name, prefix: prefix, body: new RegExp(body, 'y'), level: opts.level || 'risk', fixed: /^[^{]*\{\d+\}$/.test(body),
       check: opts.check || null, ci: !!opts.ci, ctx: opts.ctx || null, seqOK: !!opts.seqOK,
-      end: opts.end || isTokenChar, noPlaceholder: !!opts.noPlaceholder
+      end: opts.end || isTokenChar, noPlaceholder: !!opts.noPlaceholder, run: ClassRun.of(body)
     };
   }
+
+  // A body that is one ASCII class repeated ("[A-Za-z0-9_-]{30,80}") ends
+  // where the run of its characters does, at most its longest length on.
+  // The run is measured once and kept, so that markers repeated through one
+  // long run of such characters do not each scan it again.
+  function ClassRun(chars, min, max) {
+    this.chars = chars; this.min = min; this.max = max;
+    this.pass = -1; this.from = 0; this.to = 0;
+  }
+  ClassRun.of = function (body) {
+    var m = /^(\[[A-Za-z0-9_~.+\/=-]+\])\{(\d+)(?:,(\d+))?\}$/.exec(body);
+    if (!m) return null;
+    var cls = new RegExp(m[1]), chars = new Uint8Array(128);
+    for (var c = 0; c < 128; c++) chars[c] = cls.test(String.fromCharCode(c)) ? 1 : 0;
+    return new ClassRun(chars, +m[2], m[3] === undefined ? +m[2] : +m[3]);
+  };
+  // Where the body starting at `at` ends, or -1 when it is too short.
+  ClassRun.prototype.endFrom = function (text, at) {
+    if (this.pass !== providerPass || at < this.from || at > this.to) {
+      var to = at, c;
+      while (to < text.length && (c = text.charCodeAt(to)) < 128 && this.chars[c]) to++;
+      this.pass = providerPass; this.from = at; this.to = to;
+    }
+    var end = Math.min(this.to, at + this.max);
+    return end - at >= this.min ? end : -1;
+  };
 
   var ALNUM = '[A-Za-z0-9]', B64URL = '[A-Za-z0-9_-]';
 
@@ -891,9 +917,9 @@ var KestrelRules = (function () {
 
   // The level a provider's checks give a value, or null; kept per draft, so
   // that a draft repeating one key thousands of times judges it once.
-  var levelMemo = { text: null, levels: null };
-  function providerLevel(d, value, body, text) {
-    if (levelMemo.text !== text) { levelMemo.text = text; levelMemo.levels = Object.create(null); }
+  var levelMemo = { pass: -1, levels: null };
+  function providerLevel(d, value, body) {
+    if (levelMemo.pass !== providerPass) { levelMemo.pass = providerPass; levelMemo.levels = Object.create(null); }
     var key = d.id + ':' + value;
     return key in levelMemo.levels ? levelMemo.levels[key] : (levelMemo.levels[key] = judgedLevel(d, value, body));
   }
@@ -914,13 +940,16 @@ var KestrelRules = (function () {
       var pc = text.charCodeAt(at - 1);
       if (isWordChar(pc) || pc === 46 || pc === 45 || pc === 47) return -1;
     }
-    d.body.lastIndex = at + d.prefix.length;
-    var m = d.body.exec(text);
-    if (!m) return -1;
-    var end = d.body.lastIndex;
+    var bodyAt = at + d.prefix.length, end;
+    if (d.run) end = d.run.endFrom(text, bodyAt);
+    else {
+      d.body.lastIndex = bodyAt;
+      end = d.body.test(text) ? d.body.lastIndex : -1;
+    }
+    if (end < 0) return -1;
     if (end < text.length && d.end(text.charCodeAt(end))) return -1;
     // A key cut short reads as ending in a dash; fixed-length keys may end in one.
-    if (truncatedAt(text, end) || (!d.fixed && m[0].charAt(m[0].length - 1) === '-')) return end;
+    if (truncatedAt(text, end) || (!d.fixed && end > bodyAt && text.charCodeAt(end - 1) === 45)) return end;
     if (d.prefix === '.atlasv1.') {
       // 14 alphanumerics come before the marker.
       var s = at - 14;
@@ -929,9 +958,9 @@ var KestrelRules = (function () {
       if (s > 0 && isTokenChar(text.charCodeAt(s - 1))) return end;
       start = s;
     }
-    var value = text.slice(start, end), body = m[0];
+    var value = text.slice(start, end), body = text.slice(bodyAt, end);
     if (d.ctx && !d.ctx.test(lower.slice(Math.max(0, start - 200), Math.min(lower.length, end + 200)))) return end;
-    var level = providerLevel(d, value, body, text);
+    var level = providerLevel(d, value, body);
     if (!level) return end;
     if (quotes.has(start)) level = 'warn';
     out.add('secret', level, d.name + ' in message',
@@ -940,7 +969,11 @@ var KestrelRules = (function () {
     return end;
   }
 
+  // Counts the scans, so that what is kept for one draft is known stale by a
+  // number: comparing two equal drafts as strings reads all of both.
+  var providerPass = 0;
   function scanProviders(text, lower, out, quotes) {
+    providerPass++;
     for (var tok = longTokenFrom(text, 0); tok; tok = longTokenFrom(text, tok[1])) {
       var tokEnd = tok[1];
       // Word starts inside the token: after "=", ":" or "$" a new value begins.
@@ -1365,9 +1398,30 @@ var KestrelRules = (function () {
   }
 
   function scanNamedValues(res, text, lower, out, quotes) {
-    var m, pos = 0, pending = [], kinds = Object.create(null), verdicts = Object.create(null);
+    var m, pos = 0, pending = [], kinds = new SpanMemo(), verdicts = new SpanMemo();
     while ((m = nextMatch(res, pending, lower, pos))) pos = namedValueAt(m, text, lower, out, quotes, kinds, verdicts);
   }
+
+  // What was decided for a span of the draft, found again by the span's
+  // characters without cutting them out: a draft repeating one name thousands
+  // of times makes no string per repeat. A slot holds the last span that
+  // hashed to it; a miss only means deciding again.
+  var MEMO_SLOTS = 1024;
+  function SpanMemo() { this.slots = []; this.slot = 0; }
+  SpanMemo.prototype.get = function (text, at, end, tag) {
+    var h = tag;
+    for (var i = at; i < end; i++) h = (Math.imul(h, 31) + text.charCodeAt(i)) | 0;
+    this.slot = h & (MEMO_SLOTS - 1);
+    var e = this.slots[this.slot];
+    if (!e || e.tag !== tag || e.key.length !== end - at) return null;
+    for (i = at; i < end; i++) if (text.charCodeAt(i) !== e.key.charCodeAt(i - at)) return null;
+    return e;
+  };
+  // Keeps `value` for the span the last get() missed.
+  SpanMemo.prototype.put = function (key, tag, value) {
+    this.slots[this.slot] = { key: key, tag: tag, value: value };
+    return value;
+  };
 
   // Judges the value given to the name a keyword match sits in; answers where
   // the name ends, from where the search goes on. `kinds` and `verdicts` keep
@@ -1380,32 +1434,46 @@ var KestrelRules = (function () {
     var after = e < text.length ? text.charCodeAt(e) : 32;
     if (isAlnum(after)) return e;
     if (m[0].indexOf(' ') < 0) while (s > 0 && m.index - s < 40 && isNameChar(lower.charCodeAt(s - 1))) s--;
-    var name = lower.slice(s, e);
-    if (!isAlnum(name.charCodeAt(0)) || !isAlnum(name.charCodeAt(name.length - 1))) name = name.replace(/^[._-]+|[._-]+$/g, '');
-    var kind = name in kinds ? kinds[name] : (kinds[name] = nameKind(name));
+    var ns = s, ne = e;
+    while (!isAlnum(lower.charCodeAt(ns))) ns++;
+    while (!isAlnum(lower.charCodeAt(ne - 1))) ne--;
+    var known = kinds.get(lower, ns, ne, 0);
+    var name = known ? known.key : lower.slice(ns, ne);
+    var kind = known ? known.value : kinds.put(name, 0, nameKind(name));
     if (!kind) return e;
     // Short names like "pw"/"pass" must stand alone as a word.
     if ((name === 'pw' || name === 'pass') && s > 0 && isWordChar(lower.charCodeAt(s - 1))) return e;
 
     // Operator: =, :, =>, ->, a call's next argument, or prose "is"/"was" with a few words between.
     ASSIGN_OP.lastIndex = e;
-    var op = ASSIGN_OP.exec(text), prose = false;
+    var op = ASSIGN_OP.test(text), prose = false;
     if (!op && (kind === 'password' || kind === 'secret')) {
       PROSE_OP.lastIndex = e;
-      op = PROSE_OP.exec(text);
+      op = PROSE_OP.test(text);
       prose = true;
     }
     if (!op) return e;
-    var vAt = e + op[1].length;
+    var vAt = prose ? PROSE_OP.lastIndex : ASSIGN_OP.lastIndex;
     ASSIGN_VALUE.lastIndex = vAt;
-    var vr = ASSIGN_VALUE.exec(text);
-    if (!vr) return e;
-    // The same value under the same kind of name is judged once per draft.
-    var loose = kind === 'password' && (prose || (op[1].indexOf('=') < 0 && op[1].indexOf(':') < 0));
-    var key = (typeof kind === 'object' ? kind.title : kind) + (loose ? '\u0001' : '\u0000') + vr[0];
-    var v = key in verdicts ? verdicts[key] : (verdicts[key] = assignedValue(kind, vr[0], loose));
+    if (!ASSIGN_VALUE.test(text)) return e;
+    var vEnd = ASSIGN_VALUE.lastIndex;
+    // A value judged before under the same kind of name keeps its verdict.
+    var loose = kind === 'password' && (prose || !opHas(text, e, vAt, 61) && !opHas(text, e, vAt, 58));
+    var tag = kindTag(kind) * 2 + (loose ? 1 : 0);
+    var judged = verdicts.get(text, vAt, vEnd, tag), v, raw;
+    if (judged) v = judged.value;
+    else v = verdicts.put(raw = text.slice(vAt, vEnd), tag, assignedValue(kind, raw, loose));
     if (v && !out.covered(vAt, vAt + v.value.length)) addAssigned(out, v.title, kind === 'password', vAt, v.value, quotes);
     return e;
+  }
+
+  function opHas(text, from, to, c) {
+    for (var i = from; i < to; i++) if (text.charCodeAt(i) === c) return true;
+    return false;
+  }
+
+  function kindTag(kind) {
+    return kind === 'password' ? 1 : kind === 'secret' ? 2 : kind === 'service' ? 3 : 4 + SERVICE_NAMES.indexOf(kind);
   }
 
   // The value a name is given, and the title of its finding; null when it
@@ -1603,19 +1671,36 @@ var KestrelRules = (function () {
     numberWindows(text, lower, s, text.slice(s, e), out, quotes);
   }
 
+  // Group tables kept between checks for runs up to 64 KB, which would
+  // otherwise allocate three times their size on every pause in typing;
+  // longer runs get tables of their own rather than pinning more memory.
+  var GROUP_TABLE_MAX = 1 << 16;
+  var groupTables = null;
+  function GroupTables(size) {
+    this.lens = new Int32Array(size); this.starts = new Int32Array(size); this.cum = new Int32Array(size + 1);
+  }
+  function groupTablesFor(size) {
+    if (size > GROUP_TABLE_MAX) return new GroupTables(size);
+    if (!groupTables || groupTables.lens.length < size) groupTables = new GroupTables(Math.min(GROUP_TABLE_MAX, 2 * size));
+    return groupTables;
+  }
+
   function numberWindows(text, lower, s, run, out, quotes) {
     // Group k is run[starts[k], starts[k] + lens[k]); cum[k] digits come before it. A run
     // has fewer groups than characters.
-    var size = run.length + 1, lens = new Int32Array(size), starts = new Int32Array(size), cum = new Int32Array(size + 1);
+    var tables = groupTablesFor(run.length + 1), lens = tables.lens, starts = tables.starts, cum = tables.cum;
     var k, g = 0;
+    starts[0] = 0; cum[0] = 0;
     for (k = 0; k < run.length; k++) {
       var c = run.charCodeAt(k);
       if (c >= 48 && c <= 57) continue;
       lens[g] = k - starts[g]; cum[g + 1] = cum[g] + lens[g]; starts[g + 1] = k + 1; g++;
     }
     lens[g] = run.length - starts[g]; cum[g + 1] = cum[g] + lens[g];
-    var ngroups = g + 1, all = ngroups > 1 ? run.replace(/[ .\-]/g, '') : run;
+    var ngroups = g + 1, all = ngroups > 1 ? null : run;
     for (var a = 0; a < ngroups; a++) {
+      // Cards open with a group of 4, SSNs with 3 or 5; a lone group needs 9 digits.
+      if (lens[a] < 3 || (lens[a] > 5 && lens[a] < 9)) continue;
       var top = a;
       while (top + 1 < ngroups && top + 1 - a < MAX_GROUPS && cum[top + 2] - cum[a] <= 19) top++;
       for (var b = top; b >= a; b--) {
@@ -1627,7 +1712,9 @@ var KestrelRules = (function () {
         if (!card && !ssn) continue;
         var sep = n > 1 ? run.charAt(starts[a + 1] - 1) : null, okSep = true;
         for (k = a + 2; k <= b && okSep; k++) okSep = run.charAt(starts[k] - 1) === sep;
-        if (!okSep || (card && !luhnAt(all, cum[a], cum[b + 1]))) continue;
+        if (!okSep) continue;
+        if (all === null) all = run.replace(/[ .\-]/g, '');
+        if (card && !luhnAt(all, cum[a], cum[b + 1])) continue;
         var digits = all.slice(cum[a], cum[b + 1]);
         var span = run.slice(starts[a], starts[b] + lens[b]), at = s + starts[a];
         if (card ? checkCard(span, n, digits, sep, at, out, quotes)
