@@ -157,21 +157,6 @@ TEST_F(AIRunnerTests, AFailedCheckClearsPendingWithoutTracking) {
     EXPECT_TRUE(aiChecks().empty());
 }
 
-TEST_F(AIRunnerTests, AResultWithoutFindingsTracksZeroes) {
-    signIn();
-    server.reply(kScorePath, 200, R"({"voiceScore":90})");
-    focus("mail", kEightWords);
-    watcher->refresh();
-    watcher->runAI("live");
-    sim.settle();
-    ASSERT_EQ(aiChecks().size(), 1u);
-    auto properties = aiChecks()[0].properties;
-    EXPECT_EQ(properties["findings"], 0);
-    EXPECT_EQ(properties["risks"], 0);
-    EXPECT_EQ(properties["rules"], nlohmann::json::array());
-    EXPECT_EQ(properties["ai_limited"], false);
-}
-
 TEST_F(AIRunnerTests, APassingSendStartsASendCheckOnlyWhereThePolicySaysSend) {
     signIn();
     auto gate = std::make_shared<SendGate>(state, watcher, engine);

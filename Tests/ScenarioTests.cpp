@@ -1,10 +1,7 @@
 #include <gmock/gmock.h>
 
-#include <chrono>
 #include <sstream>
-#include <thread>
 
-#include "BackendSupport.h"
 #include "Scenario/Runner.h"
 
 using scenario::Runner;
@@ -88,24 +85,6 @@ TEST(ScenarioRunnerTests, EventExpectationsLookOnlySinceThePreviousOneOfThatName
                                       "{\"channel\":\"chat\",\"platform\":\"messages\",\"warnings\":0}\n"));
     EXPECT_THAT(run.output, testing::Not(HasSubstr("line 7")));
     EXPECT_THAT(run.output, testing::Not(HasSubstr("line 11")));
-}
-
-TEST(ScenarioRunnerTests, EndingTheRunEndsRequestsInFlightAtOnce) {
-    testing_support::RawPeer silent(testing_support::RawPeer::Mode::neverAnswer);
-    std::ostringstream out;
-    auto runner = std::make_unique<Runner>(out, Runner::Options{});
-    std::istringstream script("default backendUrl \"" + silent.url() + "\"\n"
-                              "menu \"Sign in…\"\n"
-                              "fill \"you@company.com\" \"ann@example.com\"\n"
-                              "click \"Continue\"\n");
-    ASSERT_EQ(runner->run(script), Runner::kPassed) << out.str();
-    for (int tries = 0; silent.connections() == 0 && tries < 500; ++tries)
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    ASSERT_GE(silent.connections(), 1);
-
-    auto started = std::chrono::steady_clock::now();
-    runner.reset();
-    EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(1));
 }
 
 TEST(ScenarioRunnerTests, HostileScriptsEndInAScriptErrorOrAnAnswer) {
