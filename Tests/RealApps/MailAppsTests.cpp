@@ -157,7 +157,7 @@ TEST_P(MailAppsTests, CtrlReturnFromTheSubjectLineIsHeldOnTheBody) {
 TEST_P(MailAppsTests, ACleanDraftPassesAtOnce) {
     ASSERT_NO_FATAL_FAILURE(compose("Lunch"));
     typeLines({"see you at noon", "Ann"});
-    ASSERT_TRUE(draftHolds("see you at noon"));
+    ASSERT_TRUE(draftHolds("see you at noon")) << seen() << " read: " << app->state()->text();
     EXPECT_TRUE(app->state()->risks().empty());
     press("ctrl+Return");
     ASSERT_TRUE(waitFor([&] { return appAskedToSend(); }, 20));

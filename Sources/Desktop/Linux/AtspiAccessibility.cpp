@@ -5,6 +5,8 @@
 #include <atspi/atspi.h>
 #include <gio/gio.h>
 
+#include <algorithm>
+
 #include "Desktop/Linux/AtspiDraftReader.h"
 #include "Desktop/Linux/AtspiNodes.h"
 
@@ -22,6 +24,7 @@ constexpr const char* kIsEnabled = "IsEnabled";
 constexpr int kMaxWalkNodes = 4000;
 constexpr int kMaxClimb = 8;
 constexpr int kMaxAncestors = 64;
+constexpr const char* kFocusEvents[] = {"object:state-changed:focused", "window:activate"};
 }  // namespace
 
 struct AtspiAccessibility::Handle final : ElementHandle {
@@ -61,15 +64,19 @@ AtspiAccessibility::AtspiAccessibility(Log& log, Geometry geometry) : log_(log),
 
     focusListener_ = atspi_event_listener_new(&AtspiAccessibility::onFocusEvent, this, nullptr);
     GError* registerError = nullptr;
-    atspi_event_listener_register(focusListener_, "object:state-changed:focused", &registerError);
-    failed(registerError);
+    for (const char* type : kFocusEvents) {
+        atspi_event_listener_register(focusListener_, type, &registerError);
+        failed(registerError);
+    }
 }
 
 AtspiAccessibility::~AtspiAccessibility() {
     if (focusListener_) {
-        GError* error = nullptr;
-        atspi_event_listener_deregister(focusListener_, "object:state-changed:focused", &error);
-        failed(error);
+        for (const char* type : kFocusEvents) {
+            GError* error = nullptr;
+            atspi_event_listener_deregister(focusListener_, type, &error);
+            failed(error);
+        }
         g_object_unref(focusListener_);
     }
     if (session_) {
@@ -79,6 +86,11 @@ AtspiAccessibility::~AtspiAccessibility() {
 }
 
 namespace {
+bool isWindow(AtspiAccessible* accessible) {
+    auto role = roleOf(accessible);
+    return role == ATSPI_ROLE_FRAME || role == ATSPI_ROLE_WINDOW || role == ATSPI_ROLE_DIALOG;
+}
+
 bool isAncestor(AtspiAccessible* candidate, AtspiAccessible* of) {
     auto node = retain(of);
     for (int i = 0; i < kMaxAncestors && node; ++i) {
@@ -87,17 +99,53 @@ bool isAncestor(AtspiAccessible* candidate, AtspiAccessible* of) {
     }
     return false;
 }
+
+// The top-level window an element is in: its ancestor whose parent is the application. None for
+// an element outside the application's tree.
+std::shared_ptr<AtspiAccessible> topLevelWindowOf(AtspiAccessible* accessible) {
+    auto node = retain(accessible);
+    for (int i = 0; i < kMaxAncestors && node; ++i) {
+        auto parent = parentOf(node.get());
+        if (!parent) return nullptr;
+        if (roleOf(parent.get()) == ATSPI_ROLE_APPLICATION) return node;
+        node = std::move(parent);
+    }
+    return nullptr;
+}
+
+// An empty pane right in a top-level window: Gecko announces the focus on one, in a second window
+// object of the same name, each time it activates a window, after or before the element that has
+// it. It says nothing of where the keys go.
+bool isEmptyWindowPane(AtspiAccessible* accessible) {
+    auto role = roleOf(accessible);
+    if (role != ATSPI_ROLE_PANEL || hasText(accessible)) return false;
+    GError* error = nullptr;
+    gint children = atspi_accessible_get_child_count(accessible, &error);
+    if (failed(error) || children > 0) return false;
+    auto parent = parentOf(accessible);
+    return parent && isWindow(parent.get());
+}
 }  // namespace
 
 void AtspiAccessibility::onFocusEvent(AtspiEvent* event, void* data) {
     auto* self = static_cast<AtspiAccessibility*>(data);
-    if (event->source && event->detail1 == 1) {
-        if (auto pid = self->processOf(event->source)) {
-            auto& kept = self->focused_[*pid];
+    if (event->source && g_str_has_prefix(event->type, "window:activate")) {
+        if (auto pid = self->processOf(event->source)) self->activated_[*pid] = retain(event->source);
+    } else if (event->source && event->detail1 == 1) {
+        // Calls to the app let further events in: the kept elements are only touched after them.
+        auto pid = self->processOf(event->source);
+        // The element kept, announced again (every grabbed key does it), needs no walk.
+        auto window = pid && !self->keptAgain(*pid, event->source) && !isEmptyWindowPane(event->source)
+                          ? topLevelWindowOf(event->source)
+                          : nullptr;
+        if (window) {
+            auto element = retain(event->source);
             // A grab makes a toolkit announce its web view again: the element inside stays focused.
-            // The same element announced again (every grabbed key does it) needs no walk.
-            if (!kept || (kept.get() != event->source && !isAncestor(event->source, kept.get())))
-                kept = retain(event->source);
+            if (auto kept = self->keptFocus(*pid, window); kept && isAncestor(event->source, kept.get()))
+                element = std::move(kept);
+            auto& windows = self->focused_[*pid];
+            std::erase_if(windows, [&](const auto& focus) { return focus.window == window; });
+            windows.push_back({std::move(window), std::move(element)});
         }
         self->composeBoxes_.clear();
     }
@@ -111,6 +159,24 @@ std::optional<int32_t> AtspiAccessibility::processOf(AtspiAccessible* accessible
     auto pid = ownerPid(accessible);
     if (pid) processes_.emplace(app->bus_name, *pid);
     return pid;
+}
+
+bool AtspiAccessibility::keptAgain(int32_t pid, AtspiAccessible* element) {
+    auto windows = focused_.find(pid);
+    if (windows == focused_.end()) return false;
+    auto& kept = windows->second;
+    auto again = std::ranges::find_if(kept, [&](const WindowFocus& focus) { return focus.element.get() == element; });
+    if (again == kept.end()) return false;
+    std::rotate(again, again + 1, kept.end());
+    return true;
+}
+
+std::shared_ptr<AtspiAccessible> AtspiAccessibility::keptFocus(int32_t pid,
+                                                               const std::shared_ptr<AtspiAccessible>& window) const {
+    auto windows = focused_.find(pid);
+    if (windows == focused_.end()) return nullptr;
+    auto kept = std::ranges::find(windows->second, window, &WindowFocus::window);
+    return kept == windows->second.end() ? nullptr : kept->element;
 }
 
 void AtspiAccessibility::readTrust() {
@@ -154,7 +220,7 @@ Element AtspiAccessibility::applicationElement(int32_t pid) {
     return Element(std::move(handle));
 }
 
-std::shared_ptr<AtspiAccessible> AtspiAccessibility::walkForFocus(int32_t pid) {
+std::shared_ptr<AtspiAccessible> AtspiAccessibility::walkForFocus(int32_t pid, bool anyWindow) {
     auto desktop = own(atspi_get_desktop(0));
     if (!desktop) return nullptr;
     GError* error = nullptr;
@@ -165,13 +231,20 @@ std::shared_ptr<AtspiAccessible> AtspiAccessibility::walkForFocus(int32_t pid) {
         if (failed(error) || !app || pidOf(app.get()) != pid) continue;
         // Depth first, bounded: real apps have large trees. A web view, its document and the
         // element inside all say focused: the deepest one is.
-        std::vector<std::shared_ptr<AtspiAccessible>> stack = {app};
+        std::vector<std::shared_ptr<AtspiAccessible>> stack;
+        gint windows = atspi_accessible_get_child_count(app.get(), &error);
+        if (failed(error)) continue;
+        for (gint w = std::min(windows, kMaxWalkNodes) - 1; w >= 0; --w) {
+            auto window = own(atspi_accessible_get_child_at_index(app.get(), w, &error));
+            if (!failed(error) && window && (anyWindow || hasState(window.get(), ATSPI_STATE_ACTIVE)))
+                stack.push_back(std::move(window));
+        }
         std::shared_ptr<AtspiAccessible> found;
         int visited = 0;
         while (!stack.empty() && visited++ < kMaxWalkNodes) {
             auto node = stack.back();
             stack.pop_back();
-            if (node != app && hasState(node.get(), ATSPI_STATE_FOCUSED)) {
+            if (hasState(node.get(), ATSPI_STATE_FOCUSED)) {
                 found = node;
                 stack.clear();
             }
@@ -188,21 +261,32 @@ std::shared_ptr<AtspiAccessible> AtspiAccessibility::walkForFocus(int32_t pid) {
 }
 
 std::shared_ptr<AtspiAccessible> AtspiAccessibility::focusedElement(int32_t pid) {
-    auto it = focused_.find(pid);
-    if (it == focused_.end()) {
-        auto walked = walkForFocus(pid);
-        if (!walked) return nullptr;
-        it = focused_.emplace(pid, walked).first;
+    // A copy: calls to the app let focus events in, which change the kept elements.
+    auto windows = focused_[pid];
+    for (const auto& closed : windows) {
+        if (!hasState(closed.window.get(), ATSPI_STATE_DEFUNCT)) continue;
+        std::erase_if(focused_[pid], [&](const auto& focus) { return focus.window == closed.window; });
     }
-    return composeBox(it->second);
+    windows = focused_[pid];
+    // The key press goes to the active window, whichever of the process's windows spoke last.
+    for (auto focus = windows.rbegin(); focus != windows.rend(); ++focus) {
+        if (hasState(focus->window.get(), ATSPI_STATE_ACTIVE)) return composeBox(focus->element);
+    }
+    // A grabbed key takes the activation for a moment: the window activated last still has it.
+    if (auto activated = activated_.find(pid); activated != activated_.end()) {
+        if (auto kept = keptFocus(pid, activated->second)) return composeBox(kept);
+    }
+    // An active window that announced nothing yet is walked; with none active (a grab takes the
+    // activation for a moment), the latest announced stays.
+    if (auto walked = walkForFocus(pid, windows.empty())) {
+        auto window = topLevelWindowOf(walked.get());
+        if (!keptFocus(pid, window)) focused_[pid].push_back({std::move(window), walked});
+        return composeBox(walked);
+    }
+    return windows.empty() ? nullptr : composeBox(windows.back().element);
 }
 
 namespace {
-bool isWindow(AtspiAccessible* accessible) {
-    auto role = roleOf(accessible);
-    return role == ATSPI_ROLE_FRAME || role == ATSPI_ROLE_WINDOW || role == ATSPI_ROLE_DIALOG;
-}
-
 // Where a composer's body is looked for: the outermost web page the element is in (another tab
 // is another page), else its window.
 struct Scopes {

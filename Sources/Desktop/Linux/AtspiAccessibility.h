@@ -1,5 +1,6 @@
 // Other applications' elements through AT-SPI, behind the layer's attribute names: the focused
-// element is kept from focus events per owning application (a tree walk only when none was seen),
+// element is kept from focus events per top-level window of each owning application (a tree walk
+// only when the window in front announced none),
 // roles map onto the editable roles, rich text is read whole with its embedded objects expanded
 // (or known to be cut off), a write counts only when reading back shows it, and frames come in
 // accessibility coordinates. Trust is the accessibility bus answering
@@ -14,6 +15,7 @@
 #include <optional>
 #include <set>
 #include <string>
+#include <vector>
 
 #include "Desktop/Accessibility.h"
 #include "Desktop/Log.h"
@@ -50,6 +52,7 @@ public:
     // Tests: forgets the focus events seen so far, so the next read walks the tree.
     void forgetFocus() {
         focused_.clear();
+        activated_.clear();
         composeBoxes_.clear();
     }
 
@@ -60,7 +63,14 @@ private:
     // to the application at every focus event costs a round trip per level.
     std::optional<int32_t> processOf(AtspiAccessible* accessible);
     std::shared_ptr<AtspiAccessible> focusedElement(int32_t pid);
-    std::shared_ptr<AtspiAccessible> walkForFocus(int32_t pid);
+    // Makes the window whose kept element is `element` the process's latest; false when no window
+    // keeps it.
+    bool keptAgain(int32_t pid, AtspiAccessible* element);
+    // The element `window` of the process last reported focused; none when it reported none.
+    std::shared_ptr<AtspiAccessible> keptFocus(int32_t pid, const std::shared_ptr<AtspiAccessible>& window) const;
+    // The deepest focused element in the app's top-level windows that are active (or in all of
+    // them, with `anyWindow`).
+    std::shared_ptr<AtspiAccessible> walkForFocus(int32_t pid, bool anyWindow);
     // The editable element that holds the focused one: itself, or its editable document.
     std::shared_ptr<AtspiAccessible> composeBox(const std::shared_ptr<AtspiAccessible>& focused);
     // The body of the mail composer the element is in: the many-line box last focused in its page
@@ -81,9 +91,17 @@ private:
     GDBusConnection* session_ = nullptr;
     unsigned statusSubscription_ = 0;
     AtspiEventListener* focusListener_ = nullptr;
-    // The last element each process reported focused. A grabbed key makes apps report a focus
-    // loss for a moment, so losses do not clear it; the next focus gain replaces it.
-    std::map<int32_t, std::shared_ptr<AtspiAccessible>> focused_;
+    // The last element each top-level window reported focused, per process, the latest last. One
+    // process may hold many windows (a mail app's main window and its composer): the key press
+    // goes to the active one. A grabbed key makes apps report a focus loss for a moment, so losses
+    // do not clear it; the window's next focus gain replaces it.
+    struct WindowFocus {
+        std::shared_ptr<AtspiAccessible> window;
+        std::shared_ptr<AtspiAccessible> element;
+    };
+    std::map<int32_t, std::vector<WindowFocus>> focused_;
+    // The top-level window each process last reported activated.
+    std::map<int32_t, std::shared_ptr<AtspiAccessible>> activated_;
     std::map<AtspiAccessible*, std::shared_ptr<AtspiAccessible>> composeBoxes_;
     // Unique bus names are never reused while the bus runs.
     std::map<std::string, int32_t> processes_;
