@@ -27,14 +27,7 @@ protected:
     }
 
     // A click at the middle of our control, through the X server.
-    void click(const std::string& title) {
-        // The panel may still be moving to its place beside the box.
-        runFor(0.3);
-        GtkWidget* control = scenario::findVisibleControl(title);
-        ASSERT_NE(control, nullptr) << "no button " << title;
-        auto [x, y] = scenario::middleOf(control);
-        xdotool({"mousemove", std::to_string(x), std::to_string(y), "click", "1"});
-    }
+    static void click(const std::string& title) { ASSERT_EQ(scenario::clickControl(title, 30), std::nullopt); }
 
     // Saves the whole screen as NAME.png; answers whether a picture was written.
     bool screenshot(const std::string& name) {
@@ -42,10 +35,8 @@ protected:
         const char* folder = std::getenv("KESTREL_SCREENSHOTS");
         auto path = (folder && *folder ? std::filesystem::path(folder) : scratch.path()) / (name + ".png");
         pid_t pid = spawn({"import", "-window", "root", path.string()});
-        int status = 0;
-        if (!pid || !waitFor([&] { return waitpid(pid, &status, WNOHANG) == pid; })) return false;
         std::error_code ec;
-        return WIFEXITED(status) && WEXITSTATUS(status) == 0 && std::filesystem::file_size(path, ec) > 10000;
+        return pid && exitStatus(pid) == 0 && std::filesystem::file_size(path, ec) > 10000;
     }
 
     bool panelVisible() { return app->panel()->panel().isVisible(); }

@@ -1,14 +1,14 @@
 // The fixture of the desktop tests: a fresh Linux desktop per test on the headless session that
 // scripts/desktop-session provides, the GTK stand-in apps started as child processes (and ended
-// by their pid), keys typed through XTest with xdotool, and the real draft state, engine, focus
-// watcher and send gate on top.
+// by their pid), keys typed through XTest with xdotool as the real scenario driver does, and the
+// real draft state, engine, focus watcher and send gate on top.
 #pragma once
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
-#include <spawn.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
 #include <chrono>
 #include <filesystem>
@@ -17,7 +17,6 @@
 #include <iterator>
 #include <memory>
 #include <optional>
-#include <sstream>
 #include <string>
 #include <vector>
 
@@ -27,9 +26,8 @@
 #include "Kestrel/Draft.h"
 #include "Kestrel/Engine.h"
 #include "Kestrel/SendGate.h"
+#include "Scenario/Linux/RealSession.h"
 #include "TestSupport.h"
-
-extern char** environ;
 
 namespace testing_support {
 
@@ -73,34 +71,19 @@ protected:
         ASSERT_TRUE(waitFor([&] { return desktop.accessibility().isTrustedWithPrompt(); }, 60));
     }
 
-    // Runs the main loop until `done` holds or `seconds` passed; answers `done()`. The deadline
-    // is for a busy machine: it only costs time when something is wrong.
-    bool waitFor(const std::function<bool()>& done, double seconds = 30) {
-        auto end = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
-        while (!done()) {
-            if (std::chrono::steady_clock::now() > end) return false;
-            desktop::x11::GLibRunLoop::iterate(0.02);
-        }
-        return true;
+    // The deadline is for a busy machine: it only costs time when something is wrong.
+    static bool waitFor(const std::function<bool()>& done, double seconds = 30) {
+        return scenario::waitFor(done, seconds);
     }
     // Lets the loop run for a while, for checking that something does not happen.
     void runFor(double seconds) { desktop::x11::GLibRunLoop::iterate(seconds); }
 
     // Starts a program; its standard output and error go to `output` when given.
-    pid_t spawn(const std::vector<std::string>& arguments, const std::optional<std::filesystem::path>& output = {}) {
-        std::vector<char*> argv;
-        for (const auto& argument : arguments) argv.push_back(const_cast<char*>(argument.c_str()));
-        argv.push_back(nullptr);
-        posix_spawn_file_actions_t actions;
-        posix_spawn_file_actions_init(&actions);
-        if (output) {
-            posix_spawn_file_actions_addopen(&actions, 1, output->c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-            posix_spawn_file_actions_adddup2(&actions, 1, 2);
-        }
-        pid_t pid = 0;
-        int failed = posix_spawnp(&pid, argv[0], &actions, nullptr, argv.data(), environ);
-        posix_spawn_file_actions_destroy(&actions);
-        return failed ? 0 : pid;
+    static pid_t spawn(const std::vector<std::string>& arguments, const std::optional<std::filesystem::path>& output = {}) {
+        int fd = output ? open(output->c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600) : -1;
+        pid_t pid = scenario::spawnProcess(arguments, -1, fd, fd);
+        if (fd >= 0) close(fd);
+        return pid;
     }
     // A program that runs until the test ends: it is ended with the test.
     pid_t spawnKept(const std::vector<std::string>& arguments, const std::optional<std::filesystem::path>& output = {}) {
@@ -110,11 +93,7 @@ protected:
     }
     // Waits, with the main loop answering, until the process ends; its exit status, none when it
     // did not end in time or was killed.
-    std::optional<int> exitStatus(pid_t pid, double seconds = 30) {
-        int status = 0;
-        if (!waitFor([&] { return waitpid(pid, &status, WNOHANG) == pid; }, seconds)) return std::nullopt;
-        return WIFEXITED(status) ? std::optional(WEXITSTATUS(status)) : std::nullopt;
-    }
+    static std::optional<int> exitStatus(pid_t pid, double seconds = 30) { return scenario::exitStatus(pid, seconds); }
     bool runToEnd(const std::vector<std::string>& arguments) {
         pid_t pid = spawn(arguments, scratch.path() / "output.txt");
         return pid && exitStatus(pid) == 0;
@@ -126,11 +105,8 @@ protected:
         arguments.insert(arguments.end(), extra.begin(), extra.end());
         pid_t pid = spawnKept(arguments);
         bool front = waitFor([&] {
-            auto app = desktop.workspace().frontmostApplication();
-            if (!app || app->pid != pid) return false;
-            auto focused = desktop.accessibility().copyAttribute(desktop.accessibility().applicationElement(pid),
-                                                                 "AXFocusedUIElement");
-            return focused.has_value();
+            return scenario::isFront(desktop.workspace(), pid) &&
+                   scenario::focusedElementOf(desktop.accessibility(), pid);
         });
         EXPECT_TRUE(front) << program << " did not come to the front";
         return pid;
@@ -141,12 +117,8 @@ protected:
     pid_t launchMail(const std::string& appID = "org.gnome.Evolution") { return launch(KESTREL_TEST_MAIL, appID); }
 
     // Runs xdotool to completion: keys travel through the X server as a keyboard's would.
-    void xdotool(std::vector<std::string> arguments) {
-        arguments.insert(arguments.begin(), "xdotool");
-        pid_t pid = spawn(arguments);
-        ASSERT_NE(pid, 0);
-        // Our process must keep answering while the keyboard is frozen on a grabbed key.
-        ASSERT_EQ(exitStatus(pid), 0);
+    static void xdotool(std::vector<std::string> arguments) {
+        ASSERT_EQ(scenario::xdotool(std::move(arguments), 30), std::nullopt);
     }
     void type(const std::string& text) { xdotool({"type", "--delay", "2", "--", text}); }
     void press(const std::string& keys) { xdotool({"key", keys}); }
@@ -171,15 +143,11 @@ protected:
 
     std::filesystem::path logPath(const std::string& appID) const { return scratch.path() / (appID + ".log"); }
     // The messages an app sent, one per line.
-    std::vector<std::string> sent(const std::string& appID) const { return readLines(logPath(appID)); }
+    std::vector<std::string> sent(const std::string& appID) const { return scenario::sentMessages(logPath(appID)); }
     // The text of the focused box of the app in front, as AT-SPI reads it.
     std::optional<std::string> focusedText(pid_t pid) {
-        auto& ax = desktop.accessibility();
-        auto focused = ax.copyAttribute(ax.applicationElement(pid), "AXFocusedUIElement");
-        if (!focused) return std::nullopt;
-        auto text = ax.copyAttribute(std::get<desktop::Element>(*focused), "AXValue");
-        if (!text) return std::nullopt;
-        return std::get<std::string>(*text);
+        auto focused = scenario::focusedElementOf(desktop.accessibility(), pid);
+        return focused ? scenario::textOf(desktop.accessibility(), *focused) : std::nullopt;
     }
     // Polls until the draft state shows `text`.
     bool draftIs(const std::string& text) {

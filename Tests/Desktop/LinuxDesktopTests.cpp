@@ -277,9 +277,8 @@ TEST(LostServerTests, AServerThatGoesAwayLeavesTheApplicationRunning) {
     int fds[2];
     ASSERT_EQ(pipe(fds), 0);
     std::string fd = std::to_string(fds[1]);
-    const char* argv[] = {"Xvfb", "-displayfd", fd.c_str(), "-nolisten", "tcp", "-screen", "0", "800x600x24", nullptr};
-    pid_t server = 0;
-    ASSERT_EQ(posix_spawnp(&server, "Xvfb", nullptr, nullptr, const_cast<char**>(argv), environ), 0);
+    pid_t server = scenario::spawnProcess({"Xvfb", "-displayfd", fd, "-nolisten", "tcp", "-screen", "0", "800x600x24"});
+    ASSERT_NE(server, 0);
     close(fds[1]);
     char number[16] = {};
     ASSERT_GT(read(fds[0], number, sizeof number - 1), 0);

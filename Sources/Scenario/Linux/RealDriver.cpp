@@ -3,13 +3,10 @@
 #include <fcntl.h>
 #include <gtk/gtk.h>
 #include <signal.h>
-#include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <chrono>
 #include <cmath>
-#include <fstream>
 #include <set>
 
 #include "Desktop/Linux/GlobalSpace.h"
@@ -17,10 +14,9 @@
 #include "Kestrel/Config.h"
 #include "Scenario/FakeApps.h"
 #include "Scenario/Linux/GtkControls.h"
+#include "Scenario/Linux/RealSession.h"
 #include "Scenario/Keys.h"
 #include "Scenario/Script.h"
-
-extern char** environ;
 
 namespace scenario {
 
@@ -90,33 +86,6 @@ std::string xChord(const std::string& chord, const desktop::KeyEvent& event,
     return x + xKeyName(key);
 }
 
-std::string unescapeLogLine(const std::string& line) {
-    std::string text;
-    for (size_t i = 0; i < line.size(); ++i) {
-        if (line[i] == '\\' && i + 1 < line.size()) {
-            text += line[i + 1] == 'n' ? '\n' : line[i + 1];
-            ++i;
-        } else {
-            text += line[i];
-        }
-    }
-    return text;
-}
-
-pid_t spawnProcess(const std::vector<std::string>& arguments, int input = -1, int output = -1) {
-    std::vector<char*> argv;
-    for (const auto& argument : arguments) argv.push_back(const_cast<char*>(argument.c_str()));
-    argv.push_back(nullptr);
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    if (input >= 0) posix_spawn_file_actions_adddup2(&actions, input, 0);
-    if (output >= 0) posix_spawn_file_actions_adddup2(&actions, output, 1);
-    pid_t pid = 0;
-    int failed = posix_spawnp(&pid, argv[0], &actions, nullptr, argv.data(), environ);
-    posix_spawn_file_actions_destroy(&actions);
-    return failed ? 0 : pid;
-}
-
 }  // namespace
 
 RealDriver::RealDriver(Options options)
@@ -132,15 +101,6 @@ RealDriver::~RealDriver() {
         kill(app.pid, SIGTERM);
         waitpid(app.pid, nullptr, 0);
     }
-}
-
-bool RealDriver::waitFor(const std::function<bool()>& done, double seconds) {
-    auto end = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
-    while (!done()) {
-        if (std::chrono::steady_clock::now() > end) return false;
-        desktop::x11::GLibRunLoop::iterate(0.02);
-    }
-    return true;
 }
 
 bool RealDriver::accessibilityReady() {
@@ -166,30 +126,10 @@ Done RealDriver::setTrusted(bool) {
     return unsupported("trust");
 }
 
-Done RealDriver::xdotool(std::vector<std::string> arguments) {
-    arguments.insert(arguments.begin(), "xdotool");
-    pid_t pid = spawnProcess(arguments);
-    if (!pid) return "cannot start xdotool";
-    int status = 0;
-    if (!waitFor([&] { return waitpid(pid, &status, WNOHANG) == pid; }))
-        return "xdotool did not finish";
-    if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) return "xdotool failed";
-    drain();
-    return std::nullopt;
-}
-
-bool RealDriver::isFront(pid_t pid) {
-    auto front = desktop_.workspace().frontmostApplication();
-    return front && front->pid == pid;
-}
-
 std::optional<desktop::Element> RealDriver::focusedElement() {
     auto app = apps_.find(front_);
     if (app == apps_.end()) return std::nullopt;
-    auto& ax = desktop_.accessibility();
-    auto focused = ax.copyAttribute(ax.applicationElement(app->second.pid), "AXFocusedUIElement");
-    if (!focused || !std::holds_alternative<desktop::Element>(*focused)) return std::nullopt;
-    return std::get<desktop::Element>(*focused);
+    return focusedElementOf(desktop_.accessibility(), app->second.pid);
 }
 
 Done RealDriver::launch(const std::string& app) {
@@ -216,7 +156,7 @@ Done RealDriver::launch(const std::string& app) {
     }
     apps_[app] = standIn;
     front_ = app;
-    if (!waitFor([&] { return isFront(standIn.pid) && focusedElement(); }))
+    if (!waitFor([&] { return isFront(desktop_.workspace(), standIn.pid) && focusedElement(); }))
         return "the stand-in for " + quote(app) + " did not come to the front";
     return std::nullopt;
 }
@@ -227,11 +167,11 @@ Done RealDriver::bringToFront(const std::string& app) {
     if (running == apps_.end()) return launch(app);
     front_ = app;
     pid_t pid = running->second.pid;
-    if (isFront(pid)) return std::nullopt;
+    if (isFront(desktop_.workspace(), pid)) return std::nullopt;
     auto window = desktop_.linuxWorkspace().windowOf(pid);
     if (!window) return "the stand-in for " + quote(app) + " has no window";
     if (auto failed = xdotool({"windowactivate", std::to_string(*window)})) return failed;
-    if (!waitFor([&] { return isFront(pid); }))
+    if (!waitFor([&] { return isFront(desktop_.workspace(), pid); }))
         return "the stand-in for " + quote(app) + " stayed behind";
     return std::nullopt;
 }
@@ -246,7 +186,7 @@ Done RealDriver::focusField(const std::string& role, std::optional<desktop::Rect
                                                              "none"};
     if (!roles.contains(role)) return "unknown role " + quote(role);
     auto app = apps_.find(front_);
-    if (app == apps_.end() || !isFront(app->second.pid))
+    if (app == apps_.end() || !isFront(desktop_.workspace(), app->second.pid))
         return "no app in front; say `app NAME` first";
     auto f = frame.value_or(desktop::makeRect(300, 500, 600, 120));
     auto line = "field " + role + " " + std::to_string(std::lround(f.minX())) + " " +
@@ -311,38 +251,17 @@ std::expected<std::vector<std::string>, std::string> RealDriver::pressKey(
 
 std::expected<std::vector<std::string>, std::string> RealDriver::sent(const std::string& app) {
     if (!standInIDs().contains(app)) return std::unexpected(noStandIn(app));
-    std::vector<std::string> messages;
-    std::ifstream log(options_.scratch / (app + ".log"));
-    for (std::string line; std::getline(log, line);) messages.push_back(unescapeLogLine(line));
-    return messages;
+    return sentMessages(options_.scratch / (app + ".log"));
 }
 
 std::optional<std::string> RealDriver::focusedText() {
     auto element = focusedElement();
     if (!element) return std::nullopt;
-    auto text = desktop_.accessibility().copyAttribute(*element, "AXValue");
-    if (!text || !std::holds_alternative<std::string>(*text)) return std::nullopt;
-    return std::get<std::string>(*text);
+    return textOf(desktop_.accessibility(), *element);
 }
 
 Done RealDriver::click(const std::string& title) {
-    // Our panel may still be coming up or moving to its place beside the box: click once the
-    // control has stood still for a moment.
-    std::optional<std::pair<int, int>> place;
-    GtkWidget* control = nullptr;
-    bool still = waitFor([&] {
-        control = findVisibleControl(title);
-        if (!control || !gtk_widget_get_mapped(control)) return false;
-        auto now = middleOf(control);
-        bool same = place == now;
-        place = now;
-        desktop::x11::GLibRunLoop::iterate(0.1);
-        return same;
-    });
-    if (!still) return "no control " + quote(title) + " on screen";
-    if (!gtk_widget_is_sensitive(control)) return "the control " + quote(title) + " is disabled";
-    return xdotool(
-        {"mousemove", std::to_string(place->first), std::to_string(place->second), "click", "1"});
+    return clickControl(title, kPatience);
 }
 
 Done RealDriver::clickAt(desktop::Point at) {

@@ -14,6 +14,7 @@
 
 #include "Desktop/Linux/LinuxDesktop.h"
 #include "Scenario/Driver.h"
+#include "Scenario/Linux/RealSession.h"
 
 namespace scenario {
 
@@ -77,13 +78,13 @@ class RealDriver final : public Driver {
         int replies = -1;  // its standard output
         std::filesystem::path log;
     };
-    // Runs the main loop until `done` holds or `seconds` passed; answers `done()`.
-    bool waitFor(const std::function<bool()>& done, double seconds = kPatience);
-    // Runs xdotool to completion, the main loop answering meanwhile (the keyboard may be frozen
-    // on one of our grabs until we decide).
-    Done xdotool(std::vector<std::string> arguments);
+    bool waitFor(const std::function<bool()>& done, double seconds = kPatience) {
+        return scenario::waitFor(done, seconds);
+    }
+    Done xdotool(std::vector<std::string> arguments) {
+        return scenario::xdotool(std::move(arguments), kPatience);
+    }
     Done launch(const std::string& app);
-    bool isFront(pid_t pid);
     // Whether one of our toplevels shows at that root pixel, as the X server has placed it.
     bool showsOurWindowAt(int x, int y);
     std::optional<desktop::Element> focusedElement();
