@@ -77,9 +77,10 @@ TEST_F(ApplicationOnDesktopTests, ALeakedKeyIsHeldAtReturnFixedInPlaceAndSentOnc
     EXPECT_TRUE(frontIsChat()) << "the panel took the focus";
     EXPECT_TRUE(onScreen(pixelFrame(button("Fix").first)));
     // Clear of the box where the screen has room for that: at scale 2 it is half as wide in GTK's units.
-    if (gtk_widget_get_scale_factor(button("Fix").first) == 1)
+    if (gtk_widget_get_scale_factor(button("Fix").first) == 1) {
         EXPECT_FALSE(app->panel()->panel().frame().intersects(*kestrel::AX::frame(*app->state()->element())))
             << "the panel covers the compose box";
+    }
     EXPECT_TRUE(screenshot("2-held-send"));
 
     auto held = app->panel()->panel().frame();

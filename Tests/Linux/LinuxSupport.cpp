@@ -45,15 +45,11 @@ uint32_t screenPixel(int x, int y) {
 }
 
 GtkWidget* toplevel(const std::string& title) {
-    GList* all = gtk_window_list_toplevels();
-    GtkWidget* found = nullptr;
-    for (GList* it = all; it && !found; it = it->next) {
-        GtkWidget* window = GTK_WIDGET(it->data);
+    for (GtkWidget* window : scenario::visibleToplevels()) {
         const char* name = gtk_window_get_title(GTK_WINDOW(window));
-        if (gtk_widget_get_visible(window) && name && title == name) found = window;
+        if (name && title == name) return window;
     }
-    g_list_free(all);
-    return found;
+    return nullptr;
 }
 
 std::vector<std::string> labelTexts(GtkWidget* root) {

@@ -32,15 +32,19 @@ GtkWidget* findControl(GtkWidget* root, const std::string& title) {
     return nullptr;
 }
 
-GtkWidget* findVisibleControl(const std::string& title) {
+std::vector<GtkWidget*> visibleToplevels() {
     GList* all = gtk_window_list_toplevels();
-    GtkWidget* found = nullptr;
-    for (GList* it = all; it && !found; it = it->next) {
-        GtkWidget* window = GTK_WIDGET(it->data);
-        if (gtk_widget_get_visible(window)) found = findControl(window, title);
-    }
+    std::vector<GtkWidget*> visible;
+    for (GList* it = all; it; it = it->next)
+        if (gtk_widget_get_visible(GTK_WIDGET(it->data))) visible.push_back(GTK_WIDGET(it->data));
     g_list_free(all);
-    return found;
+    return visible;
+}
+
+GtkWidget* findVisibleControl(const std::string& title) {
+    for (GtkWidget* window : visibleToplevels())
+        if (GtkWidget* found = findControl(window, title)) return found;
+    return nullptr;
 }
 
 std::pair<int, int> middleOf(GtkWidget* widget) {

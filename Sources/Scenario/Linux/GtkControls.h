@@ -15,7 +15,9 @@ namespace scenario {
 std::vector<GtkWidget*> descendants(GtkWidget* root);
 // The first control under `root` with that name, tooltip or placeholder ("*": the first text field).
 GtkWidget* findControl(GtkWidget* root, const std::string& title);
-// The same in our visible toplevels.
+// Our toplevel windows that are shown.
+std::vector<GtkWidget*> visibleToplevels();
+// The first control with that title in our visible toplevels.
 GtkWidget* findVisibleControl(const std::string& title);
 // The middle of a widget in X root pixels (twice GTK's units at GDK_SCALE=2).
 std::pair<int, int> middleOf(GtkWidget* widget);
