@@ -1,11 +1,10 @@
 #include "Desktop/Linux/AtspiAccessibility.h"
 
-#include <utility>
-
 #include <atspi/atspi.h>
 #include <gio/gio.h>
 
 #include <algorithm>
+#include <utility>
 
 #include "Desktop/Linux/AtspiDraftReader.h"
 #include "Desktop/Linux/AtspiNodes.h"
@@ -263,15 +262,23 @@ std::shared_ptr<AtspiAccessible> AtspiAccessibility::walkForFocus(int32_t pid, b
 std::shared_ptr<AtspiAccessible> AtspiAccessibility::focusedElement(int32_t pid) {
     // A copy: calls to the app let focus events in, which change the kept elements.
     auto windows = focused_[pid];
-    for (const auto& closed : windows) {
-        if (!hasState(closed.window.get(), ATSPI_STATE_DEFUNCT)) continue;
-        std::erase_if(focused_[pid], [&](const auto& focus) { return focus.window == closed.window; });
-    }
-    windows = focused_[pid];
-    // The key press goes to the active window, whichever of the process's windows spoke last.
+    // The key press goes to the active window, whichever of the process's windows spoke last. One
+    // state read per window tells both that and whether it closed.
+    std::shared_ptr<AtspiAccessible> inActiveWindow;
+    std::vector<std::shared_ptr<AtspiAccessible>> closed;
     for (auto focus = windows.rbegin(); focus != windows.rend(); ++focus) {
-        if (hasState(focus->window.get(), ATSPI_STATE_ACTIVE)) return composeBox(focus->element);
+        AtspiStateSet* states = atspi_accessible_get_state_set(focus->window.get());
+        if (!states) continue;
+        if (atspi_state_set_contains(states, ATSPI_STATE_DEFUNCT))
+            closed.push_back(focus->window);
+        else if (!inActiveWindow && atspi_state_set_contains(states, ATSPI_STATE_ACTIVE))
+            inActiveWindow = focus->element;
+        g_object_unref(states);
     }
+    auto isClosed = [&](const WindowFocus& focus) { return std::ranges::find(closed, focus.window) != closed.end(); };
+    std::erase_if(focused_[pid], isClosed);
+    std::erase_if(windows, isClosed);
+    if (inActiveWindow) return composeBox(inActiveWindow);
     // A grabbed key takes the activation for a moment: the window activated last still has it.
     if (auto activated = activated_.find(pid); activated != activated_.end()) {
         if (auto kept = keptFocus(pid, activated->second)) return composeBox(kept);
