@@ -286,8 +286,9 @@ std::shared_ptr<AtspiAccessible> AtspiAccessibility::focusedElement(int32_t pid)
     // An active window that announced nothing yet is walked; with none active (a grab takes the
     // activation for a moment), the latest announced stays.
     if (auto walked = walkForFocus(pid, windows.empty())) {
+        // An element of a closing app may be outside any window: it is read, never kept.
         auto window = topLevelWindowOf(walked.get());
-        if (!keptFocus(pid, window)) focused_[pid].push_back({std::move(window), walked});
+        if (window && !keptFocus(pid, window)) focused_[pid].push_back({std::move(window), walked});
         return composeBox(walked);
     }
     return windows.empty() ? nullptr : composeBox(windows.back().element);
