@@ -401,12 +401,21 @@ var KestrelSlop = (function () {
   'der die das und ist nicht ich wir sie mit f\u00fcr le la les et est pas je nous vous avec pour el los las y es que por para con una il di che per sono het een niet ik wij voor met zijn os um uma n\u00e3o com'.split(' ').forEach(function (w) { wordEntry(w).lang = 2; });
 
   // Hits that do not overlap: the first, longest match wins. Covered
-  // characters are marked, so a check costs the length of the hit.
-  function Hits(text) { this.text = text; this.list = []; this.taken = new Uint8Array(text.length + 1); }
+  // characters are marked, so a check costs the length of the hit. A mark is
+  // the number of the draft it was made for, so the table of a draft up to
+  // 64 KB is kept for the next one instead of being made anew: zeroing a
+  // fresh one costs a typical draft as much as the phrase search.
+  var MARKS_KEPT = 1 << 16, keptMarks = new Uint32Array(0), keptStamp = 0;
+  function Hits(text) {
+    this.text = text; this.list = []; this.size = text.length + 1;
+    if (this.size > MARKS_KEPT) { this.taken = new Uint8Array(this.size); this.stamp = 1; return; }
+    if (keptMarks.length < this.size) { keptMarks = new Uint32Array(Math.min(MARKS_KEPT, 2 * this.size)); keptStamp = 0; }
+    this.taken = keptMarks; this.stamp = ++keptStamp;
+  }
   Hits.prototype.add = function (h) {
-    var end = Math.min(h.at + Math.max(h.len, 1), this.taken.length), i;
-    for (i = h.at; i < end; i++) if (this.taken[i]) return false;
-    for (i = h.at; i < end; i++) this.taken[i] = 1;
+    var end = Math.min(h.at + Math.max(h.len, 1), this.size), taken = this.taken, stamp = this.stamp, i;
+    for (i = h.at; i < end; i++) if (taken[i] === stamp) return false;
+    for (i = h.at; i < end; i++) taken[i] = stamp;
     this.list.push(h);
     return true;
   };
