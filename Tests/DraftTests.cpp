@@ -178,6 +178,14 @@ TEST_F(FocusWatcherTests, SwitchingFieldsInOneAppIsATextChange) {
     EXPECT_EQ(engineChecks(), 2);
 }
 
+TEST_F(FocusWatcherTests, TheSameTextInAnotherAppIsCheckedForItsChannel) {
+    focus("slack", "see attached");
+    watcher->refresh();
+    focus("mail", "see attached");
+    watcher->refresh();
+    EXPECT_EQ(engineChecks(), 2);
+}
+
 TEST_F(FocusWatcherTests, ArmsEachElectronProcessOnceAndReadsItAtOnce) {
     focus("discord", "hello sk-1");
     sim.simApps().setTrusted(false);

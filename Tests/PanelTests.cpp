@@ -120,6 +120,23 @@ scroll
 )");
 }
 
+// Hidden, the panel is laid out for a held send; opened by hand it is laid out for itself.
+TEST_F(PanelTest, APanelOpenedByHandOverARiskHasNoGateFooter) {
+    for (bool heldBefore : {false, true}) {
+        if (heldBefore) {
+            holdSend("Deploy with sk-live today");
+            press("Go back");
+        } else {
+            focus("slack", "Deploy with sk-live today");
+        }
+        panel->show("pill");
+        sim.drain();
+        EXPECT_THAT(rendered(), HasSubstr("\"Kestrel\" (headline)")) << heldBefore;
+        EXPECT_THAT(rendered(), Not(HasSubstr("Send anyway"))) << heldBefore;
+        panel->hide();
+    }
+}
+
 TEST_F(PanelTest, EveryOtherWayOfClosingDropsTheHeldSend) {
     struct Case {
         const char* how;

@@ -94,11 +94,13 @@ LocalResult FocusWatcher::readField(const SupportedApp& app, int32_t pid) {
     auto length = AX::number(box, AX::kNumberOfCharacters);
     bool cutOff = length && *length > static_cast<double>(characterCount(text));
 
+    // The same text in another app is judged again: the rules and their weight follow the channel.
+    bool judged = state_->app() == app && text == state_->text() && field == lastField_ && cutOff == lastCutOff_;
     state_->setApp(app);
     state_->setElement(box);
     state_->setPid(pid);
     if (state_->unreadable()) state_->setUnreadable(false);
-    if (text != state_->text() || field != lastField_ || cutOff != lastCutOff_) {
+    if (!judged) {
         state_->setText(text);
         state_->setLocal(check(app, text, cutOff, field));
         state_->setAi(std::nullopt);

@@ -94,7 +94,10 @@ void PanelController::setUp() {
             if (self && std::exchange(self->refitQueued_, false)) self->refit();
         });
     };
-    observers_.push_back(state_->observe(scheduleRefit));
+    observers_.push_back(state_->observe([weak = weak_from_this(), scheduleRefit] {
+        if (auto self = weak.lock()) self->draftChanged_ = true;
+        scheduleRefit();
+    }));
     observers_.push_back(model_->observe(scheduleRefit));
 }
 
@@ -137,6 +140,7 @@ std::string PanelController::platform() const { return state_->app() ? state_->a
 // ---- Opening, closing, fitting and placing ---------------------------------------------------
 
 void PanelController::orderFront() {
+    model_->setShown(true);
     placement_.reset();
     resize();
     position();
@@ -164,10 +168,12 @@ void PanelController::hide() {
     if (model_->gating()) dropHeldSend();
     model_->setGating(false);
     panel_->orderOut();
+    model_->setShown(false);
 }
 
 void PanelController::refit() {
-    if (!panel_->isVisible()) return;
+    // Hidden, it is sized ahead for its next show.
+    if (!panel_->isVisible()) return resize();
     if (!state_->app() && !model_->gating()) {
         hide();
         return;
@@ -198,7 +204,10 @@ void PanelController::position() {
     };
 
     double x = 0, y = 0;
-    auto box = boxFrame();
+    // The watcher's every poll announces the draft: only then may the box have moved. A change of
+    // the panel's own keeps the box it was placed beside.
+    auto box = placement_ && !draftChanged_ ? std::optional(placement_->box) : boxFrame();
+    draftChanged_ = false;
     if (box && box->width() > 0) {
         auto screen = desktop::screenIntersecting(all, *box);
         double top = screen ? screen->visibleFrame.maxY() : std::numeric_limits<double>::max();
@@ -226,10 +235,7 @@ void PanelController::position() {
         return;
     }
     const desktop::Rect& v = screen->visibleFrame;
-    if (x + w > v.maxX()) {
-        auto again = boxFrame();
-        x = std::max(v.minX(), (again ? again->minX() : v.maxX()) - w - kGapBeside);
-    }
+    if (x + w > v.maxX()) x = std::max(v.minX(), (box ? box->minX() : v.maxX()) - w - kGapBeside);
     x = std::min(v.maxX() - w, std::max(x, v.minX()));
     y = std::min(v.maxY() - h, std::max(y, v.minY()));
     panel_->setFrameOrigin({x, y});
@@ -269,6 +275,7 @@ void PanelController::sendAnyway() {
     Analytics::track("Send Anyway",
                      {{"platform", platform()}, {"risks", risks.size()}, {"rules", rules}});
     panel_->orderOut();
+    model_->setShown(false);
 }
 
 void PanelController::dismiss(const Finding& finding) {

@@ -28,6 +28,10 @@ public:
     // Open because a send is held: the footer shows and a click elsewhere leaves it open.
     bool gating() const { return gating_; }
     void setGating(bool v) { publish(gating_, v); }
+    // On screen. Hidden with a risk left, the panel is laid out as a held send shows it, so that
+    // the held send finds its widgets built and sized.
+    bool shown() const { return shown_; }
+    void setShown(bool v) { publish(shown_, v); }
     // The service's rewrite of the draft, waiting to be applied or copied.
     const std::optional<std::string>& rewrite() const { return rewrite_; }
     void setRewrite(std::optional<std::string> v) { publish(rewrite_, std::move(v)); }
@@ -52,6 +56,7 @@ private:
     }
 
     bool gating_ = false;
+    bool shown_ = false;
     std::optional<std::string> rewrite_;
     bool rewriteBusy_ = false;
     std::optional<std::string> notice_;
@@ -92,6 +97,8 @@ struct PanelView {
     ui::Node body() const;
 
 private:
+    // Drawn as for a held send: while one is held, and while hidden with a risk left.
+    bool heldLook() const;
     ui::Node header() const;
     std::string subtitle() const;
     ui::Node info(const std::string& message) const;
@@ -189,6 +196,8 @@ private:
     // announced after (brought to the front), the panel needs no placing again.
     bool refitQueued_ = false;
     bool placedFresh_ = false;
+    // The draft announced a change since the panel was last placed.
+    bool draftChanged_ = false;
     std::function<void()> openSignIn_;
     PanelActions actions_;
 };

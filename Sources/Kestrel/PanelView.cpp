@@ -55,10 +55,12 @@ Node PanelView::body() const {
                    ScrollView(VStack(HAlign::leading, 12, std::move(content))
                                   .padded(14)
                                   .frame(kWidth, std::nullopt, HAlign::leading)),
-                   model->gating() ? gateFooter() : EmptyView()})
+                   heldLook() ? gateFooter() : EmptyView()})
         .frame(kWidth)
         .frameMaxHeight(kMaxHeight);
 }
+
+bool PanelView::heldLook() const { return model->gating() || (!model->shown() && !state->risks().empty()); }
 
 Node PanelView::header() const {
     bool risky = !state->risks().empty();
@@ -66,7 +68,7 @@ Node PanelView::header() const {
                   {Image(risky ? "exclamationmark.triangle.fill" : "checkmark.seal.fill")
                        .foregroundColor(risky ? Color::red() : Color::accent()),
                    VStack(HAlign::leading, 1,
-                          {Text(model->gating() ? "Hold on before you send" : "Kestrel")
+                          {Text(heldLook() ? "Hold on before you send" : "Kestrel")
                                .withFont(Font::headline()),
                            caption(subtitle())}),
                    Spacer(),

@@ -115,14 +115,16 @@ std::optional<KeyEvent> SendGate::handleSend(const KeyEvent& event) {
         pending_ = event;
         heldFrom_.reset();
         if (state_->element()) heldFrom_ = Origin{*front, *state_->element()};
-        Analytics::track("Send Blocked", {{"platform", app->name},
-                                          {"channel", app->channel},
-                                          {"risks", risks.size()},
-                                          {"findings", state_->findings().size()},
-                                          {"rules", ruleIds(risks)}});
-        desktop::current().runLoop().async([weak = weak_from_this()] {
+        nlohmann::json blocked = {{"platform", app->name},
+                                  {"channel", app->channel},
+                                  {"risks", risks.size()},
+                                  {"findings", state_->findings().size()},
+                                  {"rules", ruleIds(risks)}};
+        // The panel first: the person waits for it, not for the record.
+        desktop::current().runLoop().async([weak = weak_from_this(), blocked = std::move(blocked)] {
             // Unless the press went through meanwhile (a decision that came too late).
             if (auto self = weak.lock(); self && self->onHold && self->pending_) self->onHold();
+            Analytics::track("Send Blocked", blocked);
         });
         return std::nullopt;
     }
