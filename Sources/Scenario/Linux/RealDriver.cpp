@@ -156,8 +156,14 @@ Done RealDriver::launch(const std::string& app) {
     }
     apps_[app] = standIn;
     front_ = app;
-    if (!waitFor([&] { return isFront(desktop_.workspace(), standIn.pid) && focusedElement(); }))
-        return "the stand-in for " + quote(app) + " did not come to the front";
+    if (!waitFor([&] { return desktop_.linuxWorkspace().windowOf(standIn.pid).has_value(); }))
+        return "the stand-in for " + quote(app) + " showed no window";
+    // The window manager may leave a new window behind the one clicked last; a person clicks it.
+    if (!waitFor([&] { return isFront(desktop_.workspace(), standIn.pid); }, 3)) {
+        if (auto failed = activate(app)) return failed;
+    }
+    if (!waitFor([&] { return focusedElement().has_value(); }))
+        return "the stand-in for " + quote(app) + " came to the front, but its box is not seen";
     return std::nullopt;
 }
 
@@ -166,7 +172,11 @@ Done RealDriver::bringToFront(const std::string& app) {
     auto running = apps_.find(app);
     if (running == apps_.end()) return launch(app);
     front_ = app;
-    pid_t pid = running->second.pid;
+    return activate(app);
+}
+
+Done RealDriver::activate(const std::string& app) {
+    pid_t pid = apps_.at(app).pid;
     if (isFront(desktop_.workspace(), pid)) return std::nullopt;
     auto window = desktop_.linuxWorkspace().windowOf(pid);
     if (!window) return "the stand-in for " + quote(app) + " has no window";

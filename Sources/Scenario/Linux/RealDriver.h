@@ -85,6 +85,8 @@ class RealDriver final : public Driver {
         return scenario::xdotool(std::move(arguments), kPatience);
     }
     Done launch(const std::string& app);
+    // Brings a running stand-in's window to the front, as a click on it would.
+    Done activate(const std::string& app);
     // Whether one of our toplevels shows at that root pixel, as the X server has placed it.
     bool showsOurWindowAt(int x, int y);
     std::optional<desktop::Element> focusedElement();
