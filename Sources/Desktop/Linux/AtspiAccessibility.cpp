@@ -322,22 +322,76 @@ bool isManyLineBox(AtspiAccessible* accessible) {
     return isWebEditorBody(accessible);
 }
 
-// The web editor's body down a web view's chain of containers (view, scroll pane, document).
-std::shared_ptr<AtspiAccessible> webEditorBodyIn(AtspiAccessible* focused) {
+// What a web view's chain of containers (view, scroll pane, document) leads to: its page, and the
+// web editor's body in it once the page shows one.
+struct WebViewContent {
+    std::shared_ptr<AtspiAccessible> page;
+    std::shared_ptr<AtspiAccessible> body;
+};
+
+WebViewContent webViewContentOf(AtspiAccessible* focused) {
+    WebViewContent content;
     auto node = retain(focused);
     for (int i = 0; i < kMaxClimb && node; ++i) {
         auto role = roleOf(node.get());
         if (role != ATSPI_ROLE_FILLER && role != ATSPI_ROLE_SCROLL_PANE && role != ATSPI_ROLE_DOCUMENT_WEB) break;
         if (hasState(node.get(), ATSPI_STATE_EDITABLE)) break;
+        if (role == ATSPI_ROLE_DOCUMENT_WEB) content.page = node;
         GError* error = nullptr;
         auto child = own(atspi_accessible_get_child_at_index(node.get(), 0, &error));
         if (failed(error) || !child) break;
-        if (isWebEditorBody(child.get())) return child;
-        node = child;
+        if (isWebEditorBody(child.get())) {
+            content.body = std::move(child);
+            break;
+        }
+        node = std::move(child);
     }
-    return nullptr;
+    return content;
+}
+
+// A mail composer's window: its recipients' and subject lines are two or more editable one-line
+// fields in sight outside any page. A mail app's main window, which previews mail in a web view
+// too, shows one at most (its search).
+bool isComposerWindow(AtspiAccessible* window) {
+    std::vector<std::shared_ptr<AtspiAccessible>> queue = {retain(window)};
+    int fields = 0;
+    for (size_t next = 0; next < queue.size() && queue.size() < kMaxWalkNodes; ++next) {
+        AtspiStateSet* states = atspi_accessible_get_state_set(queue[next].get());
+        if (!states) continue;
+        bool showing = atspi_state_set_contains(states, ATSPI_STATE_SHOWING);
+        bool field = atspi_state_set_contains(states, ATSPI_STATE_EDITABLE) &&
+                     atspi_state_set_contains(states, ATSPI_STATE_SINGLE_LINE);
+        g_object_unref(states);
+        if (!showing || roleOf(queue[next].get()) == ATSPI_ROLE_DOCUMENT_WEB) continue;
+        if (field && ++fields == 2) return true;
+        GError* error = nullptr;
+        gint count = atspi_accessible_get_child_count(queue[next].get(), &error);
+        if (failed(error)) continue;
+        for (gint c = 0; c < count && queue.size() < kMaxWalkNodes; ++c) {
+            auto child = own(atspi_accessible_get_child_at_index(queue[next].get(), c, &error));
+            if (!failed(error) && child) queue.push_back(std::move(child));
+        }
+    }
+    return false;
 }
 }  // namespace
+
+std::shared_ptr<AtspiAccessible> AtspiAccessibility::unannouncedBody(AtspiAccessible* webView) {
+    // WebKit shows an editor's body only once it was clicked or typed in, though the keys already
+    // go there: until then the page stands for it. Only a native web view (a browser's focused
+    // page is its document) in a composer's window.
+    if (roleOf(webView) != ATSPI_ROLE_FILLER) return nullptr;
+    auto page = webViewContentOf(webView).page;
+    auto window = page ? topLevelWindowOf(webView) : nullptr;
+    if (!window || !isComposerWindow(window.get())) return nullptr;
+    std::erase_if(composerPages_, [](const auto& known) { return hasState(known.get(), ATSPI_STATE_DEFUNCT); });
+    composerPages_.insert(page);
+    return page;
+}
+
+bool AtspiAccessibility::isComposerPage(AtspiAccessible* accessible) const {
+    return std::ranges::any_of(composerPages_, [&](const auto& page) { return page.get() == accessible; });
+}
 
 std::shared_ptr<AtspiAccessible> AtspiAccessibility::composeBox(const std::shared_ptr<AtspiAccessible>& focused) {
     // Resolved once per focus change: every poll asks again.
@@ -351,15 +405,17 @@ std::shared_ptr<AtspiAccessible> AtspiAccessibility::composeBox(const std::share
     }
     // A web view, or its document, holds the focus until the body is clicked: the box is the web
     // editor's body inside.
-    if (auto body = webEditorBodyIn(box.get())) box = body;
-    if (isManyLineBox(box.get())) {
+    if (auto body = webViewContentOf(box.get()).body) box = body;
+    else if (auto page = unannouncedBody(box.get())) box = page;
+    bool body = isManyLineBox(box.get()) || isComposerPage(box.get());
+    if (body) {
         auto scopes = scopesOf(box.get());
         for (const auto& scope : {scopes.page, scopes.window}) {
             if (scope) windowBodies_[scope] = box;
         }
     }
     // A web view whose page is still loading may hold its body later: asked again next time.
-    if (!hasState(box.get(), ATSPI_STATE_EDITABLE) && !isWebEditorBody(box.get())) return box;
+    if (!hasState(box.get(), ATSPI_STATE_EDITABLE) && !body) return box;
     composeBoxes_.clear();
     composeBoxes_.emplace(focused.get(), box);
     return box;
@@ -420,7 +476,8 @@ std::optional<std::string> AtspiAccessibility::role(AtspiAccessible* accessible)
     AtspiRole role = atspi_accessible_get_role(accessible, &error);
     if (failed(error)) return std::nullopt;
     if (role == ATSPI_ROLE_PASSWORD_TEXT) return "AXSecureTextField";
-    if (!hasState(accessible, ATSPI_STATE_EDITABLE) && isWebEditorBody(accessible)) return "AXTextArea";
+    if (!hasState(accessible, ATSPI_STATE_EDITABLE) && (isWebEditorBody(accessible) || isComposerPage(accessible)))
+        return "AXTextArea";
     bool textual = role == ATSPI_ROLE_TEXT || role == ATSPI_ROLE_ENTRY || role == ATSPI_ROLE_PARAGRAPH ||
                    role == ATSPI_ROLE_SECTION || role == ATSPI_ROLE_EDITBAR ||
                    role == ATSPI_ROLE_DOCUMENT_FRAME || role == ATSPI_ROLE_DOCUMENT_TEXT ||
