@@ -168,7 +168,8 @@ void PanelController::hide() {
 
 void PanelController::refit() {
     if (!panel_->isVisible()) return;
-    if (!state_->app() && !model_->gating()) {
+    // A held send whose composer closed has nowhere left to go.
+    if ((!state_->app() && !model_->gating()) || (model_->gating() && gate_->heldDraftGone())) {
         hide();
         return;
     }

@@ -149,7 +149,17 @@ TEST_P(MailAppsTests, CtrlReturnFromTheSubjectLineIsHeldOnTheBody) {
     EXPECT_FALSE(appAskedToSend());
 }
 
-TEST_P(MailAppsTests, ACleanDraftPassesAtOnce) {
+TEST_P(MailAppsTests, AComposerGoneUnderAHeldSendClosesThePanelAndTheNextCleanDraftPassesAtOnce) {
+    ASSERT_NO_FATAL_FAILURE(compose("Invoice", {kCardLine}));
+    ASSERT_TRUE(waitFor([&] { return app->state()->risks().size() == 1; }));
+    press("ctrl+Return");
+    ASSERT_TRUE(waitFor([&] { return panelVisible(); })) << "the send was not held";
+    // The composer's window goes with its app.
+    kill(-mail, SIGKILL);
+    waitpid(mail, nullptr, 0);
+    std::erase(groups_, mail);
+    ASSERT_TRUE(waitFor([&] { return !panelVisible(); })) << "the panel stayed on a composer that is gone";
+
     ASSERT_NO_FATAL_FAILURE(compose("Lunch"));
     typeLines({"see you at noon", "Ann"});
     ASSERT_TRUE(draftHolds("see you at noon")) << seen() << " read: " << app->state()->text();

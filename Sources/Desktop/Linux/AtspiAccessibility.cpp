@@ -475,21 +475,23 @@ std::optional<std::string> AtspiAccessibility::role(AtspiAccessible* accessible)
     GError* error = nullptr;
     AtspiRole role = atspi_accessible_get_role(accessible, &error);
     if (failed(error)) return std::nullopt;
-    if (role == ATSPI_ROLE_PASSWORD_TEXT) return "AXSecureTextField";
-    if (!hasState(accessible, ATSPI_STATE_EDITABLE) && (isWebEditorBody(accessible) || isComposerPage(accessible)))
-        return "AXTextArea";
-    bool textual = role == ATSPI_ROLE_TEXT || role == ATSPI_ROLE_ENTRY || role == ATSPI_ROLE_PARAGRAPH ||
-                   role == ATSPI_ROLE_SECTION || role == ATSPI_ROLE_EDITBAR ||
-                   role == ATSPI_ROLE_DOCUMENT_FRAME || role == ATSPI_ROLE_DOCUMENT_TEXT ||
-                   role == ATSPI_ROLE_DOCUMENT_WEB || role == ATSPI_ROLE_DOCUMENT_EMAIL;
-    if (!textual) return "AXUnknown";
+    // The role outlives its element in libatspi's cache; the states tell whether its window closed
+    // or its app ended.
     AtspiStateSet* states = atspi_accessible_get_state_set(accessible);
     if (!states) return std::nullopt;
+    bool gone = atspi_state_set_contains(states, ATSPI_STATE_DEFUNCT);
     bool editable = atspi_state_set_contains(states, ATSPI_STATE_EDITABLE);
     bool singleLine = atspi_state_set_contains(states, ATSPI_STATE_SINGLE_LINE);
     bool multiLine = atspi_state_set_contains(states, ATSPI_STATE_MULTI_LINE);
     g_object_unref(states);
-    if (!editable) return "AXUnknown";
+    if (gone) return std::nullopt;
+    if (role == ATSPI_ROLE_PASSWORD_TEXT) return "AXSecureTextField";
+    if (!editable && (isWebEditorBody(accessible) || isComposerPage(accessible))) return "AXTextArea";
+    bool textual = role == ATSPI_ROLE_TEXT || role == ATSPI_ROLE_ENTRY || role == ATSPI_ROLE_PARAGRAPH ||
+                   role == ATSPI_ROLE_SECTION || role == ATSPI_ROLE_EDITBAR ||
+                   role == ATSPI_ROLE_DOCUMENT_FRAME || role == ATSPI_ROLE_DOCUMENT_TEXT ||
+                   role == ATSPI_ROLE_DOCUMENT_WEB || role == ATSPI_ROLE_DOCUMENT_EMAIL;
+    if (!textual || !editable) return "AXUnknown";
     if (singleLine) return "AXTextField";
     // A web page's rich-text box is an entry of many lines.
     if (multiLine) return "AXTextArea";
