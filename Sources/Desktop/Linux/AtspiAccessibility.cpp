@@ -6,7 +6,6 @@
 #include <algorithm>
 #include <utility>
 
-#include "Desktop/Linux/AtspiDraftReader.h"
 #include "Desktop/Linux/AtspiNodes.h"
 
 namespace desktop::x11 {
@@ -37,6 +36,24 @@ struct AtspiAccessibility::Handle final : ElementHandle {
     }
 };
 
+namespace {
+GDBusConnection* connectToAccessibilityBus(GDBusConnection* session) {
+    GError* error = nullptr;
+    GVariant* reply = g_dbus_connection_call_sync(session, kA11yBusName, kA11yBusPath, kA11yBusName, "GetAddress",
+                                                  nullptr, G_VARIANT_TYPE("(s)"), G_DBUS_CALL_FLAGS_NONE,
+                                                  AtspiAccessibility::kCallTimeoutMs, nullptr, &error);
+    if (failed(error) || !reply) return nullptr;
+    const char* address = nullptr;
+    g_variant_get(reply, "(&s)", &address);
+    auto flags = static_cast<GDBusConnectionFlags>(G_DBUS_CONNECTION_FLAGS_AUTHENTICATION_CLIENT |
+                                                   G_DBUS_CONNECTION_FLAGS_MESSAGE_BUS_CONNECTION);
+    GDBusConnection* bus = g_dbus_connection_new_for_address_sync(address, flags, nullptr, nullptr, &error);
+    g_variant_unref(reply);
+    if (failed(error)) return nullptr;
+    return bus;
+}
+}  // namespace
+
 AtspiAccessibility::AtspiAccessibility(Log& log, Geometry geometry) : log_(log), geometry_(std::move(geometry)) {
     // Once per process: libatspi keeps its connection for the process's lifetime.
     static const bool initialised = [] {
@@ -58,6 +75,7 @@ AtspiAccessibility::AtspiAccessibility(Log& log, Geometry geometry) : log_(log),
                 static_cast<AtspiAccessibility*>(data)->readTrust();
             },
             this, nullptr);
+        lines_.bus = connectToAccessibilityBus(session_);
     }
     readTrust();
 
@@ -78,6 +96,7 @@ AtspiAccessibility::~AtspiAccessibility() {
         }
         g_object_unref(focusListener_);
     }
+    if (lines_.bus) g_object_unref(lines_.bus);
     if (session_) {
         if (statusSubscription_) g_dbus_connection_signal_unsubscribe(session_, statusSubscription_);
         g_object_unref(session_);
@@ -592,7 +611,7 @@ std::expected<AXValue, AXError> AtspiAccessibility::valueAttribute(AtspiAccessib
         lastRead_.reset();
         return count;
     }
-    auto read = readDraft(accessible);
+    auto read = readDraft(accessible, &lines_);
     lastRead_.reset();
     if (!read) return std::unexpected(AXError::noValue);
     if (characters) return static_cast<double>(read->characters);
@@ -618,13 +637,13 @@ AXError AtspiAccessibility::setAttribute(const Element& element, std::string_vie
     AtspiAccessible* accessible = handle->accessible.get();
     AtspiEditableText* editable = atspi_accessible_get_editable_text_iface(accessible);
     if (!editable) return AXError::attributeUnsupported;
-    auto before = readDraft(accessible);
+    auto before = readDraft(accessible, &lines_);
     GError* error = nullptr;
     gboolean done = atspi_editable_text_set_text_contents(editable, text->c_str(), &error);
     g_object_unref(editable);
     if (failed(error) || !done) return AXError::cannotComplete;
     // Some toolkits report success and change nothing: only the text read back counts.
-    auto after = readDraft(accessible);
+    auto after = readDraft(accessible, &lines_);
     if (!after) return AXError::cannotComplete;
     if (after->text == *text || (before && after->text != before->text)) return AXError::success;
     return AXError::cannotComplete;

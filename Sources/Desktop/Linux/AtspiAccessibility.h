@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "Desktop/Accessibility.h"
+#include "Desktop/Linux/AtspiDraftReader.h"
 #include "Desktop/Log.h"
 
 typedef struct _AtspiAccessible AtspiAccessible;
@@ -92,6 +93,7 @@ private:
     bool busAnswers_ = false;
     bool enabled_ = false;
     GDBusConnection* session_ = nullptr;
+    LineQuestions lines_;
     unsigned statusSubscription_ = 0;
     AtspiEventListener* focusListener_ = nullptr;
     // The last element each top-level window reported focused, per process, the latest last. One
