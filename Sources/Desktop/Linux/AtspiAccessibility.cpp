@@ -402,8 +402,14 @@ std::shared_ptr<AtspiAccessible> AtspiAccessibility::unannouncedBody(AtspiAccess
     if (roleOf(webView) != ATSPI_ROLE_FILLER) return nullptr;
     auto page = webViewContentOf(webView).page;
     auto window = page ? topLevelWindowOf(webView) : nullptr;
-    if (!window || !isComposerWindow(window.get())) return nullptr;
-    std::erase_if(composerPages_, [](const auto& known) { return hasState(known.get(), ATSPI_STATE_DEFUNCT); });
+    if (!window) return nullptr;
+    // Walked once per window: a main window's preview stays focused through many polls.
+    auto verdict = composerWindows_.find(window);
+    if (verdict == composerWindows_.end()) verdict = composerWindows_.emplace(window, isComposerWindow(window.get())).first;
+    if (!verdict->second) return nullptr;
+    auto closed = [](const auto& known) { return hasState(known.get(), ATSPI_STATE_DEFUNCT); };
+    std::erase_if(composerPages_, closed);
+    std::erase_if(composerWindows_, [&](const auto& entry) { return closed(entry.first); });
     composerPages_.insert(page);
     return page;
 }

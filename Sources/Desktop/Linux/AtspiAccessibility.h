@@ -112,8 +112,10 @@ private:
     std::map<std::string, int32_t> processes_;
     // The many-line box last focused in each window and page, the body its composer sends.
     std::map<std::shared_ptr<AtspiAccessible>, std::shared_ptr<AtspiAccessible>> windowBodies_;
-    // The pages that stand for a mail composer's body not announced yet.
+    // The pages that stand for a mail composer's body not announced yet, and whether each window
+    // walked for one is a composer.
     std::set<std::shared_ptr<AtspiAccessible>> composerPages_;
+    std::map<std::shared_ptr<AtspiAccessible>, bool> composerWindows_;
     // The last read, which answers the character count asked for right after it.
     struct LastRead {
         AtspiAccessible* accessible = nullptr;
