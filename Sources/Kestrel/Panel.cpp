@@ -174,7 +174,8 @@ void PanelController::hide() {
 void PanelController::refit() {
     // Hidden, it is sized ahead for its next show.
     if (!panel_->isVisible()) return resize();
-    if (!state_->app() && !model_->gating()) {
+    // A held send whose composer closed has nowhere left to go.
+    if ((!state_->app() && !model_->gating()) || (model_->gating() && gate_->heldDraftGone())) {
         hide();
         return;
     }

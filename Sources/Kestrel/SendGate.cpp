@@ -142,6 +142,8 @@ void SendGate::dropPending() {
     heldFrom_.reset();
 }
 
+bool SendGate::heldDraftGone() const { return heldFrom_ && !AX::attribute(heldFrom_->element, AX::kRole); }
+
 bool SendGate::heldDraftInFront() const {
     if (!heldFrom_) return false;
     auto& desk = desktop::current();

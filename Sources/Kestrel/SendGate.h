@@ -59,6 +59,8 @@ public:
     const std::optional<desktop::KeyEvent>& pending() const { return pending_; }
     // The panel drops the held send when the send is cancelled.
     void dropPending();
+    // Whether the compose element the held send came from is gone (its window closed).
+    bool heldDraftGone() const;
 
 private:
     bool isHotkey(const desktop::KeyEvent& event) const;

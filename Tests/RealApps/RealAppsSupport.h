@@ -118,19 +118,6 @@ protected:
             seconds);
     }
 
-    // A click at the middle of another app's element, or near the top of a tall one.
-    void clickInto(const desktop::Element& element) {
-        auto& ax = desktop.accessibility();
-        auto position = ax.copyAttribute(element, kestrel::AX::kPosition);
-        auto size = ax.copyAttribute(element, kestrel::AX::kSize);
-        ASSERT_TRUE(position && size);
-        auto p = std::get<desktop::Point>(*position);
-        auto s = std::get<desktop::Size>(*size);
-        int x = static_cast<int>(p.x + std::min(s.width / 2, 200.0));
-        int y = static_cast<int>(p.y + std::min(s.height / 2, 12.0));
-        xdotool({"mousemove", std::to_string(x), std::to_string(y), "click", "1"});
-    }
-
     // The one-line field of the app `pid` that holds exactly `text` (a Subject line), found by a
     // bounded walk of its tree; clicked into when found.
     bool clickFieldHolding(pid_t pid, const std::string& text) {

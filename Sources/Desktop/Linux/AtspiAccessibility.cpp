@@ -6,7 +6,6 @@
 #include <algorithm>
 #include <utility>
 
-#include "Desktop/Linux/AtspiDraftReader.h"
 #include "Desktop/Linux/AtspiNodes.h"
 
 namespace desktop::x11 {
@@ -37,6 +36,24 @@ struct AtspiAccessibility::Handle final : ElementHandle {
     }
 };
 
+namespace {
+GDBusConnection* connectToAccessibilityBus(GDBusConnection* session) {
+    GError* error = nullptr;
+    GVariant* reply = g_dbus_connection_call_sync(session, kA11yBusName, kA11yBusPath, kA11yBusName, "GetAddress",
+                                                  nullptr, G_VARIANT_TYPE("(s)"), G_DBUS_CALL_FLAGS_NONE,
+                                                  AtspiAccessibility::kCallTimeoutMs, nullptr, &error);
+    if (failed(error) || !reply) return nullptr;
+    const char* address = nullptr;
+    g_variant_get(reply, "(&s)", &address);
+    auto flags = static_cast<GDBusConnectionFlags>(G_DBUS_CONNECTION_FLAGS_AUTHENTICATION_CLIENT |
+                                                   G_DBUS_CONNECTION_FLAGS_MESSAGE_BUS_CONNECTION);
+    GDBusConnection* bus = g_dbus_connection_new_for_address_sync(address, flags, nullptr, nullptr, &error);
+    g_variant_unref(reply);
+    if (failed(error)) return nullptr;
+    return bus;
+}
+}  // namespace
+
 AtspiAccessibility::AtspiAccessibility(Log& log, Geometry geometry) : log_(log), geometry_(std::move(geometry)) {
     // Once per process: libatspi keeps its connection for the process's lifetime.
     static const bool initialised = [] {
@@ -58,6 +75,7 @@ AtspiAccessibility::AtspiAccessibility(Log& log, Geometry geometry) : log_(log),
                 static_cast<AtspiAccessibility*>(data)->readTrust();
             },
             this, nullptr);
+        lines_.bus = connectToAccessibilityBus(session_);
     }
     readTrust();
 
@@ -78,6 +96,7 @@ AtspiAccessibility::~AtspiAccessibility() {
         }
         g_object_unref(focusListener_);
     }
+    if (lines_.bus) g_object_unref(lines_.bus);
     if (session_) {
         if (statusSubscription_) g_dbus_connection_signal_unsubscribe(session_, statusSubscription_);
         g_object_unref(session_);
@@ -323,22 +342,82 @@ bool isManyLineBox(AtspiAccessible* accessible) {
     return isWebEditorBody(accessible);
 }
 
-// The web editor's body down a web view's chain of containers (view, scroll pane, document).
-std::shared_ptr<AtspiAccessible> webEditorBodyIn(AtspiAccessible* focused) {
+// What a web view's chain of containers (view, scroll pane, document) leads to: its page, and the
+// web editor's body in it once the page shows one.
+struct WebViewContent {
+    std::shared_ptr<AtspiAccessible> page;
+    std::shared_ptr<AtspiAccessible> body;
+};
+
+WebViewContent webViewContentOf(AtspiAccessible* focused) {
+    WebViewContent content;
     auto node = retain(focused);
     for (int i = 0; i < kMaxClimb && node; ++i) {
         auto role = roleOf(node.get());
         if (role != ATSPI_ROLE_FILLER && role != ATSPI_ROLE_SCROLL_PANE && role != ATSPI_ROLE_DOCUMENT_WEB) break;
         if (hasState(node.get(), ATSPI_STATE_EDITABLE)) break;
+        if (role == ATSPI_ROLE_DOCUMENT_WEB) content.page = node;
         GError* error = nullptr;
         auto child = own(atspi_accessible_get_child_at_index(node.get(), 0, &error));
         if (failed(error) || !child) break;
-        if (isWebEditorBody(child.get())) return child;
-        node = child;
+        if (isWebEditorBody(child.get())) {
+            content.body = std::move(child);
+            break;
+        }
+        node = std::move(child);
     }
-    return nullptr;
+    return content;
+}
+
+// A mail composer's window: its recipients' and subject lines are two or more editable one-line
+// fields in sight outside any page. A mail app's main window, which previews mail in a web view
+// too, shows one at most (its search).
+bool isComposerWindow(AtspiAccessible* window) {
+    std::vector<std::shared_ptr<AtspiAccessible>> queue = {retain(window)};
+    int fields = 0;
+    for (size_t next = 0; next < queue.size() && queue.size() < kMaxWalkNodes; ++next) {
+        AtspiStateSet* states = atspi_accessible_get_state_set(queue[next].get());
+        if (!states) continue;
+        bool showing = atspi_state_set_contains(states, ATSPI_STATE_SHOWING);
+        bool field = atspi_state_set_contains(states, ATSPI_STATE_EDITABLE) &&
+                     atspi_state_set_contains(states, ATSPI_STATE_SINGLE_LINE);
+        g_object_unref(states);
+        if (!showing || roleOf(queue[next].get()) == ATSPI_ROLE_DOCUMENT_WEB) continue;
+        if (field && ++fields == 2) return true;
+        GError* error = nullptr;
+        gint count = atspi_accessible_get_child_count(queue[next].get(), &error);
+        if (failed(error)) continue;
+        for (gint c = 0; c < count && queue.size() < kMaxWalkNodes; ++c) {
+            auto child = own(atspi_accessible_get_child_at_index(queue[next].get(), c, &error));
+            if (!failed(error) && child) queue.push_back(std::move(child));
+        }
+    }
+    return false;
 }
 }  // namespace
+
+std::shared_ptr<AtspiAccessible> AtspiAccessibility::unannouncedBody(AtspiAccessible* webView) {
+    // WebKit shows an editor's body only once it was clicked or typed in, though the keys already
+    // go there: until then the page stands for it. Only a native web view (a browser's focused
+    // page is its document) in a composer's window.
+    if (roleOf(webView) != ATSPI_ROLE_FILLER) return nullptr;
+    auto page = webViewContentOf(webView).page;
+    auto window = page ? topLevelWindowOf(webView) : nullptr;
+    if (!window) return nullptr;
+    // Walked once per window: a main window's preview stays focused through many polls.
+    auto verdict = composerWindows_.find(window);
+    if (verdict == composerWindows_.end()) verdict = composerWindows_.emplace(window, isComposerWindow(window.get())).first;
+    if (!verdict->second) return nullptr;
+    auto closed = [](const auto& known) { return hasState(known.get(), ATSPI_STATE_DEFUNCT); };
+    std::erase_if(composerPages_, closed);
+    std::erase_if(composerWindows_, [&](const auto& entry) { return closed(entry.first); });
+    composerPages_.insert(page);
+    return page;
+}
+
+bool AtspiAccessibility::isComposerPage(AtspiAccessible* accessible) const {
+    return std::ranges::any_of(composerPages_, [&](const auto& page) { return page.get() == accessible; });
+}
 
 std::shared_ptr<AtspiAccessible> AtspiAccessibility::composeBox(const std::shared_ptr<AtspiAccessible>& focused) {
     // Resolved once per focus change: every poll asks again.
@@ -352,15 +431,17 @@ std::shared_ptr<AtspiAccessible> AtspiAccessibility::composeBox(const std::share
     }
     // A web view, or its document, holds the focus until the body is clicked: the box is the web
     // editor's body inside.
-    if (auto body = webEditorBodyIn(box.get())) box = body;
-    if (isManyLineBox(box.get())) {
+    if (auto body = webViewContentOf(box.get()).body) box = body;
+    else if (auto page = unannouncedBody(box.get())) box = page;
+    bool body = isManyLineBox(box.get()) || isComposerPage(box.get());
+    if (body) {
         auto scopes = scopesOf(box.get());
         for (const auto& scope : {scopes.page, scopes.window}) {
             if (scope) windowBodies_[scope] = box;
         }
     }
     // A web view whose page is still loading may hold its body later: asked again next time.
-    if (!hasState(box.get(), ATSPI_STATE_EDITABLE) && !isWebEditorBody(box.get())) return box;
+    if (!hasState(box.get(), ATSPI_STATE_EDITABLE) && !body) return box;
     composeBoxes_.clear();
     composeBoxes_.emplace(focused.get(), box);
     return box;
@@ -420,20 +501,23 @@ std::optional<std::string> AtspiAccessibility::role(AtspiAccessible* accessible)
     GError* error = nullptr;
     AtspiRole role = atspi_accessible_get_role(accessible, &error);
     if (failed(error)) return std::nullopt;
-    if (role == ATSPI_ROLE_PASSWORD_TEXT) return "AXSecureTextField";
-    if (!hasState(accessible, ATSPI_STATE_EDITABLE) && isWebEditorBody(accessible)) return "AXTextArea";
-    bool textual = role == ATSPI_ROLE_TEXT || role == ATSPI_ROLE_ENTRY || role == ATSPI_ROLE_PARAGRAPH ||
-                   role == ATSPI_ROLE_SECTION || role == ATSPI_ROLE_EDITBAR ||
-                   role == ATSPI_ROLE_DOCUMENT_FRAME || role == ATSPI_ROLE_DOCUMENT_TEXT ||
-                   role == ATSPI_ROLE_DOCUMENT_WEB || role == ATSPI_ROLE_DOCUMENT_EMAIL;
-    if (!textual) return "AXUnknown";
+    // The role outlives its element in libatspi's cache; the states tell whether its window closed
+    // or its app ended.
     AtspiStateSet* states = atspi_accessible_get_state_set(accessible);
     if (!states) return std::nullopt;
+    bool gone = atspi_state_set_contains(states, ATSPI_STATE_DEFUNCT);
     bool editable = atspi_state_set_contains(states, ATSPI_STATE_EDITABLE);
     bool singleLine = atspi_state_set_contains(states, ATSPI_STATE_SINGLE_LINE);
     bool multiLine = atspi_state_set_contains(states, ATSPI_STATE_MULTI_LINE);
     g_object_unref(states);
-    if (!editable) return "AXUnknown";
+    if (gone) return std::nullopt;
+    if (role == ATSPI_ROLE_PASSWORD_TEXT) return "AXSecureTextField";
+    if (!editable && (isWebEditorBody(accessible) || isComposerPage(accessible))) return "AXTextArea";
+    bool textual = role == ATSPI_ROLE_TEXT || role == ATSPI_ROLE_ENTRY || role == ATSPI_ROLE_PARAGRAPH ||
+                   role == ATSPI_ROLE_SECTION || role == ATSPI_ROLE_EDITBAR ||
+                   role == ATSPI_ROLE_DOCUMENT_FRAME || role == ATSPI_ROLE_DOCUMENT_TEXT ||
+                   role == ATSPI_ROLE_DOCUMENT_WEB || role == ATSPI_ROLE_DOCUMENT_EMAIL;
+    if (!textual || !editable) return "AXUnknown";
     if (singleLine) return "AXTextField";
     // A web page's rich-text box is an entry of many lines.
     if (multiLine) return "AXTextArea";
@@ -534,7 +618,7 @@ std::expected<AXValue, AXError> AtspiAccessibility::valueAttribute(AtspiAccessib
         lastRead_.reset();
         return count;
     }
-    auto read = readDraft(accessible);
+    auto read = readDraft(accessible, &lines_);
     lastRead_.reset();
     if (!read) return std::unexpected(AXError::noValue);
     if (characters) return static_cast<double>(read->characters);
@@ -560,13 +644,13 @@ AXError AtspiAccessibility::setAttribute(const Element& element, std::string_vie
     AtspiAccessible* accessible = handle->accessible.get();
     AtspiEditableText* editable = atspi_accessible_get_editable_text_iface(accessible);
     if (!editable) return AXError::attributeUnsupported;
-    auto before = readDraft(accessible);
+    auto before = readDraft(accessible, &lines_);
     GError* error = nullptr;
     gboolean done = atspi_editable_text_set_text_contents(editable, text->c_str(), &error);
     g_object_unref(editable);
     if (failed(error) || !done) return AXError::cannotComplete;
     // Some toolkits report success and change nothing: only the text read back counts.
-    auto after = readDraft(accessible);
+    auto after = readDraft(accessible, &lines_);
     if (!after) return AXError::cannotComplete;
     if (after->text == *text || (before && after->text != before->text)) return AXError::success;
     return AXError::cannotComplete;

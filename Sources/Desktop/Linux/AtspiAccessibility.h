@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "Desktop/Accessibility.h"
+#include "Desktop/Linux/AtspiDraftReader.h"
 #include "Desktop/Log.h"
 
 typedef struct _AtspiAccessible AtspiAccessible;
@@ -73,6 +74,9 @@ private:
     std::shared_ptr<AtspiAccessible> walkForFocus(int32_t pid, bool anyWindow);
     // The editable element that holds the focused one: itself, or its editable document.
     std::shared_ptr<AtspiAccessible> composeBox(const std::shared_ptr<AtspiAccessible>& focused);
+    // The page of the web view `webView` when it is a mail composer's body not announced yet.
+    std::shared_ptr<AtspiAccessible> unannouncedBody(AtspiAccessible* webView);
+    bool isComposerPage(AtspiAccessible* accessible) const;
     // The body of the mail composer the element is in: the many-line box last focused in its page
     // (or window, outside a page), else the first one found there.
     std::shared_ptr<AtspiAccessible> composerBody(AtspiAccessible* accessible);
@@ -89,6 +93,7 @@ private:
     bool busAnswers_ = false;
     bool enabled_ = false;
     GDBusConnection* session_ = nullptr;
+    LineQuestions lines_;
     unsigned statusSubscription_ = 0;
     AtspiEventListener* focusListener_ = nullptr;
     // The last element each top-level window reported focused, per process, the latest last. One
@@ -107,6 +112,10 @@ private:
     std::map<std::string, int32_t> processes_;
     // The many-line box last focused in each window and page, the body its composer sends.
     std::map<std::shared_ptr<AtspiAccessible>, std::shared_ptr<AtspiAccessible>> windowBodies_;
+    // The pages that stand for a mail composer's body not announced yet, and whether each window
+    // walked for one is a composer.
+    std::set<std::shared_ptr<AtspiAccessible>> composerPages_;
+    std::map<std::shared_ptr<AtspiAccessible>, bool> composerWindows_;
     // The last read, which answers the character count asked for right after it.
     struct LastRead {
         AtspiAccessible* accessible = nullptr;

@@ -4,11 +4,15 @@
 // time, because the Send key waits on the read. Used by the accessibility service.
 #pragma once
 
+#include <atspi/atspi.h>
+
 #include <cstddef>
+#include <map>
 #include <optional>
 #include <string>
+#include <utility>
 
-typedef struct _AtspiAccessible AtspiAccessible;
+typedef struct _GDBusConnection GDBusConnection;
 
 namespace desktop::x11 {
 
@@ -25,7 +29,20 @@ struct TextRead {
     size_t characters = 0;
 };
 
+// The lines of a rich text asked about all at once, over a connection of our own to the
+// accessibility bus (libatspi asks one question at a time). A line's role and layout never change
+// and are asked once: an app answers each question in turn, and the layout is its slowest answer.
+struct LineQuestions {
+    GDBusConnection* bus = nullptr;
+    struct Layout {
+        AtspiRole role;
+        std::optional<std::string> display;
+    };
+    // By bus name and object path; bus names are never reused while the bus runs.
+    std::map<std::pair<std::string, std::string>, Layout> layouts;
+};
+
 // None when nothing answers.
-std::optional<TextRead> readDraft(AtspiAccessible* box);
+std::optional<TextRead> readDraft(AtspiAccessible* box, LineQuestions* lines = nullptr);
 
 }  // namespace desktop::x11
