@@ -86,7 +86,8 @@ static gboolean onControl(GIOChannel* channel, GIOCondition condition, gpointer 
     char role[32] = "";
     int x = 0, y = 0, width = 0, height = 0;
     if (sscanf(line, "field %31s %d %d %d %d", role, &x, &y, &width, &height) == 5) {
-        gtk_widget_destroy(field);
+        // The box it replaces stays in the window, hidden, as a chat app keeps the thread left.
+        gtk_widget_hide(field);
         field = makeField(role);
         gtk_widget_set_size_request(field, width, height);
         gtk_box_pack_start(GTK_BOX(box), field, FALSE, FALSE, 0);
