@@ -158,14 +158,15 @@ void AtspiAccessibility::onFocusEvent(AtspiEvent* event, void* data) {
                           : nullptr;
         if (window) {
             auto element = retain(event->source);
+            auto kept = self->keptFocus(*pid, window);
             // A grab makes a toolkit announce its web view again: the element inside stays focused.
-            if (auto kept = self->keptFocus(*pid, window); kept && isAncestor(event->source, kept.get()))
-                element = std::move(kept);
+            if (kept && isAncestor(event->source, kept.get())) element = kept;
+            // Only a focus that moved asks for its compose box again: a held send must not.
+            if (element != kept) self->composeBoxes_.clear();
             auto& windows = self->focused_[*pid];
             std::erase_if(windows, [&](const auto& focus) { return focus.window == window; });
             windows.push_back({std::move(window), std::move(element)});
         }
-        self->composeBoxes_.clear();
     }
     g_boxed_free(ATSPI_TYPE_EVENT, event);
 }
@@ -421,7 +422,7 @@ bool AtspiAccessibility::isComposerPage(AtspiAccessible* accessible) const {
 
 std::shared_ptr<AtspiAccessible> AtspiAccessibility::composeBox(const std::shared_ptr<AtspiAccessible>& focused) {
     // Resolved once per focus change: every poll asks again.
-    if (auto known = composeBoxes_.find(focused.get()); known != composeBoxes_.end()) return known->second;
+    if (auto known = composeBoxes_.find(focused); known != composeBoxes_.end()) return known->second;
     auto box = focused;
     // The caret may sit in a paragraph of an editable document: the compose box is the document.
     for (int i = 0; i < kMaxClimb && hasState(box.get(), ATSPI_STATE_EDITABLE); ++i) {
@@ -443,7 +444,7 @@ std::shared_ptr<AtspiAccessible> AtspiAccessibility::composeBox(const std::share
     // A web view whose page is still loading may hold its body later: asked again next time.
     if (!hasState(box.get(), ATSPI_STATE_EDITABLE) && !body) return box;
     composeBoxes_.clear();
-    composeBoxes_.emplace(focused.get(), box);
+    composeBoxes_.emplace(focused, box);
     return box;
 }
 

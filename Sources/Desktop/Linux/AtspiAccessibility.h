@@ -107,7 +107,9 @@ private:
     std::map<int32_t, std::vector<WindowFocus>> focused_;
     // The top-level window each process last reported activated.
     std::map<int32_t, std::shared_ptr<AtspiAccessible>> activated_;
-    std::map<AtspiAccessible*, std::shared_ptr<AtspiAccessible>> composeBoxes_;
+    // The compose box of the element focused last; the key holds its element alive, so its
+    // address is never another element's.
+    std::map<std::shared_ptr<AtspiAccessible>, std::shared_ptr<AtspiAccessible>> composeBoxes_;
     // Unique bus names are never reused while the bus runs.
     std::map<std::string, int32_t> processes_;
     // The many-line box last focused in each window and page, the body its composer sends.
