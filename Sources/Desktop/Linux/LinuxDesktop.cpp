@@ -49,7 +49,7 @@ LinuxDesktop::LinuxDesktop(LinuxOptions options)
     workspace_.setFrontChangedHandler([this] { events_.updateGrabs(); });
     // Each grabbed press is decided for the app whose window has the keyboard focus; the keyboard
     // is frozen from the press on, so that is where the press was typed.
-    events_.setPressHandler([this] { workspace_.followFocus(); });
+    events_.setPressHandler([this](XWindow focusedTopLevel) { workspace_.followFocus(focusedTopLevel); });
     driver_.setAfterTurn([this] { events_.updateGrabs(); });
     x_.setLostHandler([this] {
         log_.write("Kestrel: the X server went away; reading drafts and holding Send stop until relaunch");

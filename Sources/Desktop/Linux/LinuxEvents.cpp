@@ -191,7 +191,7 @@ void LinuxEvents::onEvent(const XEvent& event) {
     if (event.type == MappingNotify) {
         onMappingChanged(event);
     } else if (event.type == KeyPress && event.xkey.window == x_.root()) {
-        onKeyPress(event.xkey.keycode, event.xkey.state, event.xkey.time);
+        onKeyPress(event.xkey.keycode, event.xkey.state, event.xkey.time, event.xkey.subwindow);
     } else if (event.type == KeyRelease && event.xkey.window == x_.root()) {
         swallowedDown_.erase(event.xkey.keycode);
         if (deferredReplay_ && deferredReplay_->keycode == event.xkey.keycode) {
@@ -219,7 +219,7 @@ KeyEvent LinuxEvents::keyEventFor(unsigned keycode, unsigned state) const {
     return KeyEvent{KeyEventType::keyDown, keyCodeForKeysym(keysym).value_or(-1), flagsForState(state, masks_), 0};
 }
 
-void LinuxEvents::onKeyPress(unsigned keycode, unsigned state, XTime time) {
+void LinuxEvents::onKeyPress(unsigned keycode, unsigned state, XTime time, XWindow focusedTopLevel) {
     // A repeat of a press we swallowed arrives through the still active grab: swallow it too.
     if (swallowedDown_.contains(keycode)) {
         XAllowEvents(x_.display(), AsyncKeyboard, time);
@@ -233,7 +233,7 @@ void LinuxEvents::onKeyPress(unsigned keycode, unsigned state, XTime time) {
         news = frozeAt(time, taken);
     }
     if (news) wakeWatchdog();
-    if (onPress_) onPress_();
+    if (onPress_) onPress_(focusedTopLevel);
     auto event = keyEventFor(keycode, state);
     auto verdict = event.keyCode >= 0 ? decide(event) : std::optional(event);
     auto settled = settle(time, verdict.has_value(), taken);

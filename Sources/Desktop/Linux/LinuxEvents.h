@@ -43,8 +43,9 @@ public:
 
     // Grabs exactly what the enabled taps want now, releasing the rest.
     void updateGrabs();
-    // Told of each grabbed press before the taps decide it.
-    void setPressHandler(std::function<void()> handler) { onPress_ = std::move(handler); }
+    // Told of each grabbed press before the taps decide it, with the root's child that holds the
+    // input focus (the server's own answer in the event; 0 when the focus is not in one).
+    void setPressHandler(std::function<void(XWindow)> handler) { onPress_ = std::move(handler); }
 
     // An X key code and the modifier bits that tell chords apart; it is grabbed with every
     // combination of the ignored ones.
@@ -93,7 +94,7 @@ private:
     };
 
     void onEvent(const XEvent& event);
-    void onKeyPress(unsigned keycode, unsigned state, XTime time);
+    void onKeyPress(unsigned keycode, unsigned state, XTime time, XWindow focusedTopLevel);
     void onMappingChanged(XEvent event);
     KeyEvent keyEventFor(unsigned keycode, unsigned state) const;
     // Runs the taps over the event; none when one swallowed it.
@@ -126,7 +127,7 @@ private:
     ModifierMasks masks_;
     std::vector<std::weak_ptr<TapState>> taps_;  // front = newest, first to decide
     std::set<Grab> grabbed_;
-    std::function<void()> onPress_;
+    std::function<void(XWindow)> onPress_;
     // Presses we swallowed whose release has not arrived yet (the grab stays active until then).
     std::set<unsigned> swallowedDown_;
     std::optional<HeldPress> held_;

@@ -66,6 +66,7 @@ void LinuxWorkspace::readActiveWindow() {
     bool changed = window != active_;
     active_ = window;
     activeApp_ = window ? applicationOf(*window) : std::nullopt;
+    activeTopLevel_ = window ? topLevelOf(*window) : std::nullopt;
     if (changed && onFrontChanged_) onFrontChanged_();
 }
 
@@ -89,14 +90,32 @@ std::optional<::Window> LinuxWorkspace::clientWindowAtFocus(std::optional<XWindo
     return std::nullopt;
 }
 
-void LinuxWorkspace::followFocus() {
+std::optional<XWindow> LinuxWorkspace::topLevelOf(XWindow window) const {
+    // Bounded, as a window tree can change under us.
+    for (int depth = 0; depth < 32; ++depth) {
+        ::Window rootReturn = 0, parent = 0;
+        ::Window* children = nullptr;
+        unsigned count = 0;
+        int error = x_.trapErrors([&] { XQueryTree(x_.display(), window, &rootReturn, &parent, &children, &count); });
+        if (children) XFree(children);
+        if (error || parent == None) return std::nullopt;
+        if (parent == x_.root()) return window;
+        window = parent;
+    }
+    return std::nullopt;
+}
+
+void LinuxWorkspace::followFocus(XWindow topLevel) {
     // Without a window manager the front is read from the input focus on every ask anyway.
     if (!haveActiveWindow_) return;
-    // Nearly always the press went to the window already in front: one round trip tells.
+    // Nearly always the press went to the window already in front: the event itself tells, and
+    // a round trip now would wait behind the app redrawing for the grab.
+    if (topLevel != None && topLevel == activeTopLevel_) return;
     auto focused = clientWindowAtFocus(active_);
     if (!focused || focused == active_) return;
     active_ = focused;
     activeApp_ = applicationOf(*focused);
+    activeTopLevel_ = topLevelOf(*focused);
     if (onFrontChanged_) onFrontChanged_();
 }
 

@@ -32,8 +32,9 @@ public:
     // The top-level client window in front (the one carrying WM_CLASS); none without one.
     std::optional<XWindow> frontWindow() const;
     // A grabbed key press went to the window that holds the input focus, which may be ahead of
-    // _NET_ACTIVE_WINDOW: from then on the app in front is that window's.
-    void followFocus();
+    // _NET_ACTIVE_WINDOW: from then on the app in front is that window's. `topLevel` is the root's
+    // child the press was in, as the server reported it (0: unknown).
+    void followFocus(XWindow topLevel);
     // Told after the window in front changed.
     void setFrontChangedHandler(std::function<void()> handler) { onFrontChanged_ = std::move(handler); }
 
@@ -49,6 +50,8 @@ private:
     void readActiveWindow();
     // The focused window walked up to its client; a known client is taken without asking again.
     std::optional<XWindow> clientWindowAtFocus(std::optional<XWindow> knownClient = std::nullopt) const;
+    // The root's child a window is in: its window manager's frame, or the window itself.
+    std::optional<XWindow> topLevelOf(XWindow window) const;
 
     XConnection& x_;
     const Bundle& ownBundle_;
@@ -58,6 +61,8 @@ private:
     // From _NET_ACTIVE_WINDOW; none while the window manager does not set it.
     bool haveActiveWindow_ = false;
     std::optional<XWindow> active_;
+    // The root's child the active window is in, read when it changes: a press in it asks nothing.
+    std::optional<XWindow> activeTopLevel_;
     std::optional<RunningApplication> activeApp_;
     std::function<void()> onFrontChanged_;
 };
