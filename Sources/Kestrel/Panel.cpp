@@ -174,8 +174,9 @@ void PanelController::hide() {
 void PanelController::refit() {
     // Hidden, it is sized ahead for its next show.
     if (!panel_->isVisible()) return resize();
-    // A held send whose composer closed has nowhere left to go.
-    if ((!state_->app() && !model_->gating()) || (model_->gating() && gate_->heldDraftGone())) {
+    // A held send whose composer closed has nowhere left to go. Only a change of the draft can
+    // tell, so the panel's own changes ask the app nothing.
+    if ((!state_->app() && !model_->gating()) || (model_->gating() && draftChanged_ && gate_->heldDraftGone())) {
         hide();
         return;
     }
