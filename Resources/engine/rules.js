@@ -1920,8 +1920,9 @@ var KestrelRules = (function () {
   // word where the cue needs the word to end there): the hint is several
   // times cheaper and settles most drafts, English words included.
   var FOREIGN_HINT = /pfa|-joint|bij|junt|(?:bei|hang|gato|xo)(?![a-z])|[\u00e4\u00e8\u6dfb\u9644\ucca8]/;
-  // A foreign cue's match starts at most one character before its need and reads one after it.
-  var FOREIGN_NEED_MAX = 16;
+  // How far past a foreign cue's start its need may reach: a match starts at most four characters
+  // before its need ("in allegato") and reads one after it.
+  var FOREIGN_NEED_MAX = 24;
   var FOREIGN_NEEDS = /pfa|ci-joint|pi\u00e8ce|anbei|im anhang|angeh\u00e4ngt|allegato|bijgevoegd|als bijlage|adjunt|em anexo|\u6dfb\u4ed8|\u9644\u4ef6|\ucca8\ubd80/;
   // Cues that share their needs share one search for them, so their stretches are found once.
   // One pattern of the needs finds them all in one pass, far faster than a search for each.
@@ -1929,7 +1930,7 @@ var KestrelRules = (function () {
   ATTACH_CUES.forEach(function (cue) {
     if (cue.foreign) {
       hintCovers(FOREIGN_HINT, cue.needs); hintCovers(FOREIGN_NEEDS, cue.needs);
-      cue.needs.forEach(function (l) { if (l.length + 2 > FOREIGN_NEED_MAX) throw new Error('need "' + l + '" too long'); });
+      cue.needs.forEach(function (l) { if (l.length + 5 > FOREIGN_NEED_MAX) throw new Error('need "' + l + '" too long'); });
     }
     if (!NEEDS_FOUND.has(cue.needs)) NEEDS_FOUND.set(cue.needs, anyOf(cue.needs, 'g'));
     cue.finds = NEEDS_FOUND.get(cue.needs);
