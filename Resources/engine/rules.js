@@ -398,9 +398,12 @@ var KestrelRules = (function () {
   // when that line ends with ":" and introduces it.
   function introStart(text, ls) {
     for (var at = ls, tries = 0; tries < 2 && at >= 2; tries++) {
-      var prev = lineStartAt(text, at - 1), line = text.slice(prev, at - 1).replace(/\s+$/, '');
-      if (line.length) {
-        return line.length <= 200 && line.charAt(line.length - 1) === ':' && quoteMarkAt(text, prev) < 0 ? prev : ls;
+      // The line without its trailing spaces, read in place: a pattern anchored at the end tries
+      // every offset of the line.
+      var prev = lineStartAt(text, at - 1), end = at - 1;
+      while (end > prev && isSpaceCode(text.charCodeAt(end - 1))) end--;
+      if (end > prev) {
+        return end - prev <= 200 && text.charCodeAt(end - 1) === 58 && quoteMarkAt(text, prev) < 0 ? prev : ls;
       }
       at = prev;  // one blank line may stand between them
     }
@@ -1917,12 +1920,18 @@ var KestrelRules = (function () {
   // word where the cue needs the word to end there): the hint is several
   // times cheaper and settles most drafts, English words included.
   var FOREIGN_HINT = /pfa|-joint|bij|junt|(?:bei|hang|gato|xo)(?![a-z])|[\u00e4\u00e8\u6dfb\u9644\ucca8]/;
+  // How far past a foreign cue's start its need may reach: a match starts at most four characters
+  // before its need ("in allegato") and reads one after it.
+  var FOREIGN_NEED_MAX = 24;
   var FOREIGN_NEEDS = /pfa|ci-joint|pi\u00e8ce|anbei|im anhang|angeh\u00e4ngt|allegato|bijgevoegd|als bijlage|adjunt|em anexo|\u6dfb\u4ed8|\u9644\u4ef6|\ucca8\ubd80/;
   // Cues that share their needs share one search for them, so their stretches are found once.
   // One pattern of the needs finds them all in one pass, far faster than a search for each.
   var NEEDS_FOUND = new Map();
   ATTACH_CUES.forEach(function (cue) {
-    if (cue.foreign) { hintCovers(FOREIGN_HINT, cue.needs); hintCovers(FOREIGN_NEEDS, cue.needs); }
+    if (cue.foreign) {
+      hintCovers(FOREIGN_HINT, cue.needs); hintCovers(FOREIGN_NEEDS, cue.needs);
+      cue.needs.forEach(function (l) { if (l.length + 5 > FOREIGN_NEED_MAX) throw new Error('need "' + l + '" too long'); });
+    }
     if (!NEEDS_FOUND.has(cue.needs)) NEEDS_FOUND.set(cue.needs, anyOf(cue.needs, 'g'));
     cue.finds = NEEDS_FOUND.get(cue.needs);
   });
@@ -1985,10 +1994,18 @@ var KestrelRules = (function () {
     return null;
   }
 
+  // Whether a foreign cue may start before `limit`. The English cues come first and usually
+  // settle an early limit, so the text after it, which no cue can count from, is not searched.
+  function mayBeForeignBefore(lower, limit) {
+    var head = limit + FOREIGN_NEED_MAX < lower.length ? lower.slice(0, limit + FOREIGN_NEED_MAX) : lower;
+    return FOREIGN_HINT.test(head) && FOREIGN_NEEDS.test(head);
+  }
+
   function ruleAttach(text, lower, out, quotes) {
-    var best = null, foreign = FOREIGN_HINT.test(lower) && FOREIGN_NEEDS.test(lower), windows = new Map();
+    var best = null, foreign = null, windows = new Map();
     for (var i = 0; i < ATTACH_CUES.length; i++) {
       var cue = ATTACH_CUES[i];
+      if (cue.foreign && foreign === null) foreign = mayBeForeignBefore(lower, best ? Math.min(best.at, quotes.from) : quotes.from);
       if (cue.foreign && !foreign) continue;
       if (!windows.has(cue.finds)) windows.set(cue.finds, cueWindows(lower, cue.finds));
       var list = windows.get(cue.finds);
@@ -2125,14 +2142,17 @@ var KestrelRules = (function () {
   var RULE_START = '-_=*~';
   function isPostscript(line) { var c = line.charCodeAt(0); return (c === 80 || c === 112) && /^p\.?\s?s\.?(?:[\s:,\-]|$)/i.test(line); }
 
-  // The writer's last lines before the quote, trimmed, quoted and blank ones left out.
+  // The writer's last lines before the quote, trimmed, quoted and blank ones left out. A line
+  // stands alone when the one above it ends a sentence or a clause: its last character is
+  // looked at, as a pattern anchored at the end would try every offset of the line.
+  var SENTENCE_ENDS = '.!?,:;)';
   function ownTail(text, quotes, max) {
     var lines = [], cut = quotes.from, below = null;
     while (cut > 0 && lines.length < max) {
       var lineEnd = text.charCodeAt(cut - 1) === 10 ? cut - 1 : cut, ls = lineStartAt(text, lineEnd);
       var l = trimmed(text, ls, lineEnd);
       if (!quotes.inSpan(ls)) {
-        if (below) below.alone = !l.length || /[.!?,:;)]$/.test(l);
+        if (below) below.alone = !l.length || SENTENCE_ENDS.indexOf(l.charAt(l.length - 1)) >= 0;
         if (l.length) lines.unshift(below = { text: l, alone: true });
         else below = null;
       }
