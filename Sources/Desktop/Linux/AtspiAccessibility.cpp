@@ -397,13 +397,15 @@ bool isComposerWindow(AtspiAccessible* window) {
 }
 }  // namespace
 
-std::shared_ptr<AtspiAccessible> AtspiAccessibility::unannouncedBody(AtspiAccessible* webView) {
+std::shared_ptr<AtspiAccessible> AtspiAccessibility::webEditorIn(AtspiAccessible* webView) {
+    auto content = webViewContentOf(webView);
+    if (content.body) return content.body;
     // WebKit shows an editor's body only once it was clicked or typed in, though the keys already
     // go there: until then the page stands for it. Only a native web view (a browser's focused
     // page is its document) in a composer's window.
-    if (roleOf(webView) != ATSPI_ROLE_FILLER) return nullptr;
-    auto page = webViewContentOf(webView).page;
-    auto window = page ? topLevelWindowOf(webView) : nullptr;
+    auto& page = content.page;
+    if (!page || roleOf(webView) != ATSPI_ROLE_FILLER) return nullptr;
+    auto window = topLevelWindowOf(webView);
     if (!window) return nullptr;
     // Walked once per window: a main window's preview stays focused through many polls.
     auto verdict = composerWindows_.find(window);
@@ -432,8 +434,7 @@ std::shared_ptr<AtspiAccessible> AtspiAccessibility::composeBox(const std::share
     }
     // A web view, or its document, holds the focus until the body is clicked: the box is the web
     // editor's body inside.
-    if (auto body = webViewContentOf(box.get()).body) box = body;
-    else if (auto page = unannouncedBody(box.get())) box = page;
+    if (auto editor = webEditorIn(box.get())) box = editor;
     bool body = isManyLineBox(box.get()) || isComposerPage(box.get());
     if (body) {
         auto scopes = scopesOf(box.get());
@@ -456,12 +457,14 @@ std::shared_ptr<AtspiAccessible> AtspiAccessibility::composerBody(AtspiAccessibl
     if (auto known = windowBodies_.find(scope); known != windowBodies_.end())
         return hasState(known->second.get(), ATSPI_STATE_SHOWING) ? known->second : nullptr;
     // Breadth first, bounded: the body is near the top of a composer, its recipients' lists are deep.
+    // A web view's body may not be shown yet: a Subject line clicked first leaves it unread.
     std::vector<std::shared_ptr<AtspiAccessible>> queue = {scope};
     for (size_t next = 0; next < queue.size() && queue.size() < kMaxWalkNodes; ++next) {
         auto node = queue[next];
-        if (node.get() != accessible && isManyLineBox(node.get()) && hasState(node.get(), ATSPI_STATE_SHOWING)) {
-            windowBodies_[scope] = node;
-            return node;
+        auto body = node.get() == accessible ? nullptr : isManyLineBox(node.get()) ? node : webEditorIn(node.get());
+        if (body && hasState(body.get(), ATSPI_STATE_SHOWING)) {
+            windowBodies_[scope] = body;
+            return body;
         }
         GError* error = nullptr;
         gint count = atspi_accessible_get_child_count(node.get(), &error);

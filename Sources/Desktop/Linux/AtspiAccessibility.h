@@ -50,11 +50,15 @@ public:
     bool isTrusted() const override;
     bool isTrustedWithPrompt() override;
 
-    // Tests: forgets the focus events seen so far, so the next read walks the tree.
+    // Tests: forgets the focus events and the compose boxes seen so far, as if just started, so the
+    // next read walks the tree.
     void forgetFocus() {
         focused_.clear();
         activated_.clear();
         composeBoxes_.clear();
+        windowBodies_.clear();
+        composerPages_.clear();
+        composerWindows_.clear();
     }
 
 private:
@@ -74,8 +78,9 @@ private:
     std::shared_ptr<AtspiAccessible> walkForFocus(int32_t pid, bool anyWindow);
     // The editable element that holds the focused one: itself, or its editable document.
     std::shared_ptr<AtspiAccessible> composeBox(const std::shared_ptr<AtspiAccessible>& focused);
-    // The page of the web view `webView` when it is a mail composer's body not announced yet.
-    std::shared_ptr<AtspiAccessible> unannouncedBody(AtspiAccessible* webView);
+    // The web editor's body the web view `webView` leads to, or its page when it is a mail
+    // composer's body not shown yet.
+    std::shared_ptr<AtspiAccessible> webEditorIn(AtspiAccessible* webView);
     bool isComposerPage(AtspiAccessible* accessible) const;
     // The body of the mail composer the element is in: the many-line box last focused in its page
     // (or window, outside a page), else the first one found there.
