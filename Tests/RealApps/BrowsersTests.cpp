@@ -108,6 +108,8 @@ protected:
             "--ignore-certificate-errors", "--password-store=basic", "--disable-background-networking",
             "--disable-component-update", "--disable-sync",
             "--host-resolver-rules=MAP * 127.0.0.1:" + std::to_string(pages.port())};
+        // Chromium takes its scale from its own flag, not from GDK_SCALE as the GTK apps do.
+        if (const char* scale = std::getenv("GDK_SCALE")) arguments.push_back("--force-device-scale-factor=" + std::string(scale));
         if (windowClass.empty()) arguments.push_back(address);
         else {
             arguments.push_back("--app=" + address);

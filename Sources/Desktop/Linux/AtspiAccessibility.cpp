@@ -7,6 +7,7 @@
 #include <utility>
 
 #include "Desktop/Linux/AtspiNodes.h"
+#include "Desktop/Linux/GlobalSpace.h"
 
 namespace desktop::x11 {
 
@@ -343,6 +344,21 @@ bool isManyLineBox(AtspiAccessible* accessible) {
     return isWebEditorBody(accessible);
 }
 
+// The element's frame in screen coordinates, as the app counts them.
+std::expected<Rect, AXError> screenExtents(AtspiAccessible* accessible) {
+    AtspiComponent* component = atspi_accessible_get_component_iface(accessible);
+    if (!component) return std::unexpected(AXError::attributeUnsupported);
+    GError* error = nullptr;
+    AtspiRect* rect = atspi_component_get_extents(component, ATSPI_COORD_TYPE_SCREEN, &error);
+    g_object_unref(component);
+    std::expected<Rect, AXError> extents = std::unexpected(AXError::cannotComplete);
+    if (!failed(error) && rect)
+        extents = Rect{{static_cast<double>(rect->x), static_cast<double>(rect->y)},
+                       {static_cast<double>(rect->width), static_cast<double>(rect->height)}};
+    g_free(rect);
+    return extents;
+}
+
 // What a web view's chain of containers (view, scroll pane, document) leads to: its page, and the
 // web editor's body in it once the page shows one.
 struct WebViewContent {
@@ -550,30 +566,39 @@ bool AtspiAccessibility::answersWindowRelative(AtspiAccessible* accessible) {
     return relative;
 }
 
+bool AtspiAccessibility::answersInPixels(AtspiAccessible* accessible) {
+    int scale = GlobalSpace::current().scale();
+    if (scale == 1) return false;
+    auto pid = processOf(accessible);
+    if (!pid) return false;
+    if (auto known = inPixels_.find(*pid); known != inPixels_.end()) return known->second;
+    // Chromium counts its pages in the screen's pixels, its windows and every other app in the
+    // toolkit's units. A page fills the width of its window: counted in pixels it is wider by the
+    // scale. Decided on the first page read; a box outside any page tells nothing.
+    auto page = scopesOf(accessible).page;
+    auto pageExtents = page ? screenExtents(page.get()) : std::unexpected(AXError::noValue);
+    auto window = geometry_.frontWindow ? geometry_.frontWindow() : std::nullopt;
+    if (!pageExtents || !window || window->size.width <= 0) return false;
+    bool pixels = pageExtents->size.width > window->size.width * (1 + scale) / 2;
+    inPixels_[*pid] = pixels;
+    return pixels;
+}
+
 std::expected<AXValue, AXError> AtspiAccessibility::extentsAttribute(AtspiAccessible* accessible, bool position) {
     // A frame is read as its position, then its size: the size comes from the same round trip.
     auto last = std::exchange(lastExtents_, std::nullopt);
     if (!position && last && last->accessible == accessible) return last->size;
-    AtspiComponent* component = atspi_accessible_get_component_iface(accessible);
-    if (!component) return std::unexpected(AXError::attributeUnsupported);
-    GError* error = nullptr;
-    AtspiRect* rect = atspi_component_get_extents(component, ATSPI_COORD_TYPE_SCREEN, &error);
-    g_object_unref(component);
-    if (failed(error) || !rect) {
-        g_free(rect);
-        return std::unexpected(AXError::cannotComplete);
-    }
-    Rect extents{{static_cast<double>(rect->x), static_cast<double>(rect->y)},
-                 {static_cast<double>(rect->width), static_cast<double>(rect->height)}};
-    g_free(rect);
-    if (!position) return extents.size;
-    lastExtents_ = LastExtents{accessible, extents.size};
-    Point origin = extents.origin;
+    auto extents = screenExtents(accessible);
+    if (!extents) return std::unexpected(extents.error());
+    if (answersInPixels(accessible)) extents = GlobalSpace::current().fromPixels(*extents);
+    if (!position) return extents->size;
+    lastExtents_ = LastExtents{accessible, extents->size};
+    Point origin = extents->origin;
     if (answersWindowRelative(accessible)) {
-        auto window = geometry_.frontWindowOrigin ? geometry_.frontWindowOrigin() : std::nullopt;
+        auto window = geometry_.frontWindow ? geometry_.frontWindow() : std::nullopt;
         if (!window) return std::unexpected(AXError::cannotComplete);
-        origin.x += window->x;
-        origin.y += window->y;
+        origin.x += window->origin.x;
+        origin.y += window->origin.y;
     }
     Point primary = geometry_.primaryOrigin ? geometry_.primaryOrigin() : Point{};
     return Point{origin.x - primary.x, origin.y - primary.y};

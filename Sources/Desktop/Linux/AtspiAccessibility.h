@@ -33,9 +33,9 @@ public:
     // A synchronous call to another application waits at most this long.
     static constexpr int kCallTimeoutMs = 250;
     struct Geometry {
-        // Root-window coordinates of the top-left corner of the window in front, for toolkits
-        // (GTK 4) that answer window-relative extents.
-        std::function<std::optional<Point>()> frontWindowOrigin;
+        // The root-window frame of the window in front in GTK's units, for toolkits (GTK 4) that
+        // answer window-relative extents and for those that answer in the screen's pixels.
+        std::function<std::optional<Rect>()> frontWindow;
         // Root-window coordinates of the primary screen's top-left corner, the origin of
         // accessibility coordinates.
         std::function<Point()> primaryOrigin;
@@ -91,6 +91,7 @@ private:
     std::optional<std::string> role(AtspiAccessible* accessible) const;
     std::expected<AXValue, AXError> extentsAttribute(AtspiAccessible* accessible, bool position);
     bool answersWindowRelative(AtspiAccessible* accessible);
+    bool answersInPixels(AtspiAccessible* accessible);
     void readTrust();
 
     Log& log_;
@@ -136,6 +137,7 @@ private:
     };
     std::optional<LastExtents> lastExtents_;
     std::map<int32_t, bool> windowRelative_;
+    std::map<int32_t, bool> inPixels_;
     std::set<int32_t> toldAboutElectron_;
 };
 
