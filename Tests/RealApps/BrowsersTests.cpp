@@ -165,7 +165,7 @@ TEST_F(ChromiumTests, GmailInABrowserWindowHoldsCtrlReturnFromTheBodyAndTheSubje
     press("ctrl+t");
     press("ctrl+Page_Up");
 
-    ASSERT_TRUE(clickFieldHolding(browser, "Quarterly")) << "no Subject line found";
+    ASSERT_TRUE(focusFieldHolding(browser, "Quarterly")) << "no Subject line found";
     runFor(0.5);
     press("ctrl+Return");
     ASSERT_TRUE(waitFor([&] { return panelVisible(); })) << "a send from the Subject line went out";
