@@ -178,8 +178,10 @@ private:
                     g_free(value);
                     g_object_unref(content);
                 }
+                // The last child first: a composer is its app's newest window, after a main
+                // window whose tree may be larger than the walk.
                 int count = atspi_accessible_get_child_count(node, nullptr);
-                for (int c = std::min(count, 500) - 1; c >= 0; --c) {
+                for (int c = 0; c < std::min(count, 500); ++c) {
                     if (auto* child = atspi_accessible_get_child_at_index(node, c, nullptr)) stack.push_back(child);
                 }
             }
