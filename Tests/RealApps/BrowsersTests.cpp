@@ -108,6 +108,8 @@ protected:
             "--ignore-certificate-errors", "--password-store=basic", "--disable-background-networking",
             "--disable-component-update", "--disable-sync",
             "--host-resolver-rules=MAP * 127.0.0.1:" + std::to_string(pages.port())};
+        // Chromium takes its scale from its own flag, not from GDK_SCALE as the GTK apps do.
+        if (const char* scale = std::getenv("GDK_SCALE")) arguments.push_back("--force-device-scale-factor=" + std::string(scale));
         if (windowClass.empty()) arguments.push_back(address);
         else {
             arguments.push_back("--app=" + address);
@@ -163,7 +165,7 @@ TEST_F(ChromiumTests, GmailInABrowserWindowHoldsCtrlReturnFromTheBodyAndTheSubje
     press("ctrl+t");
     press("ctrl+Page_Up");
 
-    ASSERT_TRUE(clickFieldHolding(browser, "Quarterly")) << "no Subject line found";
+    ASSERT_TRUE(focusFieldHolding(browser, "Quarterly")) << "no Subject line found";
     runFor(0.5);
     press("ctrl+Return");
     ASSERT_TRUE(waitFor([&] { return panelVisible(); })) << "a send from the Subject line went out";

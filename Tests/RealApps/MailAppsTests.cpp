@@ -135,8 +135,11 @@ TEST_P(MailAppsTests, ACardNumberOnTheThirdLineHoldsCtrlReturnUntilSendAnyway) {
 TEST_P(MailAppsTests, CtrlReturnFromTheSubjectLineIsHeldOnTheBody) {
     ASSERT_NO_FATAL_FAILURE(compose("Quarterly", {kCardLine}));
     ASSERT_TRUE(draftHolds("4111 1111 1111 1111"));
-    ASSERT_TRUE(clickFieldHolding(mail, "Quarterly")) << "no Subject line found";
-    // The body is still the draft, read from the composer the Subject line belongs to.
+    // Thunderbird may answer the focus request after the bus call's time limit: asked again.
+    ASSERT_TRUE(waitFor([&] { return focusFieldHolding(mail, "Quarterly"); }, 10)) << "no Subject line found";
+    // As if Kestrel had never read the body (a Subject line clicked first; Evolution's body then
+    // shows no editor yet): the body is still the draft, found in the composer the line belongs to.
+    desktop.atspi().forgetFocus();
     ASSERT_TRUE(waitFor([&] {
         app->watcher()->refresh();
         return app->state()->risks().size() == 1 && app->state()->text().find("4111") != std::string::npos;

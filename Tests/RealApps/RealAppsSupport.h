@@ -119,20 +119,20 @@ protected:
     }
 
     // The one-line field of the app `pid` that holds exactly `text` (a Subject line), found by a
-    // bounded walk of its tree; clicked into when found.
-    bool clickFieldHolding(pid_t pid, const std::string& text) {
+    // bounded walk of its tree; focused when found.
+    bool focusFieldHolding(pid_t pid, const std::string& text) {
         auto* desk = atspi_get_desktop(0);
-        bool clicked = false;
+        bool focused = false;
         int apps = atspi_accessible_get_child_count(desk, nullptr);
-        for (int i = 0; i < apps && !clicked; ++i) {
+        for (int i = 0; i < apps && !focused; ++i) {
             AtspiAccessible* application = atspi_accessible_get_child_at_index(desk, i, nullptr);
             if (!application) continue;
             if (static_cast<pid_t>(atspi_accessible_get_process_id(application, nullptr)) == pid)
-                clicked = clickFieldIn(application, text);
+                focused = focusFieldIn(application, text);
             g_object_unref(application);
         }
         g_object_unref(desk);
-        return clicked;
+        return focused;
     }
 
     // With the panel open on a held send: "Go back" sends nothing, the chord held again and "Send
@@ -154,13 +154,13 @@ protected:
     std::vector<pid_t> groups_;
 
 private:
-    bool clickFieldIn(AtspiAccessible* root, const std::string& text) {
+    bool focusFieldIn(AtspiAccessible* root, const std::string& text) {
         std::vector<AtspiAccessible*> stack = {static_cast<AtspiAccessible*>(g_object_ref(root))};
-        bool clicked = false;
+        bool focused = false;
         for (int visited = 0; !stack.empty(); ++visited) {
             AtspiAccessible* node = stack.back();
             stack.pop_back();
-            if (!clicked && visited < 6000) {
+            if (!focused && visited < 6000) {
                 AtspiStateSet* states = atspi_accessible_get_state_set(node);
                 bool field = states && atspi_state_set_contains(states, ATSPI_STATE_SINGLE_LINE) &&
                              atspi_state_set_contains(states, ATSPI_STATE_EDITABLE);
@@ -169,28 +169,25 @@ private:
                 if (content) {
                     gchar* value = atspi_text_get_text(content, 0, -1, nullptr);
                     if (value && text == value) {
+                        // Focused as a click would, at any screen scale: the apps count their
+                        // extents in different units there.
                         AtspiComponent* component = atspi_accessible_get_component_iface(node);
-                        AtspiRect* rect =
-                            component ? atspi_component_get_extents(component, ATSPI_COORD_TYPE_SCREEN, nullptr) : nullptr;
-                        if (rect) {
-                            xdotool({"mousemove", std::to_string(rect->x + rect->width / 2),
-                                     std::to_string(rect->y + rect->height / 2), "click", "1"});
-                            clicked = true;
-                        }
-                        g_free(rect);
+                        focused = component && atspi_component_grab_focus(component, nullptr);
                         if (component) g_object_unref(component);
                     }
                     g_free(value);
                     g_object_unref(content);
                 }
+                // The last child first: a composer is its app's newest window, after a main
+                // window whose tree may be larger than the walk.
                 int count = atspi_accessible_get_child_count(node, nullptr);
-                for (int c = std::min(count, 500) - 1; c >= 0; --c) {
+                for (int c = 0; c < std::min(count, 500); ++c) {
                     if (auto* child = atspi_accessible_get_child_at_index(node, c, nullptr)) stack.push_back(child);
                 }
             }
             g_object_unref(node);
         }
-        return clicked;
+        return focused;
     }
 };
 

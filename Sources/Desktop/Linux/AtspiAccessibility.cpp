@@ -7,6 +7,7 @@
 #include <utility>
 
 #include "Desktop/Linux/AtspiNodes.h"
+#include "Desktop/Linux/GlobalSpace.h"
 
 namespace desktop::x11 {
 
@@ -343,6 +344,21 @@ bool isManyLineBox(AtspiAccessible* accessible) {
     return isWebEditorBody(accessible);
 }
 
+// The element's frame in screen coordinates, as the app counts them.
+std::expected<Rect, AXError> screenExtents(AtspiAccessible* accessible) {
+    AtspiComponent* component = atspi_accessible_get_component_iface(accessible);
+    if (!component) return std::unexpected(AXError::attributeUnsupported);
+    GError* error = nullptr;
+    AtspiRect* rect = atspi_component_get_extents(component, ATSPI_COORD_TYPE_SCREEN, &error);
+    g_object_unref(component);
+    std::expected<Rect, AXError> extents = std::unexpected(AXError::cannotComplete);
+    if (!failed(error) && rect)
+        extents = Rect{{static_cast<double>(rect->x), static_cast<double>(rect->y)},
+                       {static_cast<double>(rect->width), static_cast<double>(rect->height)}};
+    g_free(rect);
+    return extents;
+}
+
 // What a web view's chain of containers (view, scroll pane, document) leads to: its page, and the
 // web editor's body in it once the page shows one.
 struct WebViewContent {
@@ -397,13 +413,15 @@ bool isComposerWindow(AtspiAccessible* window) {
 }
 }  // namespace
 
-std::shared_ptr<AtspiAccessible> AtspiAccessibility::unannouncedBody(AtspiAccessible* webView) {
+std::shared_ptr<AtspiAccessible> AtspiAccessibility::webEditorIn(AtspiAccessible* webView) {
+    auto content = webViewContentOf(webView);
+    if (content.body) return content.body;
     // WebKit shows an editor's body only once it was clicked or typed in, though the keys already
     // go there: until then the page stands for it. Only a native web view (a browser's focused
     // page is its document) in a composer's window.
-    if (roleOf(webView) != ATSPI_ROLE_FILLER) return nullptr;
-    auto page = webViewContentOf(webView).page;
-    auto window = page ? topLevelWindowOf(webView) : nullptr;
+    auto& page = content.page;
+    if (!page || roleOf(webView) != ATSPI_ROLE_FILLER) return nullptr;
+    auto window = topLevelWindowOf(webView);
     if (!window) return nullptr;
     // Walked once per window: a main window's preview stays focused through many polls.
     auto verdict = composerWindows_.find(window);
@@ -432,8 +450,7 @@ std::shared_ptr<AtspiAccessible> AtspiAccessibility::composeBox(const std::share
     }
     // A web view, or its document, holds the focus until the body is clicked: the box is the web
     // editor's body inside.
-    if (auto body = webViewContentOf(box.get()).body) box = body;
-    else if (auto page = unannouncedBody(box.get())) box = page;
+    if (auto editor = webEditorIn(box.get())) box = editor;
     bool body = isManyLineBox(box.get()) || isComposerPage(box.get());
     if (body) {
         auto scopes = scopesOf(box.get());
@@ -456,12 +473,14 @@ std::shared_ptr<AtspiAccessible> AtspiAccessibility::composerBody(AtspiAccessibl
     if (auto known = windowBodies_.find(scope); known != windowBodies_.end())
         return hasState(known->second.get(), ATSPI_STATE_SHOWING) ? known->second : nullptr;
     // Breadth first, bounded: the body is near the top of a composer, its recipients' lists are deep.
+    // A web view's body may not be shown yet: a Subject line clicked first leaves it unread.
     std::vector<std::shared_ptr<AtspiAccessible>> queue = {scope};
     for (size_t next = 0; next < queue.size() && queue.size() < kMaxWalkNodes; ++next) {
         auto node = queue[next];
-        if (node.get() != accessible && isManyLineBox(node.get()) && hasState(node.get(), ATSPI_STATE_SHOWING)) {
-            windowBodies_[scope] = node;
-            return node;
+        auto body = node.get() == accessible ? nullptr : isManyLineBox(node.get()) ? node : webEditorIn(node.get());
+        if (body && hasState(body.get(), ATSPI_STATE_SHOWING)) {
+            windowBodies_[scope] = body;
+            return body;
         }
         GError* error = nullptr;
         gint count = atspi_accessible_get_child_count(node.get(), &error);
@@ -547,30 +566,39 @@ bool AtspiAccessibility::answersWindowRelative(AtspiAccessible* accessible) {
     return relative;
 }
 
+bool AtspiAccessibility::answersInPixels(AtspiAccessible* accessible) {
+    int scale = GlobalSpace::current().scale();
+    if (scale == 1) return false;
+    auto pid = processOf(accessible);
+    if (!pid) return false;
+    if (auto known = inPixels_.find(*pid); known != inPixels_.end()) return known->second;
+    // Chromium counts its pages in the screen's pixels, its windows and every other app in the
+    // toolkit's units. A page fills the width of its window: counted in pixels it is wider by the
+    // scale. Decided on the first page read; a box outside any page tells nothing.
+    auto page = scopesOf(accessible).page;
+    auto pageExtents = page ? screenExtents(page.get()) : std::unexpected(AXError::noValue);
+    auto window = geometry_.frontWindow ? geometry_.frontWindow() : std::nullopt;
+    if (!pageExtents || !window || window->size.width <= 0) return false;
+    bool pixels = pageExtents->size.width > window->size.width * (1 + scale) / 2;
+    inPixels_[*pid] = pixels;
+    return pixels;
+}
+
 std::expected<AXValue, AXError> AtspiAccessibility::extentsAttribute(AtspiAccessible* accessible, bool position) {
     // A frame is read as its position, then its size: the size comes from the same round trip.
     auto last = std::exchange(lastExtents_, std::nullopt);
     if (!position && last && last->accessible == accessible) return last->size;
-    AtspiComponent* component = atspi_accessible_get_component_iface(accessible);
-    if (!component) return std::unexpected(AXError::attributeUnsupported);
-    GError* error = nullptr;
-    AtspiRect* rect = atspi_component_get_extents(component, ATSPI_COORD_TYPE_SCREEN, &error);
-    g_object_unref(component);
-    if (failed(error) || !rect) {
-        g_free(rect);
-        return std::unexpected(AXError::cannotComplete);
-    }
-    Rect extents{{static_cast<double>(rect->x), static_cast<double>(rect->y)},
-                 {static_cast<double>(rect->width), static_cast<double>(rect->height)}};
-    g_free(rect);
-    if (!position) return extents.size;
-    lastExtents_ = LastExtents{accessible, extents.size};
-    Point origin = extents.origin;
+    auto extents = screenExtents(accessible);
+    if (!extents) return std::unexpected(extents.error());
+    if (answersInPixels(accessible)) extents = GlobalSpace::current().fromPixels(*extents);
+    if (!position) return extents->size;
+    lastExtents_ = LastExtents{accessible, extents->size};
+    Point origin = extents->origin;
     if (answersWindowRelative(accessible)) {
-        auto window = geometry_.frontWindowOrigin ? geometry_.frontWindowOrigin() : std::nullopt;
+        auto window = geometry_.frontWindow ? geometry_.frontWindow() : std::nullopt;
         if (!window) return std::unexpected(AXError::cannotComplete);
-        origin.x += window->x;
-        origin.y += window->y;
+        origin.x += window->origin.x;
+        origin.y += window->origin.y;
     }
     Point primary = geometry_.primaryOrigin ? geometry_.primaryOrigin() : Point{};
     return Point{origin.x - primary.x, origin.y - primary.y};

@@ -33,9 +33,9 @@ public:
     // A synchronous call to another application waits at most this long.
     static constexpr int kCallTimeoutMs = 250;
     struct Geometry {
-        // Root-window coordinates of the top-left corner of the window in front, for toolkits
-        // (GTK 4) that answer window-relative extents.
-        std::function<std::optional<Point>()> frontWindowOrigin;
+        // The root-window frame of the window in front in GTK's units, for toolkits (GTK 4) that
+        // answer window-relative extents and for those that answer in the screen's pixels.
+        std::function<std::optional<Rect>()> frontWindow;
         // Root-window coordinates of the primary screen's top-left corner, the origin of
         // accessibility coordinates.
         std::function<Point()> primaryOrigin;
@@ -50,11 +50,15 @@ public:
     bool isTrusted() const override;
     bool isTrustedWithPrompt() override;
 
-    // Tests: forgets the focus events seen so far, so the next read walks the tree.
+    // Tests: forgets the focus events and the compose boxes seen so far, as if just started, so the
+    // next read walks the tree.
     void forgetFocus() {
         focused_.clear();
         activated_.clear();
         composeBoxes_.clear();
+        windowBodies_.clear();
+        composerPages_.clear();
+        composerWindows_.clear();
     }
 
 private:
@@ -74,8 +78,9 @@ private:
     std::shared_ptr<AtspiAccessible> walkForFocus(int32_t pid, bool anyWindow);
     // The editable element that holds the focused one: itself, or its editable document.
     std::shared_ptr<AtspiAccessible> composeBox(const std::shared_ptr<AtspiAccessible>& focused);
-    // The page of the web view `webView` when it is a mail composer's body not announced yet.
-    std::shared_ptr<AtspiAccessible> unannouncedBody(AtspiAccessible* webView);
+    // The web editor's body the web view `webView` leads to, or its page when it is a mail
+    // composer's body not shown yet.
+    std::shared_ptr<AtspiAccessible> webEditorIn(AtspiAccessible* webView);
     bool isComposerPage(AtspiAccessible* accessible) const;
     // The body of the mail composer the element is in: the many-line box last focused in its page
     // (or window, outside a page), else the first one found there.
@@ -86,6 +91,7 @@ private:
     std::optional<std::string> role(AtspiAccessible* accessible) const;
     std::expected<AXValue, AXError> extentsAttribute(AtspiAccessible* accessible, bool position);
     bool answersWindowRelative(AtspiAccessible* accessible);
+    bool answersInPixels(AtspiAccessible* accessible);
     void readTrust();
 
     Log& log_;
@@ -131,6 +137,7 @@ private:
     };
     std::optional<LastExtents> lastExtents_;
     std::map<int32_t, bool> windowRelative_;
+    std::map<int32_t, bool> inPixels_;
     std::set<int32_t> toldAboutElectron_;
 };
 

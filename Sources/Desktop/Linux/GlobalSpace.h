@@ -24,6 +24,7 @@ public:
     RootRect toRoot(const Rect& rect) const;
 
     // X pixels, as the X server counts them, in GTK's units.
+    int scale() const { return scale_; }
     Point fromPixels(Point pixels) const { return {pixels.x / scale_, pixels.y / scale_}; }
     Rect fromPixels(const Rect& pixels) const {
         return {fromPixels(pixels.origin), {pixels.width() / scale_, pixels.height() / scale_}};

@@ -20,6 +20,7 @@ struct ModifierMasks {
     unsigned levelShifts = 1u << 7;  // Mod5
     std::array<unsigned char, 8> keys{};
     static ModifierMasks read(Display* display);
+    bool operator==(const ModifierMasks&) const = default;
 
     // The bits a chord is told apart by: Shift, Control, Alt and Super.
     unsigned counted() const;

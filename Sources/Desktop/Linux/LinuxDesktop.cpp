@@ -30,7 +30,7 @@ LinuxDesktop::LinuxDesktop(LinuxOptions options)
       http_(makeHttp(options.network)),
       x_(options.display ? options.display->c_str() : nullptr),
       workspace_(x_, bundle_, runLoop_, log_),
-      accessibility_(log_, AtspiAccessibility::Geometry{[this] { return frontWindowOrigin(); },
+      accessibility_(log_, AtspiAccessibility::Geometry{[this] { return frontWindowFrame(); },
                                                         [this] { return screens_.primaryOrigin(); }}),
       events_(x_, log_),
       mouseDownMonitor_(x_, screens_, [this](::Window window) { return isOurWindow(window); }),
@@ -86,11 +86,11 @@ std::optional<Rect> LinuxDesktop::windowRect(XWindow window) {
                 {static_cast<double>(attributes.width), static_cast<double>(attributes.height)}};
 }
 
-std::optional<Point> LinuxDesktop::frontWindowOrigin() {
+std::optional<Rect> LinuxDesktop::frontWindowFrame() {
     auto rect = frontWindowRect();
     if (!rect) return std::nullopt;
-    // Window-relative accessible extents count in the toolkit's units.
-    return GlobalSpace::current().fromPixels(rect->origin);
+    // Accessible extents count in the toolkit's units.
+    return GlobalSpace::current().fromPixels(*rect);
 }
 
 bool LinuxDesktop::isOurWindow(::Window window) {

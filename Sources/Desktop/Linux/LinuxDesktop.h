@@ -86,7 +86,7 @@ public:
     std::optional<Rect> windowRect(XWindow window);
 
 private:
-    std::optional<Point> frontWindowOrigin();
+    std::optional<Rect> frontWindowFrame();
     std::optional<Rect> frontWindowRect();
     bool isOurWindow(XWindow window);
 

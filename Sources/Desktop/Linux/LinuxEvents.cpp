@@ -204,9 +204,13 @@ void LinuxEvents::onEvent(const XEvent& event) {
 void LinuxEvents::onMappingChanged(XEvent event) {
     XRefreshKeyboardMapping(&event.xmapping);
     if (event.xmapping.request == MappingPointer) return;
-    // The keys may have moved and the modifiers changed: grab again from scratch.
-    for (const auto& grab : std::set<Grab>(grabbed_)) setGrabbed(grab, false);
-    masks_ = ModifierMasks::read(x_.display());
+    // Grabs are held by key, not by symbol: with the modifiers unchanged, only keys that moved are
+    // grabbed anew. Dropping them all let a press through until they were back.
+    auto masks = ModifierMasks::read(x_.display());
+    if (masks != masks_) {
+        for (const auto& grab : std::set<Grab>(grabbed_)) setGrabbed(grab, false);
+        masks_ = masks;
+    }
     updateGrabs();
 }
 
