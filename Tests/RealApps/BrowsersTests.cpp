@@ -203,8 +203,17 @@ TEST_F(ChromiumTests, ACleanChatDraftPassesAtOnce) {
     EXPECT_FALSE(panelVisible());
 }
 
-TEST_F(ChromiumTests, ReturnInASearchBoxOfAnotherPagePassesAtOnce) {
-    open("https://www.example.org/search");
+TEST_F(ChromiumTests, AHeldDraftNavigatedAwayIsNotSentAndReturnInASearchBoxOfAnotherPagePasses) {
+    open("https://app.slack.com/client/T1/C1" + fragment({kFirstLine, kKeyLine}));
+    ASSERT_TRUE(composing("slack"));
+    ASSERT_TRUE(draftHolds(kKeyLine)) << app->state()->text();
+    ASSERT_TRUE(waitFor([&] { return app->state()->risks().size() == 1; }));
+    press("Return");
+    ASSERT_TRUE(waitFor([&] { return panelVisible(); })) << "the send was not held";
+    // The address bar is no web app's box: its Return goes through while the send is held.
+    press("ctrl+l");
+    type("https://www.example.org/search");
+    press("Return");
     // The page's search box has the focus once the page has loaded.
     ASSERT_TRUE(waitFor([&] {
         auto& ax = desktop.accessibility();
@@ -212,6 +221,12 @@ TEST_F(ChromiumTests, ReturnInASearchBoxOfAnotherPagePassesAtOnce) {
         auto address = focused ? kestrel::AX::attribute(*focused, kestrel::AX::kURL) : std::nullopt;
         return address && address->find("www.example.org/search") != std::string::npos;
     }, 60));
+    // The held draft went with its page: Send anyway sends nothing, and says so.
+    click("Send anyway");
+    ASSERT_TRUE(waitFor([&] { return app->panel()->model().notice() == kestrel::PanelController::kDraftNotInFront; }));
+    press("Escape");
+    ASSERT_TRUE(waitFor([&] { return !panelVisible(); }));
+    EXPECT_TRUE(pages.sent().empty());
     type(kKeyLine);
     press("Return");
     ASSERT_TRUE(waitFor([&] { return pages.sent().size() == 1; }, 20)) << "a search was held";
