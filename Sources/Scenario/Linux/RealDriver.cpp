@@ -156,8 +156,10 @@ Done RealDriver::launch(const std::string& app) {
     }
     apps_[app] = standIn;
     front_ = app;
-    if (!waitFor([&] { return desktop_.linuxWorkspace().windowOf(standIn.pid).has_value(); }))
-        return "the stand-in for " + quote(app) + " showed no window";
+    if (!waitFor([&] { return desktop_.linuxWorkspace().windowOf(standIn.pid).has_value(); }, kFirstWindowPatience)) {
+        bool ended = waitpid(standIn.pid, nullptr, WNOHANG) == standIn.pid;
+        return "the stand-in for " + quote(app) + (ended ? " ended before it showed a window" : " showed no window");
+    }
     // The window manager may leave a new window behind the one clicked last; a person clicks it.
     if (!waitFor([&] { return isFront(desktop_.workspace(), standIn.pid); }, 3)) {
         if (auto failed = activate(app)) return failed;

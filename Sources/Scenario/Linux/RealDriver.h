@@ -23,6 +23,9 @@ class RealDriver final : public Driver {
     // Real seconds an expectation, a stand-in app or one of our controls may take to come about
     // on a busy machine; it only costs time when something is wrong.
     static constexpr double kPatience = 20;
+    // A stand-in's first window: a GTK app's start may wait out a whole accessibility bus call
+    // (25 s) while the session's bus services come up, and was once seen to take longer than 20 s.
+    static constexpr double kFirstWindowPatience = 40;
 
     struct Options {
         std::optional<std::filesystem::path> resourceDirectory;
