@@ -121,6 +121,18 @@ protected:
         ASSERT_GT(browser, 0);
     }
 
+    // Slack on the web with a key on the draft's second line, its Return held.
+    void holdAKeyInSlack(const std::string& windowClass) {
+        ASSERT_NO_FATAL_FAILURE(open("https://app.slack.com/client/T1/C1" + fragment({kFirstLine, kKeyLine}), windowClass));
+        ASSERT_TRUE(composing("slack"));
+        // Every line, as the app will send it: not only the first.
+        ASSERT_TRUE(draftHolds(kKeyLine)) << app->state()->text();
+        EXPECT_EQ(app->state()->text(), std::string(kFirstLine) + "\n" + kKeyLine);
+        ASSERT_TRUE(waitFor([&] { return app->pill()->window().isVisible() && app->state()->risks().size() == 1; }));
+        press("Return");
+        ASSERT_TRUE(waitFor([&] { return panelVisible(); })) << "the send was not held";
+    }
+
     WebApps pages{scratch.path()};
     pid_t browser = 0;
 };
@@ -128,15 +140,7 @@ protected:
 }  // namespace
 
 TEST_F(ChromiumTests, AKeyOnTheSecondLineOfAChatAppWindowHoldsReturnFixesByTheClipboardAndSendsOnce) {
-    open("https://app.slack.com/client/T1/C1" + fragment({kFirstLine, kKeyLine}), "Slack");
-    ASSERT_TRUE(composing("slack"));
-    // Every line, as the app will send it: not only the first.
-    ASSERT_TRUE(draftHolds(kKeyLine)) << app->state()->text();
-    EXPECT_EQ(app->state()->text(), std::string(kFirstLine) + "\n" + kKeyLine);
-    ASSERT_TRUE(waitFor([&] { return app->pill()->window().isVisible() && app->state()->risks().size() == 1; }));
-
-    press("Return");
-    ASSERT_TRUE(waitFor([&] { return panelVisible(); })) << "the send was not held";
+    ASSERT_NO_FATAL_FAILURE(holdAKeyInSlack("Slack"));
     EXPECT_TRUE(screenshot("chromium-slack-held-send"));
     // The page refuses writes from outside: the fixed draft goes to the clipboard.
     click("Fix");
@@ -204,12 +208,7 @@ TEST_F(ChromiumTests, ACleanChatDraftPassesAtOnce) {
 }
 
 TEST_F(ChromiumTests, AHeldDraftNavigatedAwayIsNotSentAndReturnInASearchBoxOfAnotherPagePasses) {
-    open("https://app.slack.com/client/T1/C1" + fragment({kFirstLine, kKeyLine}));
-    ASSERT_TRUE(composing("slack"));
-    ASSERT_TRUE(draftHolds(kKeyLine)) << app->state()->text();
-    ASSERT_TRUE(waitFor([&] { return app->state()->risks().size() == 1; }));
-    press("Return");
-    ASSERT_TRUE(waitFor([&] { return panelVisible(); })) << "the send was not held";
+    ASSERT_NO_FATAL_FAILURE(holdAKeyInSlack(""));
     // The address bar is no web app's box: its Return goes through while the send is held.
     press("ctrl+l");
     type("https://www.example.org/search");
