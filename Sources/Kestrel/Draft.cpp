@@ -52,7 +52,7 @@ void DraftState::clear() {
     setAiPending(false);
     setIgnored({});
     if (unreadable_) setUnreadable(false);
-    element_.reset();
+    setElement(std::nullopt);
     pid_.reset();
 }
 
