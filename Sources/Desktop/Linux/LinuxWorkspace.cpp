@@ -79,13 +79,9 @@ std::optional<::Window> LinuxWorkspace::clientWindowAtFocus(std::optional<XWindo
     // a window tree can change under us.
     for (int depth = 0; depth < 32 && focus != None && focus != PointerRoot && focus != x_.root(); ++depth) {
         if (focus == knownClient || x_.property(focus, x_.atom("WM_CLASS"), 64)) return focus;
-        ::Window rootReturn = 0, parent = 0;
-        ::Window* children = nullptr;
-        unsigned count = 0;
-        int error = x_.trapErrors([&] { XQueryTree(x_.display(), focus, &rootReturn, &parent, &children, &count); });
-        if (children) XFree(children);
-        if (error) return std::nullopt;
-        focus = parent;
+        auto parent = parentOf(focus);
+        if (!parent) return std::nullopt;
+        focus = *parent;
     }
     return std::nullopt;
 }
@@ -93,16 +89,22 @@ std::optional<::Window> LinuxWorkspace::clientWindowAtFocus(std::optional<XWindo
 std::optional<XWindow> LinuxWorkspace::topLevelOf(XWindow window) const {
     // Bounded, as a window tree can change under us.
     for (int depth = 0; depth < 32; ++depth) {
-        ::Window rootReturn = 0, parent = 0;
-        ::Window* children = nullptr;
-        unsigned count = 0;
-        int error = x_.trapErrors([&] { XQueryTree(x_.display(), window, &rootReturn, &parent, &children, &count); });
-        if (children) XFree(children);
-        if (error || parent == None) return std::nullopt;
-        if (parent == x_.root()) return window;
-        window = parent;
+        auto parent = parentOf(window);
+        if (!parent || *parent == None) return std::nullopt;
+        if (*parent == x_.root()) return window;
+        window = *parent;
     }
     return std::nullopt;
+}
+
+std::optional<XWindow> LinuxWorkspace::parentOf(XWindow window) const {
+    ::Window rootReturn = 0, parent = 0;
+    ::Window* children = nullptr;
+    unsigned count = 0;
+    int error = x_.trapErrors([&] { XQueryTree(x_.display(), window, &rootReturn, &parent, &children, &count); });
+    if (children) XFree(children);
+    if (error) return std::nullopt;
+    return parent;
 }
 
 void LinuxWorkspace::followFocus(XWindow topLevel) {

@@ -52,6 +52,8 @@ private:
     std::optional<XWindow> clientWindowAtFocus(std::optional<XWindow> knownClient = std::nullopt) const;
     // The root's child a window is in: its window manager's frame, or the window itself.
     std::optional<XWindow> topLevelOf(XWindow window) const;
+    // None for the root; nothing for a window that is gone.
+    std::optional<XWindow> parentOf(XWindow window) const;
 
     XConnection& x_;
     const Bundle& ownBundle_;
