@@ -53,12 +53,25 @@ GDBusConnection* connectToAccessibilityBus(GDBusConnection* session) {
     if (failed(error)) return nullptr;
     return bus;
 }
+
+// libatspi subscribes to every app's state, children and property changes to feed a cache that it
+// consults only under its own main loop or a cache mask, neither of which is ours: each such
+// signal (dozens for every window any app shows, our panel's among them) would wake us for nothing.
+void dropCacheSignals() {
+    DBusConnection* bus = atspi_get_a11y_bus();
+    if (!bus) return;
+    for (const char* member : {"ChildrenChanged", "PropertyChange", "StateChanged"}) {
+        std::string rule = std::string("type='signal',interface='org.a11y.atspi.Event.Object',member='") + member + "'";
+        dbus_bus_remove_match(bus, rule.c_str(), nullptr);
+    }
+}
 }  // namespace
 
 AtspiAccessibility::AtspiAccessibility(Log& log, Geometry geometry) : log_(log), geometry_(std::move(geometry)) {
     // Once per process: libatspi keeps its connection for the process's lifetime.
     static const bool initialised = [] {
         atspi_init();
+        dropCacheSignals();
         atspi_set_timeout(kCallTimeoutMs, 2 * kCallTimeoutMs);
         return true;
     }();
