@@ -219,18 +219,26 @@ Done RealDriver::focusField(const std::string& role, std::optional<desktop::Rect
 }
 
 Done RealDriver::type(const std::string& text) {
-    if (!focusedElement()) return "no focused field";
+    auto field = focusedElement();
+    if (!field) return "no focused field";
     // xdotool types no line break; Shift+Return makes one in the stand-ins.
-    for (size_t start = 0;;) {
-        auto end = text.find('\n', start);
+    for (size_t start = 0, end = 0; end != std::string::npos; start = end + 1) {
+        end = text.find('\n', start);
         auto line = text.substr(start, end - start);
         if (!line.empty()) {
             if (auto failed = xdotool({"type", "--delay", "2", "--", line})) return failed;
         }
-        if (end == std::string::npos) return std::nullopt;
+        if (end == std::string::npos) break;
         if (auto failed = xdotool({"key", "shift+Return"})) return failed;
-        start = end + 1;
     }
+    // xdotool is done once the server has the keys, not once the app has taken them in: a Send
+    // pressed next would be judged on a draft still missing its end, as a person never types.
+    if (!waitFor([&] {
+            auto shown = textOf(desktop_.accessibility(), *field);
+            return shown && shown->find(text) != std::string::npos;
+        }))
+        return "the field does not show the typed text";
+    return std::nullopt;
 }
 
 Done RealDriver::setText(const std::string& text) {
