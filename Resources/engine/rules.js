@@ -2220,12 +2220,11 @@ var KestrelRules = (function () {
 
   function rulePrompt(text, lower, out, quotes, channel) {
     if (typeof KestrelSlop !== 'object' || !KestrelSlop || typeof KestrelSlop.residue !== 'function') return;
-    var hits = KestrelSlop.residue(text, channel);
-    for (var i = 0; i < hits.length; i++) {
-      var h = hits[i];
-      if (quotes.has(h.at)) continue;
+    KestrelSlop.residue(text, channel, function (at, placeholder) {
+      return !quotes.has(at) && out.room('prompt', placeholder ? 'risk' : 'warn');
+    }, function (h) {
       out.add('prompt', h.placeholder ? 'risk' : 'warn', h.title, h.detail, h.at, h.original, h.suggestion);
-    }
+    });
   }
 
   function ruleBanned(text, lower, out, quotes) {
