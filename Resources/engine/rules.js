@@ -364,7 +364,7 @@ var KestrelRules = (function () {
     var text = this.text, cut = this.from;
     while (cut > 0) {
       var lineEnd = text.charCodeAt(cut - 1) === 10 ? cut - 1 : cut;
-      var ls = lineEnd > 0 ? text.lastIndexOf('\n', lineEnd - 1) + 1 : 0;
+      var ls = lineStartAt(text, lineEnd);
       if (!this.inSpan(ls) && !isBlank(text, ls, lineEnd)) break;
       cut = ls;
     }
@@ -383,8 +383,21 @@ var KestrelRules = (function () {
     while (lower.charCodeAt(e) === 32 || lower.charCodeAt(e) === 9 || lower.charCodeAt(e) === 13) e++;
     return e === lower.length || lower.charCodeAt(e) === 10 ? ls : -1;
   }
-  function lineStartAt(text, at) { return at > 0 ? text.lastIndexOf('\n', at - 1) + 1 : 0; }
-  function lineEndAt(text, at) { var le = text.indexOf('\n', at); return le < 0 ? text.length : le; }
+  // The start of the line that holds `at` and its end, a line break belonging to the line it
+  // ends. A call to JavaScriptCore's lastIndexOf or indexOf costs as much as reading some twenty
+  // characters, and most lines asked about are short or asked about near their ends: the first
+  // characters are read in place.
+  var NEAR_LINE = 16;
+  function lineStartAt(text, at) {
+    for (var i = at, stop = Math.max(0, at - NEAR_LINE); i > stop; i--) if (text.charCodeAt(i - 1) === 10) return i;
+    return at > NEAR_LINE ? text.lastIndexOf('\n', at - NEAR_LINE - 1) + 1 : 0;
+  }
+  function lineEndAt(text, at) {
+    for (var i = at, stop = Math.min(text.length, at + NEAR_LINE); i < stop; i++) if (text.charCodeAt(i) === 10) return i;
+    if (i >= text.length) return text.length;
+    var le = text.indexOf('\n', i);
+    return le < 0 ? text.length : le;
+  }
   // The offset of the ">" that quotes the line starting at `ls`, or -1.
   function quoteMarkAt(text, ls) {
     var i = ls;
