@@ -364,7 +364,7 @@ var KestrelRules = (function () {
     var text = this.text, cut = this.from;
     while (cut > 0) {
       var lineEnd = text.charCodeAt(cut - 1) === 10 ? cut - 1 : cut;
-      var ls = lineEnd > 0 ? text.lastIndexOf('\n', lineEnd - 1) + 1 : 0;
+      var ls = lineStartAt(text, lineEnd);
       if (!this.inSpan(ls) && !isBlank(text, ls, lineEnd)) break;
       cut = ls;
     }
@@ -383,8 +383,21 @@ var KestrelRules = (function () {
     while (lower.charCodeAt(e) === 32 || lower.charCodeAt(e) === 9 || lower.charCodeAt(e) === 13) e++;
     return e === lower.length || lower.charCodeAt(e) === 10 ? ls : -1;
   }
-  function lineStartAt(text, at) { return at > 0 ? text.lastIndexOf('\n', at - 1) + 1 : 0; }
-  function lineEndAt(text, at) { var le = text.indexOf('\n', at); return le < 0 ? text.length : le; }
+  // The start of the line that holds `at` and its end, a line break belonging to the line it
+  // ends. A call to JavaScriptCore's lastIndexOf or indexOf costs as much as reading some twenty
+  // characters, and most lines asked about are short or asked about near their ends: the first
+  // characters are read in place.
+  var NEAR_LINE = 16;
+  function lineStartAt(text, at) {
+    for (var i = at, stop = Math.max(0, at - NEAR_LINE); i > stop; i--) if (text.charCodeAt(i - 1) === 10) return i;
+    return at > NEAR_LINE ? text.lastIndexOf('\n', at - NEAR_LINE - 1) + 1 : 0;
+  }
+  function lineEndAt(text, at) {
+    for (var i = at, stop = Math.min(text.length, at + NEAR_LINE); i < stop; i++) if (text.charCodeAt(i) === 10) return i;
+    if (i >= text.length) return text.length;
+    var le = text.indexOf('\n', i);
+    return le < 0 ? text.length : le;
+  }
   // The offset of the ">" that quotes the line starting at `ls`, or -1.
   function quoteMarkAt(text, ls) {
     var i = ls;
@@ -2077,13 +2090,26 @@ var KestrelRules = (function () {
   var GREETING = /^(?:hi|hello|hey|hiya|dear|greetings|good (?:morning|afternoon|evening)|morning|yo)\b/i;
   function isNameLine(line, dashed) {
     if (!line.length || line.length > 48) return false;
-    var words = line.split(/\s+/);
+    var words = spaceSplit(line);
     if (!words[0] || words.length > 4 || GREETING.test(line)) return false;
     if (words.length === 1 && dashed) return /^[A-Za-z\u00c0-\uffff][\w'.\-\u00c0-\uffff]{0,24}$/.test(words[0]);
     // Scripts without capitals: a few letters alone on the line.
     if (words.length <= 2 && /^[^\x00-\x7f]{1,8}$/.test(words.join(''))) return !/[\u3002\uff01\uff1f]/.test(line);
     for (var i = 0; i < words.length; i++) if (!NAME_WORD.test(words[i])) return false;
     return /^["'(]?[A-Z\u00c0-\u00de]/.test(words[0]);
+  }
+  // The words of a line as line.split(/\s+/) gives them, found without a pattern: a split by one
+  // costs a short line more than all its other checks together.
+  function spaceSplit(line) {
+    var words = [], start = 0, i = 0;
+    while (i < line.length) {
+      if (!isSpaceCode(line.charCodeAt(i))) { i++; continue; }
+      words.push(line.slice(start, i));
+      while (++i < line.length && isSpaceCode(line.charCodeAt(i)));
+      start = i;
+    }
+    words.push(line.slice(start));
+    return words;
   }
   // A line that signs: a closing with at most a name after it, a name on a
   // line of its own (perhaps followed by contact details), or a closing and
@@ -2130,7 +2156,7 @@ var KestrelRules = (function () {
   function isTrailer(line) {
     if (line.length > 100) return false;
     if (/@|https?:|www\.|\d{3}/.test(line)) return true;
-    var words = line.split(/\s+/);
+    var words = spaceSplit(line);
     if (words.length > 8) return false;
     if (!/[.?!]["')]?$/.test(line)) return true;
     var caps = 0;
@@ -2207,12 +2233,11 @@ var KestrelRules = (function () {
 
   function rulePrompt(text, lower, out, quotes, channel) {
     if (typeof KestrelSlop !== 'object' || !KestrelSlop || typeof KestrelSlop.residue !== 'function') return;
-    var hits = KestrelSlop.residue(text, channel);
-    for (var i = 0; i < hits.length; i++) {
-      var h = hits[i];
-      if (quotes.has(h.at)) continue;
+    KestrelSlop.residue(text, channel, function (at, placeholder) {
+      return !quotes.has(at) && out.room('prompt', placeholder ? 'risk' : 'warn');
+    }, function (h) {
       out.add('prompt', h.placeholder ? 'risk' : 'warn', h.title, h.detail, h.at, h.original, h.suggestion);
-    }
+    });
   }
 
   function ruleBanned(text, lower, out, quotes) {

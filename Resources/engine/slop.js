@@ -798,19 +798,19 @@ var KestrelSlop = (function () {
     helpful_closer: ['Assistant-style closer', 'A chat assistant\'s sign-off; a person rarely ends a message this way.']
   };
 
-  // Spans of pasted assistant output, for the prompt rule.
-  function residue(text, channel) {
+  // Spans of pasted assistant output, for the prompt rule, handed to `take` in
+  // order. `wants(at, placeholder)` is asked first: a draft of thousands of
+  // them makes no span that the rule has no room left to report.
+  function residue(text, channel, wants, take) {
     text = String(text == null ? '' : text);
-    var r = analyse(text, channel), out = [];
+    var r = analyse(text, channel);
     for (var i = 0; i < r.hits.length; i++) {
       var h = r.hits[i];
-      if (!h.prompt || h.quoted) continue;
+      if (!h.prompt || h.quoted || !wants(h.at, !!h.placeholder)) continue;
       var t = RESIDUE_TEXT[h.cat] || RESIDUE_TEXT.chatbot_residue;
-      var original = text.substr(h.at, h.len);
-      out.push({ at: h.at, original: original, title: t[0], detail: t[1],
+      take({ at: h.at, original: text.substr(h.at, h.len), title: t[0], detail: t[1],
         suggestion: h.fix, placeholder: !!h.placeholder });
     }
-    return out;
   }
 
   return { lint: lint, residue: residue };
