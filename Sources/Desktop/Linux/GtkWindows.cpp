@@ -121,7 +121,7 @@ public:
         if (stale_) rebuild();
         if (!isVisible()) {
             applyFrame();
-            gtk_widget_show(window_);
+            show();
         }
         if (GdkWindow* gdk = gtk_widget_get_window(window_)) gdk_window_raise(gdk);
     }
@@ -223,6 +223,18 @@ private:
         cairo_region_t* region = circleRegion(allocation->width, allocation->height);
         gtk_widget_shape_combine_region(widget, region);
         cairo_region_destroy(region);
+    }
+
+    // Mapping a widget announces it to the assistive tools, one bus message each: about a
+    // millisecond for a review panel. A panel's window goes to the window manager first, and its
+    // content is mapped while the manager maps the window. A titled window shows as one: keeping
+    // its content back would clear its focus and default button.
+    void show() {
+        if (!isPanel(config_)) return gtk_widget_show(window_);
+        gtk_widget_set_child_visible(holder_, FALSE);
+        gtk_widget_show(window_);
+        gdk_display_flush(gtk_widget_get_display(window_));
+        gtk_widget_set_child_visible(holder_, TRUE);
     }
 
     static gboolean rebuildNow(gpointer data) {
