@@ -232,7 +232,8 @@ Done RealDriver::type(const std::string& text) {
         if (auto failed = xdotool({"key", "shift+Return"})) return failed;
     }
     // xdotool is done once the server has the keys, not once the app has taken them in: a Send
-    // pressed next would be judged on a draft still missing its end, as a person never types.
+    // pressed next would be judged on a draft still missing its end. A person's typing has
+    // reached the app by the time they press Send.
     if (!waitFor([&] {
             auto shown = textOf(desktop_.accessibility(), *field);
             return shown && shown->find(text) != std::string::npos;
