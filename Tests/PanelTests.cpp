@@ -2,7 +2,6 @@
 
 #include "DraftSupport.h"
 #include "Kestrel/Panel.h"
-#include "Kestrel/Pill.h"
 #include "Kestrel/SendGate.h"
 
 using namespace kestrel;
@@ -446,28 +445,6 @@ TEST_F(PanelTest, PlacementFollowsTheComposeBox) {
         double h = panel->panel().frame().height();
         EXPECT_EQ(panel->panel().frame().origin, c.origin(h)) << c.where;
     }
-}
-
-TEST_F(PanelTest, AHeldSendIsPlacedWhereThePillSawItsBoxAndFollowsAMoveAtTheNextPoll) {
-    auto pill = std::make_shared<PillController>(state, [] {});
-    sim.simApps().bringToFront(*scenario::fakeAppBundleID("slack"));
-    sim.simApps().focusField("AXTextArea", "token sk-123", desktop::makeRect(300, 500, 600, 120));
-    watcher->refresh();
-    pill->tick();
-    // Another box took the focus after the pill's look: the panel goes beside that one.
-    sim.simApps().focusField("AXTextArea", "token sk-123", desktop::makeRect(500, 500, 600, 120));
-    sim.simEvents().pressKey(kReturn, 0);
-    sim.drain();
-    EXPECT_EQ(panel->panel().frame().origin, (desktop::Point{500, 410}));
-    press("Go back");
-
-    pill->tick();
-    sim.simApps().setAttributeValue(*state->element(), "AXPosition", desktop::Point{400, 500});
-    sim.simEvents().pressKey(kReturn, 0);
-    sim.drain();
-    watcher->refresh();
-    sim.drain();
-    EXPECT_EQ(panel->panel().frame().origin, (desktop::Point{400, 410}));
 }
 
 TEST_F(PanelTest, WithoutABoxThePanelFollowsThePointerAndThenCloses) {

@@ -52,7 +52,7 @@ void DraftState::clear() {
     setAiPending(false);
     setIgnored({});
     if (unreadable_) setUnreadable(false);
-    setElement(std::nullopt);
+    element_.reset();
     pid_.reset();
 }
 

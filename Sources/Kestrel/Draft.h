@@ -52,13 +52,7 @@ public:
 
     // Not published: where the text was read from, for writing fixes back.
     const std::optional<desktop::Element>& element() const { return element_; }
-    void setElement(std::optional<desktop::Element> element) {
-        if (element != element_) boxFrame_.reset();
-        element_ = std::move(element);
-    }
-    // Where the pill last saw the box: a window placed at once need not ask the app again.
-    const std::optional<desktop::Rect>& boxFrame() const { return boxFrame_; }
-    void setBoxFrame(std::optional<desktop::Rect> frame) { boxFrame_ = frame; }
+    void setElement(std::optional<desktop::Element> element) { element_ = std::move(element); }
     std::optional<int32_t> pid() const { return pid_; }
     void setPid(std::optional<int32_t> pid) { pid_ = pid; }
 
@@ -90,7 +84,6 @@ private:
     std::set<std::string> disabledRules_;
     bool unreadable_ = false;
     std::optional<desktop::Element> element_;
-    std::optional<desktop::Rect> boxFrame_;
     std::optional<int32_t> pid_;
 };
 

@@ -207,13 +207,8 @@ void PanelController::position() {
 
     double x = 0, y = 0;
     // The watcher's every poll announces the draft: only then may the box have moved. A change of
-    // the panel's own keeps the box it was placed beside. A fresh placement takes the box where the
-    // pill saw it last: asking the app would keep a held send's panel waiting behind its redraw,
-    // and the next poll moves the panel if the box moved since.
-    std::optional<desktop::Rect> box;
-    if (placement_ && !draftChanged_) box = placement_->box;
-    else if (!placement_ && state_->boxFrame()) box = state_->boxFrame();
-    else box = boxFrame();
+    // the panel's own keeps the box it was placed beside.
+    auto box = placement_ && !draftChanged_ ? std::optional(placement_->box) : boxFrame();
     draftChanged_ = false;
     if (box && box->width() > 0) {
         auto screen = desktop::screenIntersecting(all, *box);

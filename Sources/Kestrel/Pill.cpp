@@ -95,7 +95,6 @@ void PillController::tick() {
     auto& desk = desktop::current();
     if (!desk.accessibility().isTrusted() || !state_->app() || !state_->element()) return hide();
     auto field = AX::frame(*state_->element());
-    state_->setBoxFrame(field);
     if (!field || field->width() <= kMinFieldWidth) return hide();
 
     double x = field->minX() - PillView::kSide - kGap;
