@@ -127,6 +127,12 @@ void run(benchmark::State& state, kestrel::Engine& engine, const std::string& te
 void Typical2KBEmail(benchmark::State& state) { run(state, *host().engine, typicalEmail()); }
 BENCHMARK(Typical2KBEmail)->Unit(benchmark::kMicrosecond);
 
+// One short line: what a check costs before the draft's length counts, beside the trivial
+// engine's figure for the same line.
+constexpr const char* kOneLine = "Hi Dana, see you at 3.";
+void OneLineDraft(benchmark::State& state) { run(state, *host().engine, kOneLine); }
+BENCHMARK(OneLineDraft)->Unit(benchmark::kMicrosecond);
+
 void Draft1MB(benchmark::State& state) {
     static const std::string text = megabyteDraft();
     run(state, *host().engine, text);
@@ -167,6 +173,9 @@ void Typical2KBEmailTrivialEngine(benchmark::State& state) {
     run(state, *trivialEngine(), typicalEmail());
 }
 BENCHMARK(Typical2KBEmailTrivialEngine)->Unit(benchmark::kMicrosecond);
+
+void OneLineDraftTrivialEngine(benchmark::State& state) { run(state, *trivialEngine(), kOneLine); }
+BENCHMARK(OneLineDraftTrivialEngine)->Unit(benchmark::kMicrosecond);
 
 void Draft1MBTrivialEngine(benchmark::State& state) {
     static const std::string text = megabyteDraft();
