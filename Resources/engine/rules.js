@@ -891,7 +891,13 @@ var KestrelRules = (function () {
   // that sit inside a host name or after other characters are searched for.
   // A rarer part of each inner prefix: a cheap first test.
   var INNER_HINT = /v1\.|\.slack\.|\/webhooks\/|\.webhook\.|Q~|yV1|y:\/\//;
-  var BY_START = Object.create(null), INNER = [], INNER_ANY;
+  // Providers by the codes of their first two characters, both ASCII (startKey): looked up at
+  // every word start inside a long token, where cutting a string for a key would cost more.
+  var BY_START = new Array(128 * 128).fill(null), INNER = [], INNER_ANY;
+  function startKey(text, at) {
+    var c0 = text.charCodeAt(at), c1 = text.charCodeAt(at + 1);
+    return c0 < 128 && c1 < 128 ? c0 * 128 + c1 : -1;
+  }
   (function () {
     for (var i = 0; i < PROVIDERS.length; i++) {
       var d = PROVIDERS[i];
@@ -899,8 +905,9 @@ var KestrelRules = (function () {
       if (d.prefix.charAt(0) === '.' || d.prefix.indexOf('/') >= 0 || d.prefix === 'Q~' || d.prefix.indexOf(' ') >= 0) {
         INNER.push(d);
       } else {
-        var k2 = d.prefix.slice(0, 2);
-        (BY_START[k2] = BY_START[k2] || []).push(d);
+        var k = startKey(d.prefix, 0);
+        if (k < 0) throw new Error('prefix "' + d.prefix + '" has no ASCII start key');
+        (BY_START[k] = BY_START[k] || []).push(d);
       }
     }
     INNER_ANY = anyOf(INNER.map(function (d) { return d.prefix; }));
@@ -1004,7 +1011,7 @@ var KestrelRules = (function () {
       // Word starts inside the token: after "=", ":" or "$" a new value begins.
       var pos = tok[0];
       while (pos >= 0 && pos < tokEnd) {
-        var list = BY_START[text.substr(pos, 2)];
+        var key = startKey(text, pos), list = key >= 0 ? BY_START[key] : null;
         if (list) {
           for (var i = 0; i < list.length; i++) {
             var d = list[i];
