@@ -1277,8 +1277,10 @@ var KestrelRules = (function () {
 
   var STAND_IN_PASSWORD = /^(?:pass|test|admin|root|guest|demo|qwerty|letmein|12345|123456)$/i;
 
+  var URL_USER_PASSWORD = /([^\s:\/?#@"'<>]{1,64}):([^\s\/?#"'<>]{1,128})@([A-Za-z0-9\[][A-Za-z0-9.\-\[\]:]{0,200})/y;
+
   function scanUrlCredentials(text, lower, out, quotes) {
-    var from = 0, at;
+    var from = 0, at, re = URL_USER_PASSWORD;
     while ((at = text.indexOf('://', from)) >= 0) {
       from = at + 3;
       var s = at;
@@ -1287,12 +1289,10 @@ var KestrelRules = (function () {
         if (isAlnum(c) || c === 43 || c === 46 || c === 45) s--; else break;
       }
       if (s === at) continue;
-      var scheme = lower.slice(s, at);
-      var re = /([^\s:\/?#@"'<>]{1,64}):([^\s\/?#"'<>]{1,128})@([A-Za-z0-9\[][A-Za-z0-9.\-\[\]:]{0,200})/y;
       re.lastIndex = at + 3;
       var m = re.exec(text);
       if (!m) continue;
-      var user = m[1], pass = m[2];
+      var scheme = lower.slice(s, at), user = m[1], pass = m[2];
       if (pass === user || pass.length < 4) continue;
       // A stand-in word may still be the real password: worth a look, not a hold.
       var standIn = STAND_IN_PASSWORD.test(pass);
