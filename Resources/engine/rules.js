@@ -1278,11 +1278,16 @@ var KestrelRules = (function () {
   var STAND_IN_PASSWORD = /^(?:pass|test|admin|root|guest|demo|qwerty|letmein|12345|123456)$/i;
 
   var URL_USER_PASSWORD = /([^\s:\/?#@"'<>]{1,64}):([^\s\/?#"'<>]{1,128})@([A-Za-z0-9\[][A-Za-z0-9.\-\[\]:]{0,200})/y;
+  // How far past the "://" the "@" of a match can stand: after the user, the colon and the password.
+  var URL_AT_REACH = 64 + 1 + 128;
 
   function scanUrlCredentials(text, lower, out, quotes) {
-    var from = 0, at, re = URL_USER_PASSWORD;
+    var from = 0, at, re = URL_USER_PASSWORD, atSign = -1;
     while ((at = text.indexOf('://', from)) >= 0) {
       from = at + 3;
+      // Most links hold no "@": the first one after the "://" settles them.
+      if (atSign < from && (atSign = text.indexOf('@', from)) < 0) return;
+      if (atSign > from + URL_AT_REACH) continue;
       var s = at;
       while (s > 0 && at - s < 20) {
         var c = text.charCodeAt(s - 1);
