@@ -274,9 +274,12 @@ var KestrelRules = (function () {
   var WROTE = literal('wrote:');
   // Whether the "Sent: " or "Date: " label of a forwarded header is there; its ": " is rare in
   // prose and found far faster than the label.
+  // A ": " after any other letter ("password: ") is passed over without a look at the labels.
   var DATE_LABELS = ['sent', 'date', 'gesendet', 'envoy\u00e9'];
+  var DATE_LABEL_ENDS = DATE_LABELS.map(function (l) { return l.charCodeAt(l.length - 1); });
   function hasDateLabel(lower) {
     for (var at = lower.indexOf(': '); at >= 0; at = lower.indexOf(': ', at + 1)) {
+      if (DATE_LABEL_ENDS.indexOf(lower.charCodeAt(at - 1)) < 0) continue;
       for (var i = 0; i < DATE_LABELS.length; i++) {
         var label = DATE_LABELS[i];
         if (at >= label.length && lower.startsWith(label, at - label.length)) return true;
