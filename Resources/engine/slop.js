@@ -349,21 +349,21 @@ var KestrelSlop = (function () {
   }
 
   // Whether an odd number of double quotes stands between the line start and
-  // `at`. Counts are kept per text so that many questions cost one pass.
-  var quoteMemo = { text: null, count: null };
+  // `at`. Parities are kept per text so that many questions cost one pass.
+  var quoteMemo = { text: null, odd: null };
   function insideQuotes(text, at) {
     if (quoteMemo.text !== text) {
-      // Running count of quotes, restarting at each line.
-      var count = new Uint32Array(text.length + 1), q = 0;
+      // Running parity of quotes, restarting at each line.
+      var odd = new Uint8Array(text.length + 1), q = 0;
       for (var i = 0; i < text.length; i++) {
         var c = text.charCodeAt(i);
         if (c === 10) q = 0;
-        else if (c === 34 || c === 0x201c || c === 0x201d) q++;
-        count[i + 1] = q;
+        else if (c === 34 || c === 0x201c || c === 0x201d) q ^= 1;
+        odd[i + 1] = q;
       }
-      quoteMemo.text = text; quoteMemo.count = count;
+      quoteMemo.text = text; quoteMemo.odd = odd;
     }
-    return quoteMemo.count[at] % 2 === 1;
+    return quoteMemo.odd[at] === 1;
   }
 
   // --------------------------------------------------------------------------
