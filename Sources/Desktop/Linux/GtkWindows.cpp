@@ -228,13 +228,21 @@ private:
     // Mapping a widget announces it to the assistive tools, one bus message each: about a
     // millisecond for a review panel. A panel's window goes to the window manager first, and its
     // content is mapped while the manager maps the window. A titled window shows as one: keeping
-    // its content back would clear its focus and default button.
+    // its content back would clear its focus and default button. The content is held back below
+    // the holder: a window maps its child whatever that child's visibility to its parent.
     void show() {
         if (!isPanel(config_)) return gtk_widget_show(window_);
-        gtk_widget_set_child_visible(holder_, FALSE);
+        setContentMapped(FALSE);
         gtk_widget_show(window_);
         gdk_display_flush(gtk_widget_get_display(window_));
-        gtk_widget_set_child_visible(holder_, TRUE);
+        setContentMapped(TRUE);
+    }
+
+    void setContentMapped(gboolean mapped) {
+        GList* children = gtk_container_get_children(GTK_CONTAINER(holder_));
+        for (GList* child = children; child; child = child->next)
+            gtk_widget_set_child_visible(GTK_WIDGET(child->data), mapped);
+        g_list_free(children);
     }
 
     static gboolean rebuildNow(gpointer data) {
